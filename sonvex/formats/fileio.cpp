@@ -1,0 +1,70 @@
+#include "fileio.h"
+
+#include <unistd.h>
+
+namespace sonvex {
+
+size_t utf16Length(const char16_t* text) {
+  size_t n = 0;
+  if (text)
+    while (text[n]) ++n;
+  return n;
+}
+
+std::string utf16ToUtf8(const char16_t* text) {
+  std::string out;
+  if (!text) return out;
+  for (size_t i = 0; text[i]; ++i) {
+    uint32_t c = text[i];
+    if (c >= 0xD800 && c <= 0xDBFF && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF) {
+      c = 0x10000 + ((c - 0xD800) << 10) + (uint32_t(text[i + 1]) - 0xDC00);
+      ++i;
+    } else if (c >= 0xD800 && c <= 0xDFFF) {
+      c = 0xFFFD;
+    }
+    if (c < 0x80) {
+      out += char(c);
+    } else if (c < 0x800) {
+      out += char(0xC0 | (c >> 6));
+      out += char(0x80 | (c & 0x3F));
+    } else if (c < 0x10000) {
+      out += char(0xE0 | (c >> 12));
+      out += char(0x80 | ((c >> 6) & 0x3F));
+      out += char(0x80 | (c & 0x3F));
+    } else {
+      out += char(0xF0 | (c >> 18));
+      out += char(0x80 | ((c >> 12) & 0x3F));
+      out += char(0x80 | ((c >> 6) & 0x3F));
+      out += char(0x80 | (c & 0x3F));
+    }
+  }
+  return out;
+}
+
+FilePtr openFile(const char16_t* path, const char* mode) {
+  if (!path || !mode) return nullptr;
+  return FilePtr(std::fopen(utf16ToUtf8(path).c_str(), mode));
+}
+
+int removeFile(const char16_t* path) {
+  if (!path) return -1;
+  return std::remove(utf16ToUtf8(path).c_str()) == 0 ? 0 : -1;
+}
+
+int seek64(FILE* f, uint64_t offset) {
+  if (offset > uint64_t(INT64_MAX)) return -1;
+  return fseeko(f, off_t(offset), SEEK_SET) == 0 ? 0 : -1;
+}
+
+int seekEnd64(FILE* f) { return fseeko(f, 0, SEEK_END) == 0 ? 0 : -1; }
+
+int seekCur64(FILE* f, int64_t delta) { return fseeko(f, off_t(delta), SEEK_CUR) == 0 ? 0 : -1; }
+
+int64_t tell64(FILE* f) { return int64_t(ftello(f)); }
+
+int truncateFile(FILE* f, uint64_t size) {
+  if (std::fflush(f) != 0) return -1;
+  return ftruncate(fileno(f), off_t(size)) == 0 ? 0 : -1;
+}
+
+}  // namespace sonvex
