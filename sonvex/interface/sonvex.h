@@ -107,4 +107,5 @@ SONVEX_API extern int32_t nWin32Project1;
 
 #include "sonvex_combine.h"
 #include "sonvex_convert.h"
+#include "sonvex_decimation.h"
 #include "sonvex_waveform.h"

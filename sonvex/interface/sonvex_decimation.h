@@ -1,0 +1,2 @@
+/* Part of sonvex.h; include that header instead. */
+#pragma once
