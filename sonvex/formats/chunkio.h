@@ -28,6 +28,10 @@ void storeProgress(int* progress, int value);
 
 enum class ProgressMode { None = 0, FirstPhase = 1, LastPhase = 2 };
 
+// Percentage done (0..100) as stored for a mode: first phase max(1, done*0.9),
+// last phase 90 + done/10 capped at 99; -1 for None.
+int mapProgress(ProgressMode mode, int done);
+
 // Copies `count` bytes (negative: up to the source's end) from srcOffset to
 // dstOffset (or the destination's end when dstAtEnd). Transfers of at most
 // 98,304 bytes; after each transfer that leaves bytes to copy, the percentage
