@@ -1,0 +1,131 @@
+// DSF append: the tail's audio continues the head's per-channel block
+// structure, so that channel by channel the head's bytes are followed
+// directly by the tail's, whatever the fill of the head's last block.
+#include <algorithm>
+#include <cstring>
+#include <vector>
+
+#include "append.h"
+#include "chunkio.h"
+#include "dsf.h"
+#include "fileio.h"
+
+namespace sonvex {
+
+namespace {
+
+// Byte offset of per-channel byte `pos` of channel `c` in a payload of n channels.
+uint64_t blockGroupOffset(uint64_t pos, uint32_t n) {
+  return (pos / kDsfBlockBytes) * n * uint64_t(kDsfBlockBytes);
+}
+
+int readExact(FILE* f, uint64_t offset, uint8_t* buf, size_t count) {
+  if (count == 0) return 0;
+  if (seek64(f, offset) != 0) return -1;
+  return std::fread(buf, 1, count, f) == count ? 0 : -1;
+}
+
+}  // namespace
+
+int appendDsf(FILE* head, FILE* tail, FILE* /*scratch*/, const WriteFormat* format, int /*flags*/) {
+  DsfInfo headInfo, tailInfo;
+  if (dsfReadInfo(head, &headInfo) != 0 || dsfReadInfo(tail, &tailInfo) != 0) return kErrIo;
+  // The block layout depends on the channel count: mixing counts, or blocks
+  // of another size, would scramble both files.
+  const uint32_t n = format->channels;
+  if (n == 0 || headInfo.channels != n || tailInfo.channels != n ||
+      headInfo.blockBytes != kDsfBlockBytes || tailInfo.blockBytes != kDsfBlockBytes)
+    return kErrIo;
+
+  uint64_t headOffset = 0, headChunk = 0, headBytes = 0;
+  uint64_t tailOffset = 0, tailChunk = 0, tailBytes = 0;
+  if (dsfLocateData(head, &headOffset, &headChunk, &headBytes) != 0 ||
+      dsfLocateData(tail, &tailOffset, &tailChunk, &tailBytes) != 0)
+    return kErrIo;
+
+  const uint64_t group = uint64_t(n) * kDsfBlockBytes;
+  const uint64_t headPerChannel = headBytes / n;
+  const uint64_t tailPerChannel = tailBytes / n;
+  const uint64_t totalPerChannel = headPerChannel + tailPerChannel;
+  const uint32_t used = uint32_t(headPerChannel % kDsfBlockBytes);
+
+  std::vector<uint8_t> out, in;
+  try {
+    out.assign(group, kDsdIdleByte);
+    in.assign(group, kDsdIdleByte);
+  } catch (...) {
+    return kErrIo;
+  }
+
+  // `out` holds the head's block group being filled; `fill` bytes of each
+  // channel's block are in it. A partly used last group starts with the
+  // head's own bytes.
+  uint64_t outGroupOffset = headOffset + blockGroupOffset(headPerChannel, n);
+  uint32_t fill = used;
+  if (used != 0) {
+    for (uint32_t c = 0; c < n; ++c)
+      if (readExact(head, outGroupOffset + uint64_t(c) * kDsfBlockBytes,
+                    out.data() + size_t(c) * kDsfBlockBytes, used) != 0)
+        return kErrIo;
+  }
+  // A head that claims more audio than it holds has nothing to continue.
+  uint64_t headSize = 0;
+  if (fileSize(head, &headSize) != 0 || headSize < outGroupOffset) return kErrIo;
+  // The head is written strictly forwards from here; reads come from the tail.
+  auto flushGroup = [&]() -> int {
+    if (seek64(head, outGroupOffset) != 0) return -1;
+    if (std::fwrite(out.data(), 1, group, head) != group) return -1;
+    outGroupOffset += group;
+    std::fill(out.begin(), out.end(), kDsdIdleByte);
+    fill = 0;
+    return 0;
+  };
+
+  int* progress = appendProgress();
+  for (uint64_t k = 0, done = 0; done < tailPerChannel; ++k) {
+    const uint32_t take = uint32_t(std::min<uint64_t>(tailPerChannel - done, kDsfBlockBytes));
+    for (uint32_t c = 0; c < n; ++c)
+      if (readExact(tail, tailOffset + k * group + uint64_t(c) * kDsfBlockBytes,
+                    in.data() + size_t(c) * kDsfBlockBytes, take) != 0)
+        return kErrIo;
+    // Each tail block splits over the free end of the current head block and
+    // the start of the next one.
+    const uint32_t first = std::min<uint32_t>(take, kDsfBlockBytes - fill);
+    for (uint32_t c = 0; c < n; ++c)
+      std::memcpy(out.data() + size_t(c) * kDsfBlockBytes + fill,
+                  in.data() + size_t(c) * kDsfBlockBytes, first);
+    fill += first;
+    if (fill == kDsfBlockBytes && flushGroup() != 0) return kErrIo;
+    const uint32_t rest = take - first;
+    if (rest) {
+      for (uint32_t c = 0; c < n; ++c)
+        std::memcpy(out.data() + size_t(c) * kDsfBlockBytes,
+                    in.data() + size_t(c) * kDsfBlockBytes + first, rest);
+      fill = rest;
+    }
+    done += take;
+    const int percent = int(100 - (tailPerChannel - done) * 100 / tailPerChannel);
+    storeProgress(progress, std::max(1, percent * 90 / 100));
+  }
+  // The last block of each channel is padded with the idle pattern.
+  if (fill != 0 && flushGroup() != 0) return kErrIo;
+
+  // True block-padded payload, so the data size, the metadata pointer and the
+  // file size agree; anything the head carried behind it (an ID3 chunk) is
+  // dropped rather than left half overwritten.
+  const uint64_t payload = dsfPaddedPayload(totalPerChannel * n, n);
+  if (truncateFile(head, headOffset + payload) != 0) return kErrIo;
+  const uint64_t frames = totalPerChannel * 8;
+  const int r = dsfFinalize(head, uint32_t(payload), uint32_t(payload >> 32), uint32_t(frames),
+                            uint32_t(frames >> 32));
+  if (r != 0) return r;
+  uint64_t size = 0;
+  if (fileSize(head, &size) != 0) return kErrNotSupported;
+  uint8_t dsd[28];
+  if (seek64(head, 0) != 0 || std::fread(dsd, 1, sizeof dsd, head) != sizeof dsd) return kErrIo;
+  putLe64(dsd + 12, size);
+  if (seek64(head, 0) != 0 || std::fwrite(dsd, 1, sizeof dsd, head) != sizeof dsd) return kErrIo;
+  return std::fflush(head) == 0 ? 0 : kErrIo;
+}
+
+}  // namespace sonvex

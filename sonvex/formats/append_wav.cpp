@@ -1,0 +1,60 @@
+// WAV append: the tail's frames follow the head's data chunk; the head is
+// rebuilt as RF64 when it grows past what a RIFF size can say.
+#include "append.h"
+#include "chunkio.h"
+#include "fileio.h"
+#include "wav.h"
+
+namespace sonvex {
+
+int appendWav(FILE* head, FILE* tail, FILE* scratch, const WriteFormat* format, int /*flags*/) {
+  uint32_t headRate = 0, headBits = 0, headChannels = 0, tailRate = 0, tailBits = 0,
+           tailChannels = 0;
+  uint16_t headTag = 0, tailTag = 0;
+  if (wavReadFormat(head, &headRate, &headBits, &headChannels, &headTag) != 0 ||
+      wavReadFormat(tail, &tailRate, &tailBits, &tailChannels, &tailTag) != 0)
+    return kErrIo;
+  // Frames of another size would shift every sample of the tail.
+  if (headChannels != tailChannels || headBits != tailBits || headChannels == 0) return kErrIo;
+
+  uint64_t headOffset = 0, headChunk = 0, headBytes = 0;
+  uint64_t tailOffset = 0, tailChunk = 0, tailBytes = 0;
+  if (wavLocateData(head, &headOffset, &headChunk, &headBytes) != 0 ||
+      wavLocateData(tail, &tailOffset, &tailChunk, &tailBytes) != 0)
+    return kErrIo;
+  const uint64_t total = headBytes + tailBytes;
+
+  if (std::fflush(head) != 0 || std::fflush(tail) != 0) return kErrIo;
+  if (copyRange(tail, head, tailOffset, headOffset + headBytes, false, int64_t(tailBytes),
+                ProgressMode::FirstPhase, appendProgress()) != 0)
+    return kErrIo;
+  // Whatever followed the head's data is partly overwritten: keep only whole
+  // chunks, and give an odd-sized data chunk its pad byte.
+  uint64_t end = headOffset + total;
+  if (truncateFile(head, end) != 0) return kErrIo;
+  if (total & 1) {
+    const uint8_t pad = 0;
+    if (seek64(head, end) != 0 || std::fwrite(&pad, 1, 1, head) != 1) return kErrIo;
+    ++end;
+  }
+
+  const uint64_t riffSize = end - 8;
+  int kind = 0;
+  if (wavProbe(head, &kind) != 0) return kErrIo;
+  // An RF64 head stays RF64 (its ds64 carries any size); a RIFF head that
+  // outgrows 32-bit sizes is rebuilt with a ds64 chunk.
+  if (kind == kRiffKindRiff && riffSize >= kRiffSizeLimit) {
+    if (rebuildWav(head, scratch, riffSize, total, appendProgress()) != 0) return kErrIo;
+  } else {
+    writeDataSizes(head, kind, total);
+    writeRiffSizes(head, kind, riffSize);
+  }
+
+  uint64_t size = 0;
+  if (fileSize(head, &size) != 0) return kErrNotSupported;
+  if (updateRiffSize(head, size - 8) != 0) return kErrIo;
+  writeTimeReference(head, format->timeReference);  // a head without bext is fine
+  return std::fflush(head) == 0 ? 0 : kErrIo;
+}
+
+}  // namespace sonvex

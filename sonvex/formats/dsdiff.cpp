@@ -1,0 +1,269 @@
+#include "dsdiff.h"
+
+#include <cstring>
+#include <vector>
+
+#include "append.h"
+#include "chunkio.h"
+#include "fileio.h"
+
+namespace sonvex {
+
+namespace {
+
+constexpr uint32_t kChunkHeaderBytes = 12;
+constexpr uint64_t kFirstChunk = 16;  // after "FRM8", its size and "DSD "
+
+int readAt(FILE* f, uint64_t offset, uint8_t* buf, size_t n) {
+  if (seek64(f, offset) != 0) return -1;
+  return std::fread(buf, 1, n, f) == n ? 0 : -1;
+}
+
+int writeAt(FILE* f, uint64_t offset, const uint8_t* buf, size_t n) {
+  if (seek64(f, offset) != 0) return -1;
+  return std::fwrite(buf, 1, n, f) == n ? 0 : -1;
+}
+
+// Where the chunk after one ending at `end` starts: behind the pad byte of an
+// odd-sized chunk, unless the writer left the pad out (the byte there is then
+// the first letter of the next id, never zero).
+uint64_t nextChunkAfter(FILE* f, uint64_t end) {
+  if ((end & 1) == 0) return end;
+  uint8_t b = 0;
+  if (readAt(f, end, &b, 1) == 0 && b != 0) return end;
+  return end + 1;
+}
+
+// Calls visit(offset, id, size) for each top-level chunk until it returns true.
+template <typename Visit>
+int walkTopLevel(FILE* f, Visit visit) {
+  uint64_t pos = kFirstChunk;
+  for (;;) {
+    uint8_t h[kChunkHeaderBytes];
+    if (readAt(f, pos, h, sizeof h) != 0) return -1;
+    const uint64_t size = be64(h + 4);
+    if (visit(pos, h, size)) return 0;
+    uint64_t end = 0;
+    if (__builtin_add_overflow(pos + kChunkHeaderBytes, size, &end) || end > uint64_t(INT64_MAX))
+      return -1;
+    pos = nextChunkAfter(f, end);
+  }
+}
+
+int dsdiffNoTimeReference(FILE*, uint64_t*) { return 0; }
+int dsdiffWriteNoTimeReference(FILE*, uint64_t) { return 0; }
+int dsdiffBextTimeReference(const uint8_t*, uint32_t, uint64_t* t) {
+  if (t) *t = 0;
+  return 0;
+}
+int dsdiffRemoveChunk(FILE*, const char*) { return -17; }
+int dsdiffSplitFile(FILE*, FILE*, uint64_t) { return -17; }
+int dsdiffHeaderReserve(void) { return int(kDsdiffHeaderBytes); }
+int dsdiffFindChunkSlot(FILE* f, const char id[4], uint64_t* offset) {
+  uint64_t size = 0;
+  return dsdiffFindChunk(f, id, offset, &size);
+}
+
+}  // namespace
+
+void dsdiffChannelId(uint32_t i, uint32_t n, char out[4]) {
+  if (n == 2) {
+    std::memcpy(out, i == 0 ? "SLFT" : "SRGT", 4);
+    return;
+  }
+  static const char kHex[] = "0123456789ABCDEF";
+  out[0] = 'C';
+  out[1] = kHex[(i >> 8) & 15];
+  out[2] = kHex[(i >> 4) & 15];
+  out[3] = kHex[i & 15];
+}
+
+int dsdiffFindChunk(FILE* f, const char id[4], uint64_t* offset, uint64_t* size) {
+  *offset = 0;
+  *size = 0;
+  uint64_t foundOffset = 0, foundSize = 0;
+  const int r = walkTopLevel(f, [&](uint64_t pos, const uint8_t* h, uint64_t s) {
+    if (std::memcmp(h, id, 4) != 0) return false;
+    foundOffset = pos;
+    foundSize = s;
+    return true;
+  });
+  if (r != 0) return -1;
+  *offset = foundOffset;
+  *size = foundSize;
+  return 0;
+}
+
+int dsdiffProbe(FILE* f, int* kind) {
+  if (kind) *kind = 1;
+  uint8_t h[16];
+  if (seek64(f, 0) != 0) return 0;
+  if (std::fread(h, 1, sizeof h, f) != sizeof h) return 0;
+  if (std::memcmp(h, "FRM8", 4) != 0 || std::memcmp(h + 12, "DSD ", 4) != 0) return -17;
+  uint64_t offset = 0, size = 0;
+  if (dsdiffFindChunk(f, "PROP", &offset, &size) != 0) return -17;
+  return 0;
+}
+
+int dsdiffLocateData(FILE* f, uint64_t* dataOffset, uint64_t* chunkSize, uint64_t* audioBytes) {
+  uint64_t offset = 0, size = 0;
+  if (dsdiffFindChunk(f, "DSD ", &offset, &size) != 0) return -1;
+  if (seek64(f, offset + kChunkHeaderBytes) != 0) return -1;
+  *dataOffset = offset + kChunkHeaderBytes;
+  *chunkSize = size;
+  *audioBytes = size;
+  return 0;
+}
+
+int dsdiffReadFormat(FILE* f, uint32_t* sampleRate, uint32_t* bitsPerSample, uint32_t* channels,
+                     uint16_t* formatTag) {
+  std::vector<uint8_t> work;
+  try {
+    work.assign(kDsdiffWorkBytes, 0);
+  } catch (...) {
+    return -1;
+  }
+  uint32_t rate = 0, chans = 0;
+
+  // The first PROP chunk of form type "SND "; others are walked over.
+  uint64_t prop = 0, propSize = 0;
+  bool found = false;
+  bool failed = false;
+  walkTopLevel(f, [&](uint64_t pos, const uint8_t* h, uint64_t s) {
+    if (std::memcmp(h, "PROP", 4) != 0) return false;
+    uint8_t type[4];
+    if (std::fread(type, 1, 4, f) != 4) {
+      failed = true;
+      return true;
+    }
+    if (std::memcmp(type, "SND ", 4) != 0) return false;
+    prop = pos;
+    propSize = s;
+    found = true;
+    return true;
+  });
+  if (failed || !found) return -1;
+
+  if (propSize < 4) return -1;
+  uint64_t remaining = propSize - 4;
+  uint64_t pos = prop + kChunkHeaderBytes + 4;
+  while (remaining >= kChunkHeaderBytes) {
+    uint8_t h[kChunkHeaderBytes];
+    if (readAt(f, pos, h, sizeof h) != 0) return -1;
+    const uint64_t size = be64(h + 4);
+    remaining -= kChunkHeaderBytes;
+    pos += kChunkHeaderBytes;
+    // A local chunk reaching past its PROP chunk is a broken header.
+    if (size > remaining) return -1;
+    if (std::memcmp(h, "FS  ", 4) == 0) {
+      uint8_t v[4];
+      if (size < 4 || std::fread(v, 1, 4, f) != 4) return -1;
+      rate = be32(v);
+    } else if (std::memcmp(h, "CHNL", 4) == 0 || std::memcmp(h, "CMPR", 4) == 0) {
+      // Read whole behind the first 12 bytes of the work buffer; a payload
+      // that would not fit is a format error, never an overflow.
+      if (size > kDsdiffWorkBytes - kChunkHeaderBytes) return -1;
+      uint8_t* payload = work.data() + kChunkHeaderBytes;
+      if (std::fread(payload, 1, size_t(size), f) != size) return -1;
+      if (h[1] == 'H') {
+        if (size < 2) return -1;
+        chans = be16(payload);
+      } else if (size < 4 || std::memcmp(payload, "DSD ", 4) != 0) {
+        return -1;  // compressed (DST) or unreadable compression type
+      }
+    }
+    remaining -= size;
+    pos += size;
+    if (size & 1) {
+      const uint64_t next = nextChunkAfter(f, pos);
+      if (next != pos && remaining > 0) --remaining;
+      pos = next;
+    }
+  }
+  // Without channels or rate nothing can be read or played; an audio size is
+  // checked against the channel count by the callers that divide by it.
+  if (rate == 0 || chans == 0) return -1;
+  *sampleRate = rate;
+  *bitsPerSample = 1;
+  *channels = chans;
+  *formatTag = 0;
+  return 0;
+}
+
+int dsdiffWriteHeader(FILE* f, const WriteFormat* format, int /*type*/) {
+  if (!format) return -1;
+  const uint32_t n = format->channels;
+  if (n == 0 || n > kDsdiffMaxHeaderChannels) return -1;
+  std::vector<uint8_t> h;
+  try {
+    h.assign(kDsdiffHeaderBytes, 0);
+  } catch (...) {
+    return -1;
+  }
+  uint8_t* p = h.data();
+  std::memcpy(p, "FRM8", 4);
+  putBe64(p + 4, kDsdiffHeaderBytes - 12);  // provisional form size
+  std::memcpy(p + 12, "DSD ", 4);
+  std::memcpy(p + 16, "FVER", 4);
+  putBe64(p + 20, 4);
+  p[28] = 1;
+  p[29] = 4;
+  std::memcpy(p + 32, "PROP", 4);
+  putBe64(p + 36, 66 + 4 * uint64_t(n));
+  std::memcpy(p + 44, "SND ", 4);
+  std::memcpy(p + 48, "FS  ", 4);
+  putBe64(p + 52, 4);
+  putBe32(p + 60, format->sampleRate);
+  std::memcpy(p + 64, "CHNL", 4);
+  putBe64(p + 68, 2 + 4 * uint64_t(n));
+  putBe16(p + 76, uint16_t(n));
+  for (uint32_t i = 0; i < n; ++i) dsdiffChannelId(i, n, reinterpret_cast<char*>(p + 78 + 4 * i));
+  uint8_t* c = p + 78 + 4 * n;
+  std::memcpy(c, "CMPR", 4);
+  putBe64(c + 4, 19);
+  std::memcpy(c + 12, "DSD ", 4);
+  c[16] = 14;
+  std::memcpy(c + 17, "not compressed", 14);
+  c[31] = 0;  // pad byte of the odd-sized CMPR chunk
+  uint8_t* junk = c + 32;
+  std::memcpy(junk, "JUNK", 4);
+  putBe64(junk + 4, 32634 - 4 * uint64_t(n));
+  uint8_t* dsd = p + kDsdiffHeaderBytes - kChunkHeaderBytes;
+  std::memcpy(dsd, "DSD ", 4);
+  putBe64(dsd + 4, 0);
+  return writeAt(f, 0, p, kDsdiffHeaderBytes);
+}
+
+int dsdiffFinalize(FILE* f, uint32_t bytesLow, uint32_t bytesHigh, uint32_t /*framesLow*/,
+                   uint32_t /*framesHigh*/) {
+  const uint64_t bytes = (uint64_t(bytesHigh) << 32) | bytesLow;
+  uint64_t offset = 0, size = 0;
+  if (dsdiffFindChunk(f, "DSD ", &offset, &size) != 0) return -1;
+  uint8_t h[kChunkHeaderBytes];
+  if (readAt(f, offset, h, sizeof h) != 0) return -1;
+  putBe64(h + 4, bytes);
+  if (writeAt(f, offset, h, sizeof h) != 0) return -1;
+  uint64_t total = 0;
+  if (fileSize(f, &total) != 0) return -17;
+  // An odd-sized chunk that ends the file still needs its pad byte.
+  const uint64_t end = offset + kChunkHeaderBytes + bytes;
+  if ((bytes & 1) && total == end) {
+    const uint8_t pad = 0;
+    if (writeAt(f, end, &pad, 1) != 0) return -1;
+    ++total;
+  }
+  uint8_t form[16];
+  if (readAt(f, 0, form, sizeof form) != 0) return -1;
+  putBe64(form + 4, total - 12);
+  if (writeAt(f, 0, form, sizeof form) != 0) return -1;
+  return std::fflush(f) == 0 ? 0 : -1;
+}
+
+const FormatDriver kDsdiffDriver = {
+    dsdiffProbe,           dsdiffLocateData,  dsdiffFindChunkSlot,        dsdiffReadFormat,
+    dsdiffNoTimeReference, dsdiffRemoveChunk, dsdiffWriteHeader,          dsdiffFinalize,
+    dsdiffSplitFile,       appendDsdiff,      dsdiffWriteNoTimeReference, dsdiffBextTimeReference,
+    dsdiffHeaderReserve,
+};
+
+}  // namespace sonvex
