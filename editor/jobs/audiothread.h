@@ -1,0 +1,77 @@
+// Job thread: runs queued Transactions one after the other so that the GUI
+// stays responsive while the library converts synchronously.
+#pragma once
+
+#include <QLibrary>
+#include <QList>
+#include <QMutex>
+#include <QThread>
+#include <QWaitCondition>
+
+#include "transaction.h"
+
+// Path of the library beside the program (QLibrary adds prefix and suffix).
+QString sonvexLibraryPath();
+
+// Resolved by every job thread when the library loads; the playback engine
+// calls them with their declared signatures.
+extern QFunctionPointer boundSetDecimationFirParam;
+extern QFunctionPointer boundSetMeterFirParam;
+extern QFunctionPointer boundAudioDecimationFir;
+
+class audioThread : public QThread {
+  Q_OBJECT
+
+ public:
+  explicit audioThread(QObject* parent = nullptr, const QString& libraryPath = sonvexLibraryPath());
+  ~audioThread() override;
+
+  // Copies the request and the source description under the lock. Must not be
+  // called while a job of this thread runs (the dialogs are modal meanwhile).
+  void setJob(int mode, const JobRequest& request, const SourceDescription& sourceInfo,
+              const int* aux, LevelPoint* envelope);
+  // Takes ownership of t and starts the thread when it is idle.
+  void addTransaction(Transaction* t);
+  // Ends the running (or next) conversion: an export is aborted, a playback
+  // conversion asked to stop. Ignored when nothing is queued or running.
+  void cancel();
+
+  int index() const { return jobIndex; }
+  bool hasConversionFunction() const { return convertFn != nullptr; }
+  // The library's percentage of the running conversion (written by the job).
+  int progressValue() const;
+  bool isBusy() const;
+  const SourceDescription& source() const { return sourceInfo; }
+  JobRequest& jobRequest() { return request; }
+  int jobMode() const { return mode; }
+
+  // The process-wide job table: index -> thread (null once destroyed).
+  static audioThread* jobAt(int index);
+  static int jobCount();
+
+ signals:
+  void transactionStarted_(int progress);
+  void allTransactionsDone_(int status);
+
+ protected:
+  void run() override;
+
+ private:
+  JobRequest request;
+  SourceDescription sourceInfo{};
+  int auxValue = 0;
+  ConvertFunction convertFn = nullptr;
+  int mode = 0;
+  int jobIndex = -1;
+  int cancelled = 0;
+  QList<Transaction*> queue;
+  mutable QMutex queueLock;
+  QWaitCondition queueWake;
+  QLibrary* library = nullptr;
+  LevelPoint* envelope = nullptr;
+  int* progress = nullptr;
+
+  int rangeMode = 0;  // statusWord of the request as set, read by cancel()
+  bool running = false;
+  bool quitting = false;
+};

@@ -1,0 +1,467 @@
+#include "dialogedit.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDir>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QGridLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTimer>
+#include <algorithm>
+
+#include "classsonvex.h"
+#include "eqsettings.h"
+#include "lmeprogressdialog.h"
+
+namespace exportplan {
+
+const std::vector<FormatChoice>& formatChoices() {
+  static const std::vector<FormatChoice> formats = {{"WAV(PCM)", kFileTypeWav, ".wav"},
+                                                    {"DSDIFF(DSD)", kFileTypeDsdiff, ".dff"},
+                                                    {"DSF(DSD)", kFileTypeDsf, ".dsf"}};
+  return formats;
+}
+
+const FormatChoice& formatForIndex(int index) {
+  const auto& f = formatChoices();
+  return (index == 1 || index == 2) ? f[index] : f[0];
+}
+
+namespace {
+
+const std::vector<RateChoice>& pcmRates() {
+  static const std::vector<RateChoice> rates = {
+      {"44.1kHz", kRate44100, 44100, "_44k"},     {"48kHz", kRate48000, 48000, "_48k"},
+      {"88.2kHz", kRate88200, 88200, "_88k"},     {"96kHz", kRate96000, 96000, "_96k"},
+      {"176.4kHz", kRate176400, 176400, "_176k"}, {"192kHz", kRate192000, 192000, "_192k"},
+      {"352.8kHz", kRate352800, 352800, "_352k"}, {"384kHz", kRate384000, 384000, "_384k"}};
+  return rates;
+}
+
+const std::vector<RateChoice>& dsdRates() {
+  static const std::vector<RateChoice> rates = {{"2.8MHz", kRateDsd64, 2822400, "_2.8M"},
+                                                {"5.6MHz", kRateDsd128, 5644800, "_5.6M"},
+                                                {"11.2MHz", kRateDsd256, 11289600, "_11.2M"}};
+  return rates;
+}
+
+bool isDsdType(int fileType) { return fileType == kFileTypeDsf || fileType == kFileTypeDsdiff; }
+
+}  // namespace
+
+const std::vector<RateChoice>& ratesFor(int fileType) {
+  return isDsdType(fileType) ? dsdRates() : pcmRates();
+}
+
+const std::vector<BitChoice>& bitsFor(int fileType) {
+  static const std::vector<BitChoice> pcm = {{"16bit", 16}, {"24bit", 24}, {"32bit Float", 32}};
+  static const std::vector<BitChoice> dsd = {{"1bit", 1}};
+  return isDsdType(fileType) ? dsd : pcm;
+}
+
+const RateChoice& rateForText(const QString& text) {
+  for (const auto* list : {&pcmRates(), &dsdRates()})
+    for (const RateChoice& r : *list)
+      if (text == QLatin1String(r.label)) return r;
+  return pcmRates()[0];
+}
+
+int bitsForText(const QString& text) {
+  for (int type : {kFileTypeWav, kFileTypeDsf})
+    for (const BitChoice& b : bitsFor(type))
+      if (text == QLatin1String(b.label)) return b.bits;
+  return 16;
+}
+
+QString baseNameOf(const QString& fileName) {
+  const QString name = fileName.section(QLatin1Char('/'), -1);
+  QStringList parts = name.split(QLatin1Char('.'));
+  parts.removeLast();
+  return parts.join(QString());
+}
+
+EditRange wholeFile(uint64_t totalFrames) {
+  EditRange r;
+  r.outFrame = int64_t(std::min<uint64_t>(totalFrames, uint64_t(INT64_MAX)));
+  return r;
+}
+
+int64_t shortFadeFrames(uint32_t sourceRate, bool apply) {
+  return apply ? int64_t(double(sourceRate) * 0.1) : 0;
+}
+
+int64_t toOutputFrames(int64_t x, uint32_t exportRate, uint32_t sourceRate) {
+  if (sourceRate == 0) return 0;
+  return int64_t(__int128(x) * exportRate / sourceRate);
+}
+
+void buildEnvelope(LevelPoint* p, const EditRange& edit, int64_t shortFade, uint32_t exportRate,
+                   uint32_t sourceRate) {
+  int64_t fadeIn = std::max(edit.fadeIn, shortFade);
+  int64_t fadeOut = std::max(edit.fadeOut, shortFade);
+  // Fades longer than the range would put the fade-out's start before the
+  // fade-in's end; share the range between them instead.
+  const int64_t span = std::max<int64_t>(edit.outFrame - edit.inFrame, 0);
+  if (fadeIn + fadeOut > span) {
+    const int64_t total = fadeIn + fadeOut;
+    fadeIn = int64_t(__int128(fadeIn) * span / total);
+    fadeOut = span - fadeIn;
+  }
+  auto out = [&](int64_t x) { return toOutputFrames(x, exportRate, sourceRate); };
+  const double g = edit.gain;
+  const int64_t inOut = out(edit.inFrame), outOut = out(edit.outFrame);
+  const int64_t pos[5] = {0, inOut, inOut + out(fadeIn), outOut - out(fadeOut), outOut};
+  const double level[5] = {0.0, 0.0, g, g, 0.0};
+  const int32_t shape[5] = {0, 1, 0, -1, 0};
+  for (int i = 0; i < 5; ++i) {
+    p[i] = LevelPoint{pos[i], level[i], 0.0, shape[i], 0};
+  }
+  // A ramp of no length is a step: its increment is the whole difference.
+  p[1].increment = pos[2] == pos[1] ? g : g / double(pos[2] - pos[1]);
+  p[3].increment = pos[4] == pos[3] ? -g : -g / double(pos[4] - pos[3]);
+  p[5] = LevelPoint{INT64_MAX, 0.0, 0.0, 0, 0};
+}
+
+bool envelopeChangesLevel(const LevelPoint* p, int count) {
+  for (int i = 0; i < count && p[i].position != INT64_MAX && p[i].position >= 0; ++i) {
+    if (p[i].level != 0.0 && p[i].level != 1.0) return true;
+    if (i > 0 && p[i].level != p[i - 1].level && p[i].position != p[i - 1].position &&
+        p[i - 1].shape != 0)
+      return true;
+  }
+  return false;
+}
+
+JobRequest buildRequest(const QString& destination, const QString& source,
+                        const ExportChoice& choice, uint32_t sourceChannels, const EditRange& edit,
+                        EqSettings* eq) {
+  JobRequest r;
+  r.destinationPath = destination.toStdU16String();
+  r.sourcePath = source.toStdU16String();
+  r.format.rateIndex = choice.rateCode;
+  r.format.fileType = choice.fileType;
+  r.format.holdInterpolation = 0;
+  r.format.bitsPerSample = choice.bits;
+  r.format.unused = int32_t(sourceChannels);
+  r.format.progress = nullptr;  // the job thread points it at its counter
+  r.format.channels = 2;
+  r.format.filterMethod = 0;
+  // A mono source goes to both output channels rather than leaving the right
+  // one silent.
+  if (sourceChannels == 1)
+    r.matrix = ChannelMatrix{{1.0, 1.0, 0.0, 0.0}};
+  else
+    r.matrix = ChannelMatrix{{1.0, 0.0, 0.0, 1.0}};
+  r.sourceEnabled[0] = 1;
+  r.range.statusWord = kConvertExportMode;
+  r.range.startFrame = edit.inFrame;
+  r.range.endFrame = edit.outFrame;
+  r.range.eq = eq;
+  r.range.levelActive = 0;
+  return r;
+}
+
+Outcome classify(int status) {
+  if (status >= 0) return Outcome::Completed;
+  if (status == kConvertStoppedDsd || status == kConvertStoppedPcm) return Outcome::Aborted;
+  return Outcome::Failed;
+}
+
+QString resultText(int status) {
+  switch (classify(status)) {
+    case Outcome::Completed:
+      return QStringLiteral("Export completed.");
+    case Outcome::Aborted:
+      return QStringLiteral("Export aborted.");
+    case Outcome::Failed:
+      break;
+  }
+  return QStringLiteral("Export failed.") + QLatin1Char('\n') +
+         QStringLiteral("[Code = %1]").arg(status);
+}
+
+}  // namespace exportplan
+
+DialogEdit::DialogEdit(QWidget* parent, const QString& libraryPath) : QDialog(parent) {
+  setObjectName(QStringLiteral("DialogEdit"));
+  buildUi();
+
+  jobThread = new audioThread(this, libraryPath);
+  connect(jobThread, &audioThread::transactionStarted_, this, &DialogEdit::transactionStarted,
+          Qt::QueuedConnection);
+  connect(jobThread, &audioThread::allTransactionsDone_, this, &DialogEdit::allTransactionsDone,
+          Qt::QueuedConnection);
+
+  library = new QLibrary(libraryPath);
+  if (library->load())
+    getInfo = reinterpret_cast<decltype(getInfo)>(library->resolve("getAudioFileInformation"));
+
+  progressDialog = new lmeProgressDialog(QString(), QStringLiteral("Abort"), 0, 100, this);
+  progressDialog->setObjectName(QStringLiteral("progressExport"));
+  progressDialog->setWindowTitle(QStringLiteral("Exporting..."));
+  progressDialog->reset();  // stops Qt's show-after-a-while timer: hidden until a job runs
+  progressDialog->hide();
+  connect(progressDialog, &QProgressDialog::canceled, this, &DialogEdit::cancelExporting);
+
+  timer = new QTimer(this);
+  timer->setInterval(200);
+  connect(timer, &QTimer::timeout, this, &DialogEdit::takeSeveralHundredMili);
+
+  QMetaObject::connectSlotsByName(this);
+  on_BounceFormat_currentIndexChanged(comboFormat->currentIndex());
+}
+
+DialogEdit::~DialogEdit() {
+  timer->stop();
+  delete jobThread;  // aborts a running export and waits for it
+  jobThread = nullptr;
+  delete library;
+}
+
+void DialogEdit::buildUi() {
+  setWindowTitle(QStringLiteral("Export File"));
+  auto* grid = new QGridLayout(this);
+  int row = 0;
+  auto heading = [&](const QString& text) {
+    auto* l = new QLabel(text, this);
+    QFont f = l->font();
+    f.setBold(true);
+    l->setFont(f);
+    grid->addWidget(l, row++, 0, 1, 3);
+  };
+  auto field = [&](const QString& caption, QWidget* w, QWidget* extra = nullptr) {
+    grid->addWidget(new QLabel(caption, this), row, 0);
+    grid->addWidget(w, row, 1, 1, extra ? 1 : 2);
+    if (extra) grid->addWidget(extra, row, 2);
+    ++row;
+  };
+  auto named = [this](QLabel* l, const char* name) {
+    l->setObjectName(QLatin1String(name));
+    l->setParent(this);
+    return l;
+  };
+
+  heading(QStringLiteral("Export File"));
+  heading(QStringLiteral("Original File"));
+  labelOrgFileName = named(new QLabel, "labelOrgFileName");
+  labelOrgType = named(new QLabel, "labelOrgFileType");
+  labelOrgFreq = named(new QLabel, "labelOrgFreq");
+  labelOrgBit = named(new QLabel, "labelOrgBit");
+  labelOrgCh = named(new QLabel, "labelOrgCh");
+  field(QStringLiteral("File Name :"), labelOrgFileName);
+  field(QStringLiteral("File Format :"), labelOrgType);
+  field(QStringLiteral("Frequency :"), labelOrgFreq);
+  field(QStringLiteral("Quantization Bit :"), labelOrgBit);
+  field(QStringLiteral("Channel :"), labelOrgCh);
+
+  heading(QStringLiteral("Export To"));
+  comboFormat = new QComboBox(this);
+  comboFormat->setObjectName(QStringLiteral("BounceFormat"));
+  for (const auto& f : exportplan::formatChoices()) comboFormat->addItem(QLatin1String(f.label));
+  comboFreq = new QComboBox(this);
+  comboFreq->setObjectName(QStringLiteral("BounceFreq"));
+  comboBit = new QComboBox(this);
+  comboBit->setObjectName(QStringLiteral("BounceBit"));
+  labelExportCh = named(new QLabel(QStringLiteral("STEREO")), "labelExportCh");
+  field(QStringLiteral("File Format :"), comboFormat);
+  field(QStringLiteral("Frequency :"), comboFreq);
+  field(QStringLiteral("Quantization Bit :"), comboBit);
+  field(QStringLiteral("Channel :"), labelExportCh);
+
+  checkShortFade = new QCheckBox(QStringLiteral("Apply Short Fade"), this);
+  checkShortFade->setObjectName(QStringLiteral("checkBoxShortFade"));
+  checkShortFade->setChecked(true);
+  grid->addWidget(checkShortFade, row++, 1, 1, 2);
+
+  editFileName = new QLineEdit(this);
+  editFileName->setObjectName(QStringLiteral("lineEditFileName"));
+  editExtension = new QLineEdit(this);
+  editExtension->setObjectName(QStringLiteral("lineEditExtension"));
+  editExtension->setReadOnly(true);
+  editExtension->setMaximumWidth(60);
+  field(QStringLiteral("File Name :"), editFileName, editExtension);
+
+  editFolder = new QLineEdit(this);
+  editFolder->setObjectName(QStringLiteral("lineEditFolder"));
+  buttonSelDir = new QPushButton(QStringLiteral("Select\nFolder"), this);
+  buttonSelDir->setObjectName(QStringLiteral("pushSelDir"));
+  field(QStringLiteral("Folder :"), editFolder, buttonSelDir);
+
+  buttonBounce = new QPushButton(QStringLiteral("EXPORT"), this);
+  buttonBounce->setObjectName(QStringLiteral("pushBounce"));
+  grid->addWidget(buttonBounce, row++, 2);
+  setMinimumWidth(460);
+}
+
+void DialogEdit::setSource(const QString& path, int channels, const QString& channelText,
+                           const QString& bitText, const QString& freqText,
+                           const QString& typeText) {
+  sourcePath = path;
+  sourceChannels = channels > 0 ? uint32_t(channels) : 2;
+  const QString fileName = path.section(QLatin1Char('/'), -1);
+  baseName = exportplan::baseNameOf(fileName);
+  labelOrgFileName->setText(fileName);
+  labelOrgType->setText(typeText);
+  labelOrgFreq->setText(freqText);
+  labelOrgBit->setText(bitText);
+  labelOrgCh->setText(channelText);
+  on_BounceFreq_currentIndexChanged(comboFreq->currentIndex());
+}
+
+void DialogEdit::setFolder(const QString& dir) {
+  editFolder->setText(dir.isEmpty() ? QDir::currentPath() : dir);
+}
+
+void DialogEdit::setEqContext(EqSettings* eq, int rate) {
+  eqSettings = eq;
+  playRate = rate;
+}
+
+void DialogEdit::setEditRange(const exportplan::EditRange& range) { edit_ = range; }
+
+int DialogEdit::formatIndex() const { return comboFormat->currentIndex(); }
+int DialogEdit::rateIndex() const { return comboFreq->currentIndex(); }
+int DialogEdit::bitIndex() const { return comboBit->currentIndex(); }
+bool DialogEdit::shortFadeChecked() const { return checkShortFade->isChecked(); }
+
+void DialogEdit::restoreChoices(int format, int rate, int bits, bool shortFade) {
+  // An index the combo does not hold would leave it without a current item.
+  if (format >= 0 && format < comboFormat->count()) comboFormat->setCurrentIndex(format);
+  if (rate >= 0 && rate < comboFreq->count()) comboFreq->setCurrentIndex(rate);
+  if (bits >= 0 && bits < comboBit->count()) comboBit->setCurrentIndex(bits);
+  checkShortFade->setChecked(shortFade);
+}
+
+QString DialogEdit::destinationPath() const {
+  return editFolder->text() + QLatin1Char('/') + editFileName->text() + extension;
+}
+
+bool DialogEdit::isExporting() const { return jobThread->isBusy(); }
+
+void DialogEdit::refreshFileName() { editFileName->setText(baseName + rateSuffix); }
+
+void DialogEdit::on_BounceFormat_currentIndexChanged(int index) {
+  const exportplan::FormatChoice& f = exportplan::formatForIndex(index);
+  exportType = f.fileType;
+  extension = QLatin1String(f.extension);
+  editExtension->setText(extension);
+  comboFreq->clear();
+  comboBit->clear();
+  for (const auto& r : exportplan::ratesFor(exportType)) comboFreq->addItem(QLatin1String(r.label));
+  for (const auto& b : exportplan::bitsFor(exportType)) comboBit->addItem(QLatin1String(b.label));
+  comboFreq->setCurrentIndex(0);
+  comboBit->setCurrentIndex(0);
+  refreshFileName();
+}
+
+void DialogEdit::on_BounceFreq_currentIndexChanged(int) {
+  const exportplan::RateChoice& r = exportplan::rateForText(comboFreq->currentText());
+  exportRate = r.hz;
+  exportRateIndex = r.code;
+  rateSuffix = QLatin1String(r.suffix);
+  refreshFileName();
+}
+
+void DialogEdit::on_BounceBit_currentIndexChanged(int) {
+  exportBits = exportplan::bitsForText(comboBit->currentText());
+}
+
+void DialogEdit::on_pushSelDir_clicked() {
+  const QString dir =
+      QFileDialog::getExistingDirectory(this, QStringLiteral("Select Folder to Export"),
+                                        QDir::currentPath(), QFileDialog::ShowDirsOnly);
+  if (dir.isEmpty()) return;
+  QDir::setCurrent(dir);
+  editFolder->setText(dir);
+}
+
+void DialogEdit::on_pushBounce_released() {
+  const QString name = editFileName->text() + extension;
+  const QString path = editFolder->text() + QLatin1Char('/') + name;
+  if (exportplan::pathTooLong(path)) {
+    QMessageBox::critical(this, QStringLiteral("Error"),
+                          QStringLiteral("The file name would be too long.") + QLatin1Char('\n') +
+                              QStringLiteral("You can shorten the file name and try again,\n"
+                                             "or try a location that has a shorter path."));
+    return;
+  }
+  if (QFileInfo::exists(path)) {
+    const auto answer =
+        QMessageBox::question(this, QStringLiteral("Confirmation"),
+                              name + QStringLiteral(" already exists.\nDo you want to overwrite?"),
+                              QMessageBox::Ok | QMessageBox::Cancel);
+    if (answer != QMessageBox::Ok) return;
+  }
+  emit convertExecute();
+}
+
+void DialogEdit::startJob(int mode) {
+  const QString name = editFileName->text() + extension;
+  const QString destination = editFolder->text() + QLatin1Char('/') + name;
+
+  // A failing probe is left to the conversion, which reports it as its code.
+  sourceInfo = AudioFileInfo{};
+  if (getInfo) {
+    const std::u16string src = sourcePath.toStdU16String();
+    getInfo(src.c_str(), &sourceInfo);
+  }
+  sourceDescription = describeSource(sourceInfo);
+
+  exportplan::ExportChoice choice;
+  choice.fileType = exportType;
+  choice.rateCode = exportRateIndex;
+  choice.bits = exportBits;
+  JobRequest request = exportplan::buildRequest(
+      destination, sourcePath, choice, sourceInfo.channels ? sourceInfo.channels : sourceChannels,
+      edit_, eqSettings);
+  const int64_t shortFade =
+      exportplan::shortFadeFrames(sourceInfo.sampleRate, checkShortFade->isChecked());
+  exportplan::buildEnvelope(envelope, edit_, shortFade, exportRate, sourceInfo.sampleRate);
+  request.range.levelActive = exportplan::envelopeChangesLevel(envelope, kLevelPointMax) ? 1 : 0;
+
+  int aux = 0;
+  jobThread->setJob(mode == 1 ? 194 : 8, request, sourceDescription, &aux, envelope);
+  if (eqSettings) retuneEq(eqSettings, exportRate);
+  jobThread->addTransaction(new ClassSonvex(mode));
+  jobThread->setPriority(QThread::LowPriority);
+
+  if (mode == 8) return;
+  progressDialog->setLabelText(QStringLiteral("Exporting \"") + name + QStringLiteral("\" ..."));
+  progressDialog->setValue(progressDialog->minimum());
+  progressDialog->show();
+  timer->start();
+}
+
+void DialogEdit::transactionStarted(int) {}
+
+void DialogEdit::allTransactionsDone(int status) {
+  progressDialog->reset();
+  progressDialog->hide();
+  timer->stop();
+  const QString text = exportplan::resultText(status);
+  switch (exportplan::classify(status)) {
+    case exportplan::Outcome::Completed:
+      QMessageBox::information(this, QStringLiteral("Export File"), text);
+      hide();
+      break;
+    case exportplan::Outcome::Aborted:
+      QMessageBox::information(this, QStringLiteral("Export File"), text);
+      break;
+    case exportplan::Outcome::Failed:
+      QMessageBox::warning(this, QStringLiteral("Export File"), text);
+      break;
+  }
+  if (eqSettings && playRate > 0) retuneEq(eqSettings, playRate);
+}
+
+void DialogEdit::cancelExporting() { jobThread->cancel(); }
+
+void DialogEdit::takeSeveralHundredMili() {
+  const int value = jobThread->progressValue();
+  if (value >= progressDialog->minimum() && value < progressDialog->maximum())
+    progressDialog->setValue(value);
+}

@@ -1,0 +1,183 @@
+// "Export File": converts the marked part of the open file into a new WAV,
+// DSDIFF or DSF file on the dialog's own job thread.
+#pragma once
+
+#include <QDialog>
+#include <QString>
+#include <vector>
+
+#include "audiothread.h"
+#include "transaction.h"
+
+class QCheckBox;
+class QComboBox;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class QTimer;
+class lmeProgressDialog;
+
+// The dialog's decisions as plain functions, testable without a display.
+namespace exportplan {
+
+struct FormatChoice {
+  const char* label;
+  int fileType;
+  const char* extension;
+};
+struct RateChoice {
+  const char* label;
+  int code;
+  uint32_t hz;
+  const char* suffix;
+};
+struct BitChoice {
+  const char* label;
+  int bits;
+};
+
+// Combo order: WAV, DSDIFF, DSF.
+const std::vector<FormatChoice>& formatChoices();
+// Item 1 is DSDIFF, item 2 DSF, anything else WAV.
+const FormatChoice& formatForIndex(int index);
+const std::vector<RateChoice>& ratesFor(int fileType);
+const std::vector<BitChoice>& bitsFor(int fileType);
+// Matches a rate item's text; unknown text gives 44.1 kHz.
+const RateChoice& rateForText(const QString& text);
+// Unknown text gives 16.
+int bitsForText(const QString& text);
+
+// The last "/"-separated part, split at every "." and joined without the
+// last part and without dots: "my.take.wav" -> "mytake".
+QString baseNameOf(const QString& fileName);
+
+constexpr int kMaxPathLength = 256;  // paths of this length or more are refused
+inline bool pathTooLong(const QString& path) { return path.size() >= kMaxPathLength; }
+
+// The edit state in source frames (gain linear).
+struct EditRange {
+  int64_t inFrame = 0;
+  int64_t fadeIn = 0;
+  int64_t fadeOut = 0;
+  int64_t outFrame = 0;
+  double gain = 1.0;
+};
+EditRange wholeFile(uint64_t totalFrames);
+
+// 100 ms of source frames when enabled, else 0.
+int64_t shortFadeFrames(uint32_t sourceRate, bool apply);
+// x * exportRate / sourceRate, truncated, without 64-bit overflow.
+int64_t toOutputFrames(int64_t x, uint32_t exportRate, uint32_t sourceRate);
+// Writes points 0..5 of the envelope (the rest is left as it is).
+void buildEnvelope(LevelPoint* points, const EditRange& edit, int64_t shortFade,
+                   uint32_t exportRate, uint32_t sourceRate);
+// True when the envelope changes the level inside the range: a DSD export at
+// the source rate must then re-modulate around the fades.
+bool envelopeChangesLevel(const LevelPoint* points, int count);
+
+struct ExportChoice {
+  int fileType = 0;
+  int rateCode = 0;
+  int bits = 16;
+};
+JobRequest buildRequest(const QString& destination, const QString& source,
+                        const ExportChoice& choice, uint32_t sourceChannels, const EditRange& edit,
+                        EqSettings* eq);
+
+enum class Outcome { Completed, Aborted, Failed };
+Outcome classify(int status);
+QString resultText(int status);
+
+}  // namespace exportplan
+
+class DialogEdit : public QDialog {
+  Q_OBJECT
+
+ public:
+  explicit DialogEdit(QWidget* parent = nullptr, const QString& libraryPath = sonvexLibraryPath());
+  ~DialogEdit() override;
+
+  // Source path, its channel count and the main window's label texts.
+  void setSource(const QString& path, int channels, const QString& channelText,
+                 const QString& bitText, const QString& freqText, const QString& typeText);
+  // The folder field; an empty argument takes the process's current directory.
+  void setFolder(const QString& dir = QString());
+  void setEqContext(EqSettings* eq, int playRate);
+  // In, out and fades in source frames, from the main window.
+  void setEditRange(const exportplan::EditRange& range);
+  const exportplan::EditRange& editRange() const { return edit_; }
+  void startJob(int mode);
+
+  // Choices kept by the settings file; restoring an index runs its handler.
+  int formatIndex() const;
+  int rateIndex() const;
+  int bitIndex() const;
+  bool shortFadeChecked() const;
+  void restoreChoices(int format, int rate, int bits, bool shortFade);
+
+  int exportTypeCode() const { return exportType; }
+  uint32_t exportRateHz() const { return exportRate; }
+  int exportRateCode() const { return exportRateIndex; }
+  int exportBitsValue() const { return exportBits; }
+  const QString& proposedBaseName() const { return baseName; }
+  QString destinationPath() const;
+  const LevelPoint* exportEnvelope() const { return envelope; }
+  audioThread* job() { return jobThread; }
+  bool isExporting() const;
+
+ signals:
+  void convertExecute();
+
+ private slots:
+  void on_BounceFormat_currentIndexChanged(int index);
+  void on_BounceFreq_currentIndexChanged(int index);
+  void on_BounceBit_currentIndexChanged(int index);
+  void on_pushSelDir_clicked();
+  void on_pushBounce_released();
+  void transactionStarted(int progress);
+  void allTransactionsDone(int status);
+  void cancelExporting();
+  void takeSeveralHundredMili();
+
+ private:
+  void buildUi();
+  void refreshFileName();
+
+  int exportType = 0;
+  uint32_t exportRate = 44100;
+  int exportRateIndex = 0;
+  QString rateSuffix = QStringLiteral("_44k");
+  int exportBits = 16;
+  QString extension = QStringLiteral(".wav");
+  QString baseName;
+  QString sourcePath;
+  uint32_t sourceChannels = 2;
+  AudioFileInfo sourceInfo{};
+  SourceDescription sourceDescription{};
+  EqSettings* eqSettings = nullptr;
+  int playRate = 44100;
+  exportplan::EditRange edit_;
+  LevelPoint envelope[kLevelPointMax] = {};
+
+  audioThread* jobThread = nullptr;
+  QLibrary* library = nullptr;
+  decltype(&getAudioFileInformation) getInfo = nullptr;
+  lmeProgressDialog* progressDialog = nullptr;
+  QTimer* timer = nullptr;
+
+  QComboBox* comboFormat = nullptr;
+  QComboBox* comboFreq = nullptr;
+  QComboBox* comboBit = nullptr;
+  QCheckBox* checkShortFade = nullptr;
+  QLineEdit* editFileName = nullptr;
+  QLineEdit* editExtension = nullptr;
+  QLineEdit* editFolder = nullptr;
+  QPushButton* buttonSelDir = nullptr;
+  QPushButton* buttonBounce = nullptr;
+  QLabel* labelOrgFileName = nullptr;
+  QLabel* labelOrgType = nullptr;
+  QLabel* labelOrgFreq = nullptr;
+  QLabel* labelOrgBit = nullptr;
+  QLabel* labelOrgCh = nullptr;
+  QLabel* labelExportCh = nullptr;
+};

@@ -1,0 +1,65 @@
+// A queued job of a job thread, and the records a job carries.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "sonvex.h"
+
+// What a job knows about its source; 48 bytes, derived from AudioFileInfo.
+struct SourceDescription {
+  uint32_t sampleRate;
+  uint32_t bitsPerSample;
+  uint32_t channels;
+  uint32_t dataOffset;
+  uint64_t audioBytes;
+  uint64_t totalFrames;
+  uint64_t wholeSeconds;
+  uint32_t fileType;
+  uint32_t formatTag;
+};
+static_assert(sizeof(SourceDescription) == 48, "SourceDescription is 48 bytes");
+
+// Frames = bytes * 8 / (bits * channels); a header without bits, channels or
+// rate describes no frames rather than dividing by zero.
+inline SourceDescription describeSource(const AudioFileInfo& info) {
+  SourceDescription d{};
+  d.sampleRate = info.sampleRate;
+  d.bitsPerSample = info.bitsPerSample;
+  d.channels = info.channels;
+  d.dataOffset = info.dataOffset;
+  d.audioBytes = (uint64_t(info.dataBytesHigh) << 32) | info.dataBytesLow;
+  const uint64_t bitsPerFrame = uint64_t(info.bitsPerSample) * info.channels;
+  d.totalFrames = bitsPerFrame ? d.audioBytes * 8 / bitsPerFrame : 0;
+  d.wholeSeconds = info.sampleRate ? d.totalFrames / info.sampleRate : 0;
+  d.fileType = info.fileType;
+  d.formatTag = info.formatTag;
+  return d;
+}
+
+// The conversion request a job runs: both paths by value and the records the
+// library reads. The caller's envelope stays outside (see audioThread).
+struct JobRequest {
+  std::u16string destinationPath;
+  std::u16string sourcePath;
+  ConvertFormat format{};
+  ChannelMatrix matrix{};
+  int32_t sourceEnabled[2] = {0, 0};
+  ConvertRange range{};
+};
+
+using ConvertFunction = decltype(&sonvexert);
+
+class Transaction {
+ public:
+  virtual ~Transaction() = default;
+  // Negative results are failure codes (the library's, or kJob* below).
+  virtual int run(int mode, JobRequest* request, ConvertFunction convertFn,
+                  SourceDescription* sourceInfo, int* auxValue, LevelPoint* envelope) = 0;
+};
+
+// Job failures that do not come from the library.
+enum : int {
+  kJobNoConversionFunction = -1000,  // library or its conversion export missing
+  kJobModeNotAvailable = -1001       // no run for this job mode in this build
+};
