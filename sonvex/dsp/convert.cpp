@@ -1,0 +1,527 @@
+// sonvexert: one source file through the rate plan, block by block, into a
+// new file (export) or to the caller's block callback (stream).
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <new>
+#include <vector>
+
+#include "convert_dsdout.h"
+#include "convert_kernels.h"
+#include "convert_plan.h"
+#include "convert_ring.h"
+#include "convert_source.h"
+#include "driver.h"
+#include "fileio.h"
+#include "rateconv.h"
+#include "sonvex.h"
+
+namespace sonvex::convert {
+namespace {
+
+void storeInt(int32_t* p, int32_t v) {
+  if (p) __atomic_store_n(p, v, __ATOMIC_RELEASE);
+}
+
+struct Request {
+  const SonvexChar* destinationPath;
+  const SonvexChar* sourcePath;
+  const ConvertFormat* format;
+  const ChannelMatrix* matrix;
+  ConvertRange* range;
+  BlockCallback onBlock;
+  DrainCallback onDrain;
+  const LevelPoint* envelope;
+};
+
+class Conversion {
+ public:
+  explicit Conversion(const Request& rq) : rq_(rq) {}
+  int run();
+
+ private:
+  int open();
+  int plan();
+  int loop();
+  int finish();
+  int produceBlock(int64_t n, double* slot, int64_t* produced);
+  int outputBlock(int slot, int64_t n);
+  int writeBytes(const uint8_t* p, size_t n);
+  void finalizeAfterFailure();
+  int stopped();
+
+  Request rq_;
+  bool export_ = false;
+  bool dsdOut_ = false;
+  bool dsdSource_ = false;
+  bool passThrough_ = false;
+  bool remodulate_ = false;
+  bool eqOn_ = false;
+  int outType_ = 0;
+  uint32_t outChannels_ = 2;
+  uint32_t outBits_ = 16;
+  int32_t* progress_ = nullptr;
+  WriteFormat wf_{};
+
+  FilePtr src_, dst_;
+  SourceLayout layout_;
+  uint32_t srcRate_ = 0;
+  int64_t sourceFrames_ = 0;
+  RatePlan rate_;
+  RangePlan range_;
+  BlockPlan blocks_;
+
+  std::vector<double> proto_;
+  std::unique_ptr<Resampler> pcmEngine_;
+  std::unique_ptr<DsdDecimator> dsdEngine_;
+  std::unique_ptr<SourceReader> reader_;
+  std::unique_ptr<LevelEnvelope> envelope_;
+  Ring ring_;
+  DsdOutput dsdStage_;
+
+  std::vector<double> readBuf_;
+  std::vector<double> levels_;
+  std::vector<uint8_t> dsdInL_, dsdInR_;
+  std::vector<uint8_t> writeBuf_;
+  std::unique_ptr<DsfAssembler> dsf_;
+
+  int64_t produced_ = 0;
+  uint64_t bytesWritten_ = 0;
+  int64_t framesWritten_ = 0;
+  int filterTapsArg_ = 0;
+};
+
+int Conversion::run() {
+  int r = open();
+  if (r == kSonvexOk) r = plan();
+  if (r == kSonvexOk) r = loop();
+  if (r == kSonvexOk) r = finish();
+  return r;
+}
+
+int Conversion::open() {
+  const ConvertFormat& f = *rq_.format;
+  export_ = __atomic_load_n(&rq_.range->statusWord, __ATOMIC_ACQUIRE) == kConvertExportMode;
+  outType_ = f.fileType;
+  dsdOut_ = outType_ == kFileTypeDsf || outType_ == kFileTypeDsdiff;
+  outChannels_ = uint32_t(f.channels) & 0xFFFFu;
+  outBits_ = uint32_t(f.bitsPerSample) & 0xFFFFu;
+  progress_ = f.progress;
+
+  // Step 3: the source's type by its extension (unknown: -7 after opening).
+  const int srcType = typeFromPath(rq_.sourcePath);
+  layout_.type = srcType;
+  dsdSource_ = isDsdType(srcType);
+
+  // An output the packer cannot produce is refused before any file is made.
+  if (!dsdOut_ && (outChannels_ < 1 || outChannels_ > 2 ||
+                   (outBits_ != 16 && outBits_ != 24 && outBits_ != 32))) {
+    std::printf("PCM to WAV Error! \n");
+    return kConvertErrPcmPack;
+  }
+  if (dsdOut_ && (outChannels_ < 1 || outChannels_ > 2)) {
+    if (outType_ == kFileTypeDsf) {
+      std::printf("Convert DSD to DSF file Error! \n");
+      return kConvertErrDsfPack;
+    }
+    std::printf("Convert DSD to DSDIFF file Error! \n");
+    return kConvertErrDsdiffPack;
+  }
+
+  src_ = openFile(rq_.sourcePath, "rb");
+  if (!src_) {
+    std::printf("Read File Open Error!\n");
+    return kConvertErrSourceOpen;
+  }
+  const uint32_t dstRate = sonvexRateForCode(f.rateIndex);
+  wf_.channels = uint16_t(outChannels_);
+  wf_.bitsPerSample = uint16_t(outBits_);
+  wf_.sampleRate = dstRate;
+  wf_.notMono = (f.channels & 0xFFFF) == 1 ? 0 : 1;
+  wf_.timeReference = 0;
+  if (export_) {
+    dst_ = openFile(rq_.destinationPath, "w+b");
+    if (!dst_) {
+      std::printf("Write File Open Error!\n");
+      return kConvertErrDestinationOpen;
+    }
+  }
+
+  int kind = 0;
+  if (srcType < 0 || dispatchProbe(srcType, src_.get(), &kind) != 0) {
+    std::printf("Check Header Error!\n");
+    return kConvertErrHeader;
+  }
+  uint32_t bits = 0, channels = 0;
+  uint16_t tag = 0;
+  if (dispatchReadFormat(srcType, src_.get(), &srcRate_, &bits, &channels, &tag) != 0) {
+    std::printf("Search FMT Chunk Error!\n");
+    return kConvertErrFormatChunk;
+  }
+  if (bits >= 32 && tag != 1 && tag != 3) {
+    std::printf("Search FMT Chunk Error!\n");
+    return kConvertErrSampleFormat;
+  }
+  uint64_t dataOffset = 0, chunkSize = 0, audioBytes = 0;
+  if (dispatchLocateData(srcType, src_.get(), &dataOffset, &chunkSize, &audioBytes) != 0) {
+    std::printf("Search DATA Chunk Error!\n");
+    return kConvertErrDataChunk;
+  }
+  layout_.channels = channels;
+  layout_.bits = bits;
+  layout_.formatTag = tag;
+  layout_.dataOffset = dataOffset;
+  layout_.audioBytes = audioBytes;
+  sourceFrames_ = sourceFrameCount(audioBytes, bits, channels);
+
+  // Pass-through permission: export at the source's rate with the EQ master off.
+  const EqSettings* eq = rq_.range->eq;
+  const bool master = eq && eq->masterOn && *eq->masterOn != 0;
+  passThrough_ = export_ && dstRate == srcRate_ && !master;
+  // The bands follow the master switch, as on playback.
+  eqOn_ = export_ && eq && eq->masterOn && *eq->masterOn == 1;
+  return kSonvexOk;
+}
+
+int Conversion::plan() {
+  const ConvertFormat& f = *rq_.format;
+  const uint32_t dstRate = wf_.sampleRate;
+  const uint64_t g = srcRate_ && dstRate ? greatestCommonDivisor(srcRate_, dstRate) : 0;
+  const uint64_t common = g ? uint64_t(srcRate_ / g) * dstRate : 0;
+  std::printf("Source File Number = %d\n", 0);
+  std::printf("Up Convert FS = %d\n", int(common));
+  int r = makeRatePlan(srcRate_, dstRate, export_, f.filterMethod, outType_, layout_.type, &rate_);
+  if (r != kSonvexOk) return r;
+  r = makeRangePlan(rate_, layout_.type, layout_.channels, rq_.range->startFrame,
+                    rq_.range->endFrame, sourceFrames_, outChannels_, outBits_, &range_);
+  if (r != kSonvexOk) return r;
+  wf_.rf64 = range_.rf64 ? 1 : 0;
+  r = makeBlockPlan(rate_, range_, layout_.type, &blocks_);
+  if (r != kSonvexOk) return r;
+
+  if (export_) {
+    if (outType_ < 0 || outType_ > 3 || dispatchWriteHeader(outType_, dst_.get(), &wf_) != 0) {
+      std::printf("Create Header Error!\n");
+      return kConvertErrCreateHeader;
+    }
+  }
+
+  const bool hold = f.holdInterpolation == 1;
+  if (rate_.taps != 0 && !hold) {
+    proto_ = designLowpass(double(rate_.commonRate), rate_.cutoff, rate_.taps, rate_.outputScale,
+                           int(rate_.up));
+    if (proto_.empty()) {
+      std::printf("malloc Error11!\n");
+      return kConvertErrCoefficients;
+    }
+  }
+  const size_t cap = size_t(blocks_.capacity);
+  try {
+    if (rate_.taps != 0) {
+      if (hold) {
+        pcmEngine_ = std::make_unique<HoldResampler>(rate_.up, rate_.down);
+      } else if (rate_.fft) {
+        auto fft =
+            std::make_unique<FftResampler>(proto_.data(), proto_.size(), rate_.up, rate_.down);
+        if (!fft->valid()) return kConvertErrFftBuffer;
+        pcmEngine_ = std::move(fft);
+      } else if (dsdSource_) {
+        dsdEngine_ = std::make_unique<DsdDecimator>(proto_.data(), proto_.size(), rate_.up,
+                                                    rate_.down, size_t(blocks_.inputPerBlock / 8));
+      } else {
+        pcmEngine_ = std::make_unique<PolyphaseResampler>(
+            proto_.data(), proto_.size(), rate_.up, rate_.down, size_t(blocks_.inputPerBlock));
+      }
+      if (pcmEngine_ && !dsdSource_ && !hold) pcmEngine_->pushZeros(size_t(blocks_.zeroPrefix));
+    }
+    levels_.resize(cap);
+    if (dsdOut_ || dsdSource_) {
+      dsdInL_.resize(cap / 8 + 8);
+      dsdInR_.resize(cap / 8 + 8);
+    }
+  } catch (const std::bad_alloc&) {
+    return kConvertErrWorkBuffer;
+  }
+  if (!ring_.allocate(cap, dsdOut_ || dsdSource_)) return kConvertErrRingSlot;
+  ring_.setReleaseAfterUse(export_);
+
+  reader_ = std::make_unique<SourceReader>(src_.get(), layout_, range_.start, range_.readEnd);
+  const int64_t firstOut = int64_t(__int128(range_.start) * dstRate / srcRate_);
+  envelope_ = std::make_unique<LevelEnvelope>(rq_.envelope, firstOut);
+  if (dsdOut_ && export_) {
+    remodulate_ = rq_.range->levelActive == 1 || !passThrough_;
+    if (remodulate_) dsdStage_.prepare(cap, passThrough_, rate_.taps);
+  }
+  if (dsdOut_ && export_ && outType_ == kFileTypeDsf)
+    dsf_ = std::make_unique<DsfAssembler>(outChannels_);
+  filterTapsArg_ = dsdSource_ && rate_.taps != 0 ? rate_.taps : 0;
+  return kSonvexOk;
+}
+
+// Fills `slot` with n output frames before level and matrix; *produced gets
+// how many came from the source (fewer only when the file ended early).
+int Conversion::produceBlock(int64_t n, double* slot, int64_t* produced) {
+  *produced = n;
+  if (rate_.taps == 0) {
+    if (dsdSource_) {
+      const size_t bytes = size_t((n + 7) / 8);
+      const int r = reader_->readDsd(dsdInL_.data(), dsdInR_.data(), int64_t(bytes));
+      if (r != kSonvexOk) return r;
+      expandDsdToPairs(dsdInL_.data(), dsdInR_.data(), 0, size_t(n), slot);
+    } else {
+      const int r = reader_->readPcm(slot, n);
+      if (r != kSonvexOk) return r;
+    }
+    return kSonvexOk;
+  }
+  if (dsdEngine_) {
+    const uint64_t bytes = dsdEngine_->inputBytesNeeded(size_t(n));
+    if (bytes > 0) {
+      if (dsdInL_.size() < bytes) {
+        dsdInL_.resize(bytes);
+        dsdInR_.resize(bytes);
+      }
+      const int r = reader_->readDsd(dsdInL_.data(), dsdInR_.data(), int64_t(bytes));
+      if (r != kSonvexOk) return r;
+      dsdEngine_->push(dsdInL_.data(), dsdInR_.data(), size_t(bytes));
+    }
+    if (dsdEngine_->pull(slot, size_t(n)) != size_t(n)) return kConvertErrDownConvert;
+    return kSonvexOk;
+  }
+  const uint64_t need = pcmEngine_->inputNeeded(size_t(n));
+  if (need > 0) {
+    if (readBuf_.size() < 2 * need) readBuf_.resize(2 * need);
+    if (dsdSource_) {
+      // One-bit source on the hold or FFT engine: whole bytes, expanded.
+      const uint64_t bytes = (need + 7) / 8;
+      if (dsdInL_.size() < bytes) {
+        dsdInL_.resize(bytes);
+        dsdInR_.resize(bytes);
+      }
+      const int r = reader_->readDsd(dsdInL_.data(), dsdInR_.data(), int64_t(bytes));
+      if (r != kSonvexOk) return r;
+      if (readBuf_.size() < 2 * bytes * 8) readBuf_.resize(2 * bytes * 8);
+      expandDsdToPairs(dsdInL_.data(), dsdInR_.data(), 0, size_t(bytes * 8), readBuf_.data());
+      pcmEngine_->push(readBuf_.data(), size_t(bytes * 8));
+    } else {
+      const int r = reader_->readPcm(readBuf_.data(), int64_t(need));
+      if (r != kSonvexOk) return r;
+      pcmEngine_->push(readBuf_.data(), size_t(need));
+    }
+  }
+  if (pcmEngine_->pull(slot, size_t(n)) != size_t(n))
+    return rate_.fft ? kConvertErrUpConvert : kConvertErrDownConvert;
+  return kSonvexOk;
+}
+
+int Conversion::writeBytes(const uint8_t* p, size_t n) {
+  if (n == 0) return kSonvexOk;
+  if (std::fwrite(p, 1, n, dst_.get()) != n) {
+    std::printf("Write Data to File Error! \n");
+    return kConvertErrWrite;
+  }
+  bytesWritten_ += n;
+  return kSonvexOk;
+}
+
+void Conversion::finalizeAfterFailure() {
+  if (!export_ || !dst_ || outType_ < 0 || outType_ > 3) return;
+  std::fflush(dst_.get());
+  if (dispatchFinalize(outType_, dst_.get(), uint32_t(bytesWritten_), uint32_t(bytesWritten_ >> 32),
+                       uint32_t(framesWritten_), uint32_t(uint64_t(framesWritten_) >> 32)) != 0)
+    std::printf("audiofile_updateDataSize Error! \n");
+}
+
+int Conversion::stopped() {
+  finalizeAfterFailure();
+  if (rq_.onDrain) rq_.onDrain();
+  return dsdOut_ ? kConvertStoppedDsd : kConvertStoppedPcm;
+}
+
+int Conversion::outputBlock(int slot, int64_t n) {
+  double* pcm = ring_.pcm(slot);
+  const uint64_t pos = uint64_t(produced_ + n);
+  if (dsdOut_ && export_) {
+    uint8_t* outL = ring_.dsd(slot, 0);
+    uint8_t* outR = ring_.dsd(slot, 1);
+    const size_t bytes = size_t((n + 7) / 8);
+    if (remodulate_) {
+      if (dsdStage_.process(pcm, size_t(n), levels_.data(), dsdSource_ ? dsdInL_.data() : nullptr,
+                            dsdSource_ ? dsdInR_.data() : nullptr, outL, outR) != 0) {
+        std::printf("DeltaSigmaModulation Error! \n");
+        return kConvertErrModulator;
+      }
+    } else {
+      std::memcpy(outL, dsdInL_.data(), bytes);
+      std::memcpy(outR, dsdInR_.data(), bytes);
+    }
+    if (rq_.onBlock &&
+        rq_.onBlock(uint32_t(pos), uint32_t(pos >> 32), int32_t(n), int32_t(ring_.capacity()), slot,
+                    int32_t((ring_.capacity() + 7) / 8), ring_.pcmTable(), ring_.dsdTable(),
+                    filterTapsArg_) < 0)
+      return stopped();
+    writeBuf_.clear();
+    if (dsf_) {
+      dsf_->add(outL, outR, bytes, &writeBuf_);
+    } else {
+      writeBuf_.resize(bytes * outChannels_);
+      interleaveDsdiff(outL, outR, bytes, outChannels_, writeBuf_.data());
+    }
+    const int r = writeBytes(writeBuf_.data(), writeBuf_.size());
+    if (r != kSonvexOk) return r;
+    framesWritten_ += n;
+    return kSonvexOk;
+  }
+  if (dsdOut_ && dsdSource_ && rate_.taps == 0) {
+    // Stream at the source's DSD rate: the source bits ride along for a
+    // bit-exact monitor path.
+    const size_t bytes = size_t((n + 7) / 8);
+    std::memcpy(ring_.dsd(slot, 0), dsdInL_.data(), bytes);
+    std::memcpy(ring_.dsd(slot, 1), dsdInR_.data(), bytes);
+  }
+  if (rq_.onBlock) {
+    const int32_t slotBytes =
+        dsdOut_ ? int32_t((ring_.capacity() + 7) / 8) : int32_t(ring_.capacity() * 16);
+    if (rq_.onBlock(uint32_t(pos), uint32_t(pos >> 32), int32_t(n), int32_t(ring_.capacity()), slot,
+                    slotBytes, ring_.pcmTable(), ring_.dsdTable(), filterTapsArg_) < 0)
+      return stopped();
+  }
+  if (export_) {
+    writeBuf_.resize(size_t(n) * outChannels_ * outBits_ / 8);
+    if (packPcm(pcm, size_t(n), outChannels_, outBits_, writeBuf_.data()) != kSonvexOk) {
+      std::printf("PCM to WAV Error! \n");
+      return kConvertErrPcmPack;
+    }
+    const int r = writeBytes(writeBuf_.data(), writeBuf_.size());
+    if (r != kSonvexOk) return r;
+    framesWritten_ += n;
+  }
+  return kSonvexOk;
+}
+
+int Conversion::loop() {
+  int64_t remaining = range_.outFrames;
+  const int64_t cap = ring_.capacity();
+  const int64_t total = blocks_.framesToRead;
+  const double scale =
+      rate_.taps == 0 || rq_.format->holdInterpolation == 1 ? rate_.outputScale : 1.0;
+  const bool eqHere = eqOn_ && !rate_.fft;
+  while (remaining > 0) {
+    const int slot = int((produced_ / cap) % kRingSlots);
+    const int64_t left = std::max<int64_t>(0, total - reader_->consumed());
+    storeInt(progress_, total / 100 == 0 ? 100 : int32_t(100 - left / (total / 100)));
+    int64_t n = std::min(cap, remaining);
+    double* pcm = ring_.pcm(slot);
+    std::memset(pcm, 0, size_t(cap) * 16);
+    int64_t got = n;
+    int r = produceBlock(n, pcm, &got);
+    if (r != kSonvexOk) {
+      switch (r) {
+        case kConvertErrSeek:
+          std::printf("Seek Error!\n");
+          break;
+        case kConvertErrRead:
+          std::printf("Read Data Error!\n");
+          finalizeAfterFailure();
+          break;
+        case kConvertErrWavUnpack:
+          if (layout_.bits == 16) std::printf("ch is not 1 or 2  %d\n", int(layout_.channels));
+          std::printf("Wav to PCM Error!\n");
+          break;
+        case kConvertErrDsfUnpack:
+          std::printf("ch is not 1 or 2  %d\n", int(layout_.channels));
+          std::printf("DSF to DSD Error!\n");
+          break;
+        case kConvertErrDsdiffUnpack:
+          std::printf("DSDIFF to DSD Error!\n");
+          break;
+        case kConvertErrUpConvert:
+          std::printf("Up-Convert Error! \n");
+          break;
+        case kConvertErrDownConvert:
+          std::printf("Down-Convert Error! \n");
+          break;
+        default:
+          break;
+      }
+      return r;
+    }
+    if (reader_->endedEarly()) {
+      // The file is shorter than its header says: the output ends with the
+      // last frame that real input reaches.
+      const int64_t real = reader_->realFrames();
+      const int64_t reachable = int64_t(__int128(real) * rate_.up / rate_.down);
+      const int64_t limit = std::max<int64_t>(reachable - produced_, 0);
+      if (limit < n) {
+        n = limit;
+        remaining = n;
+      }
+      if (n == 0) break;
+    }
+    envelope_->fill(levels_.data(), size_t(n));
+    applyLevelMatrix(pcm, size_t(n), levels_.data(), *rq_.matrix, scale);
+    if (eqHere) applyEq(rq_.range->eq, pcm, size_t(n));
+    r = outputBlock(slot, n);
+    if (r != kSonvexOk) return r;
+    if (export_) ring_.release(slot);
+    produced_ += n;
+    remaining -= n;
+  }
+  return kSonvexOk;
+}
+
+int Conversion::finish() {
+  if (export_) {
+    if (dsf_) {
+      writeBuf_.clear();
+      dsf_->flush(&writeBuf_);
+      const int r = writeBytes(writeBuf_.data(), writeBuf_.size());
+      if (r != kSonvexOk) return r;
+    }
+    std::fflush(dst_.get());
+    if (dispatchFinalize(outType_, dst_.get(), uint32_t(bytesWritten_),
+                         uint32_t(bytesWritten_ >> 32), uint32_t(framesWritten_),
+                         uint32_t(uint64_t(framesWritten_) >> 32)) != 0)
+      return kConvertErrFinalize;
+    if (std::fflush(dst_.get()) != 0) return kConvertErrFinalize;
+  }
+  storeInt(progress_, 100);
+  __atomic_fetch_or(&rq_.range->statusWord, kConvertEndOfSource, __ATOMIC_ACQ_REL);
+  if (rq_.onDrain) {
+    while (rq_.onDrain() == 0) {
+    }
+  }
+  return kSonvexOk;
+}
+
+}  // namespace
+}  // namespace sonvex::convert
+
+SONVEX_EXTERN_C SONVEX_API int32_t sonvexert(
+    const SonvexChar* destinationPath, const SonvexChar* const* sourcePaths, void* ioObject,
+    const ConvertFormat* format, const ChannelMatrix* matrix, const int32_t* sourceEnabled,
+    ConvertRange* range, BlockCallback onBlock, DrainCallback onDrain, const LevelPoint* envelope) {
+  using namespace sonvex::convert;
+  if (!sourceEnabled || sourceEnabled[0] != 1 || !sourcePaths || !format || !matrix || !range)
+    return kConvertErrSourceDisabled;
+  if (ioObject) return kConvertErrIoObject;
+  if (!sourcePaths[0]) {
+    std::printf("Read File Open Error!\n");
+    return kConvertErrSourceOpen;
+  }
+  if (range->statusWord == kConvertExportMode && !destinationPath) {
+    std::printf("Write File Open Error!\n");
+    return kConvertErrDestinationOpen;
+  }
+  try {
+    Conversion c(Request{destinationPath, sourcePaths[0], format, matrix, range, onBlock, onDrain,
+                         envelope});
+    return c.run();
+  } catch (const std::bad_alloc&) {
+    return kConvertErrWorkBuffer;
+  } catch (...) {
+    return kConvertErrWorkBuffer;
+  }
+}

@@ -1,0 +1,288 @@
+#include "convert_kernels.h"
+
+#include <cmath>
+#include <cstring>
+
+#include "bitreverse.h"
+
+namespace sonvex::convert {
+
+namespace {
+
+constexpr size_t kDsfBlock = 4096;
+
+inline int32_t le24(const uint8_t* p) {
+  // Bits 8..31 of a signed word, so the sign comes from the top byte.
+  return int32_t(uint32_t(p[0]) << 8 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 24);
+}
+
+inline int32_t le32s(const uint8_t* p) {
+  uint32_t v;
+  std::memcpy(&v, p, 4);
+  return int32_t(v);
+}
+
+}  // namespace
+
+int unpackPcm(const uint8_t* bytes, size_t frames, uint32_t channels, uint32_t bits,
+              uint16_t formatTag, double* out) {
+  if (channels != 1 && channels != 2) return kConvertErrWavUnpack;
+  const size_t n = frames * channels;
+  // Decode every sample into a flat run first, then spread mono.
+  double* flat = out;
+  if (channels == 1) flat = out + frames;  // upper half; spread downwards below
+  switch (bits) {
+    case 16:
+      for (size_t i = 0; i < n; ++i)
+        flat[i] = double(int16_t(uint16_t(bytes[2 * i] | bytes[2 * i + 1] << 8))) * (1.0 / 32768.0);
+      break;
+    case 24:
+      for (size_t i = 0; i < n; ++i) flat[i] = double(le24(bytes + 3 * i)) * (1.0 / 2147483648.0);
+      break;
+    case 32:
+      if (formatTag == 3) {
+        for (size_t i = 0; i < n; ++i) {
+          float f;
+          std::memcpy(&f, bytes + 4 * i, 4);
+          flat[i] = double(f);
+        }
+      } else {
+        for (size_t i = 0; i < n; ++i)
+          flat[i] = double(le32s(bytes + 4 * i)) * (1.0 / 2147483648.0);
+      }
+      break;
+    case 64:
+      std::memcpy(flat, bytes, n * 8);
+      break;
+    default:
+      return kConvertErrWavUnpack;
+  }
+  if (channels == 1) {
+    for (size_t i = 0; i < frames; ++i) {
+      out[2 * i] = flat[i];  // 2i <= frames + i: never overwrites unread samples
+      out[2 * i + 1] = 0.0;
+    }
+  }
+  return kSonvexOk;
+}
+
+int deinterleaveDsdiff(const uint8_t* bytes, size_t bytesPerChannel, uint32_t channels,
+                       uint8_t* left, uint8_t* right) {
+  if (channels == 1) {
+    std::memcpy(left, bytes, bytesPerChannel);
+    std::memset(right, kIdleByte, bytesPerChannel);
+    return kSonvexOk;
+  }
+  if (channels != 2) return kConvertErrDsdiffUnpack;
+  for (size_t i = 0; i < bytesPerChannel; ++i) {
+    left[i] = bytes[2 * i];
+    right[i] = bytes[2 * i + 1];
+  }
+  return kSonvexOk;
+}
+
+int deinterleaveDsfGroup(const uint8_t* group, size_t blockBytes, uint32_t channels, uint8_t* left,
+                         uint8_t* right) {
+  if (channels != 1 && channels != 2) return kConvertErrDsfUnpack;
+  for (size_t i = 0; i < blockBytes; ++i) left[i] = kBitReverse[group[i]];
+  if (channels == 2) {
+    for (size_t i = 0; i < blockBytes; ++i) right[i] = kBitReverse[group[blockBytes + i]];
+  } else {
+    std::memset(right, kIdleByte, blockBytes);
+  }
+  return kSonvexOk;
+}
+
+void dsdToDoubles(const uint8_t* bytes, size_t firstBit, size_t frames, int lane, double* out) {
+  for (size_t i = 0; i < frames; ++i) {
+    const size_t b = firstBit + i;
+    const int bit = (bytes[b >> 3] >> (7 - (b & 7))) & 1;
+    out[2 * i + size_t(lane)] = bit ? 2.0 : -2.0;
+  }
+}
+
+LevelEnvelope::LevelEnvelope(const LevelPoint* points, int64_t firstFrame) {
+  std::memset(points_, 0, sizeof(points_));
+  if (points) {
+    for (int i = 0; i < kLevelPointMax && points[i].position >= 0; ++i)
+      points_[count_++] = points[i];
+  }
+  position_ = firstFrame;
+  if (count_ == 0) {
+    // No envelope at all: unity throughout.
+    level_ = 1.0;
+    return;
+  }
+  if (firstFrame < points_[0].position) {
+    segment_ = -1;
+    level_ = 0.0;
+    return;
+  }
+  segment_ = count_ - 1;
+  level_ = points_[count_ - 1].level;
+  for (int i = 1; i < count_; ++i) {
+    if (points_[i - 1].position <= firstFrame && firstFrame < points_[i].position) {
+      const LevelPoint& a = points_[i - 1];
+      const LevelPoint& b = points_[i];
+      level_ = a.level + (b.level - a.level) / double(b.position - a.position) *
+                             double(firstFrame - a.position);
+      segment_ = i - 1;
+      break;
+    }
+  }
+}
+
+double LevelEnvelope::next() {
+  if (count_ == 0) {
+    ++position_;
+    return level_;
+  }
+  while (segment_ + 1 < count_ && position_ >= points_[segment_ + 1].position) ++segment_;
+  if (segment_ >= 0) {
+    const LevelPoint& p = points_[segment_];
+    if (p.shape == 1 || p.shape == -1)
+      level_ += p.increment;
+    else
+      level_ = p.level;
+  }
+  ++position_;
+  return level_;
+}
+
+bool LevelEnvelope::fill(double* levels, size_t n) {
+  bool unity = true;
+  for (size_t i = 0; i < n; ++i) {
+    levels[i] = next();
+    unity = unity && levels[i] == 1.0;
+  }
+  return unity;
+}
+
+void applyLevelMatrix(double* frames, size_t n, const double* levels, const ChannelMatrix& m,
+                      double scale) {
+  const double m0 = m.m[0] * scale, m1 = m.m[1] * scale, m2 = m.m[2] * scale, m3 = m.m[3] * scale;
+  for (size_t i = 0; i < n; ++i) {
+    const double l = frames[2 * i], r = frames[2 * i + 1], g = levels[i];
+    frames[2 * i] = g * (m0 * l + m2 * r);
+    frames[2 * i + 1] = g * (m1 * l + m3 * r);
+  }
+}
+
+void runBiquad(double* s, double* frames, size_t n) {
+  // Pairs: S0 c1, S1 c2, S2 b0, S3 b1, S4 b2, S5 x1, S6 x2, S7 y1, S8 y2.
+  for (int lane = 0; lane < 2; ++lane) {
+    const double c1 = s[0 + lane], c2 = s[2 + lane], b0 = s[4 + lane], b1 = s[6 + lane],
+                 b2 = s[8 + lane];
+    double x1 = s[10 + lane], x2 = s[12 + lane], y1 = s[14 + lane], y2 = s[16 + lane];
+    for (size_t i = 0; i < n; ++i) {
+      const double x = frames[2 * i + size_t(lane)];
+      const double y = b0 * x + b1 * x1 + b2 * x2 + c1 * y1 + c2 * y2;
+      x2 = x1;
+      x1 = x;
+      y2 = y1;
+      y1 = y;
+      frames[2 * i + size_t(lane)] = y;
+    }
+    s[10 + lane] = x1;
+    s[12 + lane] = x2;
+    s[14 + lane] = y1;
+    s[16 + lane] = y2;
+  }
+}
+
+void applyEq(EqSettings* eq, double* frames, size_t n) {
+  if (!eq) return;
+  for (int b = 3; b >= 0; --b) {
+    EqBand& band = eq->band[b];
+    if (band.on == 1 && band.biquad) runBiquad(band.biquad, frames, n);
+  }
+}
+
+namespace {
+
+template <int Bits>
+inline int32_t quantise(double x) {
+  constexpr double kScale = double(1u << (Bits - 1));
+  constexpr double kMax = kScale - 1.0;
+  double v = std::nearbyint(x * kScale);
+  if (!(v >= -kScale)) v = -kScale;  // also catches NaN
+  if (v > kMax) v = kMax;
+  return int32_t(v);
+}
+
+}  // namespace
+
+int packPcm(const double* frames, size_t n, uint32_t channels, uint32_t bits, uint8_t* out) {
+  if (channels != 1 && channels != 2) return kConvertErrPcmPack;
+  const size_t step = channels == 2 ? 1 : 2;  // mono takes the left lane
+  const size_t count = n * channels;
+  switch (bits) {
+    case 16:
+      for (size_t i = 0; i < count; ++i) {
+        const int32_t v = quantise<16>(frames[i * step]);
+        out[2 * i] = uint8_t(v);
+        out[2 * i + 1] = uint8_t(v >> 8);
+      }
+      return kSonvexOk;
+    case 24:
+      for (size_t i = 0; i < count; ++i) {
+        const int32_t v = quantise<24>(frames[i * step]);
+        out[3 * i] = uint8_t(v);
+        out[3 * i + 1] = uint8_t(v >> 8);
+        out[3 * i + 2] = uint8_t(v >> 16);
+      }
+      return kSonvexOk;
+    case 32:
+      for (size_t i = 0; i < count; ++i) {
+        const float f = float(frames[i * step]);
+        std::memcpy(out + 4 * i, &f, 4);
+      }
+      return kSonvexOk;
+    default:
+      return kConvertErrPcmPack;
+  }
+}
+
+void interleaveDsdiff(const uint8_t* left, const uint8_t* right, size_t bytes, uint32_t channels,
+                      uint8_t* out) {
+  if (channels == 1) {
+    std::memcpy(out, left, bytes);
+    return;
+  }
+  for (size_t i = 0; i < bytes; ++i) {
+    out[2 * i] = left[i];
+    out[2 * i + 1] = right[i];
+  }
+}
+
+DsfAssembler::DsfAssembler(uint32_t channels)
+    : channels_(channels == 1 ? 1 : 2), group_(size_t(channels_) * kDsfBlock) {}
+
+void DsfAssembler::add(const uint8_t* left, const uint8_t* right, size_t bytes,
+                       std::vector<uint8_t>* out) {
+  size_t done = 0;
+  while (done < bytes) {
+    const size_t take = std::min(bytes - done, kDsfBlock - pending_);
+    for (size_t i = 0; i < take; ++i) group_[pending_ + i] = kBitReverse[left[done + i]];
+    if (channels_ == 2)
+      for (size_t i = 0; i < take; ++i)
+        group_[kDsfBlock + pending_ + i] = kBitReverse[right[done + i]];
+    pending_ += take;
+    done += take;
+    if (pending_ == kDsfBlock) {
+      out->insert(out->end(), group_.begin(), group_.end());
+      pending_ = 0;
+    }
+  }
+}
+
+bool DsfAssembler::flush(std::vector<uint8_t>* out) {
+  if (pending_ == 0) return false;
+  for (uint32_t c = 0; c < channels_; ++c)
+    std::memset(group_.data() + c * kDsfBlock + pending_, kIdleByte, kDsfBlock - pending_);
+  out->insert(out->end(), group_.begin(), group_.end());
+  pending_ = 0;
+  return true;
+}
+
+}  // namespace sonvex::convert

@@ -1,0 +1,95 @@
+// Sample kernels of the conversion pipeline: unpacking source bytes, the
+// level envelope, the channel matrix, the export EQ, packing of PCM words and
+// the DSF/DSDIFF byte layouts. Small pure functions over buffers.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "sonvex.h"
+
+namespace sonvex::convert {
+
+constexpr uint8_t kIdleByte = 0x96;
+
+// PCM bytes (channels 1 or 2) to interleaved stereo doubles, full scale 1.0;
+// mono gives right = 0. 0, or kConvertErrWavUnpack for an unsupported word
+// length or channel count.
+int unpackPcm(const uint8_t* bytes, size_t frames, uint32_t channels, uint32_t bits,
+              uint16_t formatTag, double* out);
+
+// DSDIFF bytes (channels interleaved byte by byte) to one array per channel;
+// mono fills `right` with the idle byte. kConvertErrDsdiffUnpack otherwise.
+int deinterleaveDsdiff(const uint8_t* bytes, size_t bytesPerChannel, uint32_t channels,
+                       uint8_t* left, uint8_t* right);
+
+// One DSF block group (channels x blockBytes, bits least significant first)
+// to one array per channel, most significant bit first. kConvertErrDsfUnpack
+// for channel counts other than 1 or 2.
+int deinterleaveDsfGroup(const uint8_t* group, size_t blockBytes, uint32_t channels, uint8_t* left,
+                         uint8_t* right);
+
+// One-bit bytes (most significant bit first) to doubles +-2.0 into lane
+// `lane` (0 or 1) of interleaved stereo pairs, starting at bit `firstBit`.
+void dsdToDoubles(const uint8_t* bytes, size_t firstBit, size_t frames, int lane, double* out);
+
+// The level envelope: position, level and segment advance once per output
+// frame.
+class LevelEnvelope {
+ public:
+  // Up to 10 points; the list ends at the first negative position.
+  LevelEnvelope(const LevelPoint* points, int64_t firstFrame);
+  // Level of the next output frame (after advancing by one frame).
+  double next();
+  // Levels of the next n frames; true when they are all exactly 1.0.
+  bool fill(double* levels, size_t n);
+  double level() const { return level_; }
+  int64_t position() const { return position_; }
+
+ private:
+  LevelPoint points_[kLevelPointMax];
+  int count_ = 0;
+  int segment_ = -1;  // -1 before the first point
+  int64_t position_ = 0;
+  double level_ = 0.0;
+};
+
+// out = level x matrix x (scale x in), in place allowed.
+void applyLevelMatrix(double* frames, size_t n, const double* levels, const ChannelMatrix& m,
+                      double scale);
+
+// The export EQ: bands 4, 3, 2, 1, each on-flagged band as a direct-form-I
+// biquad over interleaved stereo, state kept in the band's block.
+void applyEq(EqSettings* eq, double* frames, size_t n);
+void runBiquad(double* biquad, double* frames, size_t n);
+
+// Transparent PCM packing: x scaled by 2^(bits-1), rounded to nearest and
+// clamped, so that every integer sample that was unpacked comes back
+// unchanged. 32 bits: IEEE single. Mono writes the left lane only.
+// 0 or kConvertErrPcmPack.
+int packPcm(const double* frames, size_t n, uint32_t channels, uint32_t bits, uint8_t* out);
+
+// DSDIFF layout: two channel arrays interleaved byte by byte (mono: left only).
+void interleaveDsdiff(const uint8_t* left, const uint8_t* right, size_t bytes, uint32_t channels,
+                      uint8_t* out);
+
+// Collects per-channel DSD bytes into DSF block groups (4096 bytes a channel,
+// bits reversed) and hands out completed groups. Pending bytes stay for the
+// next block; flush pads with the idle byte.
+class DsfAssembler {
+ public:
+  explicit DsfAssembler(uint32_t channels);
+  // Adds bytes; completed groups are appended to `out`.
+  void add(const uint8_t* left, const uint8_t* right, size_t bytes, std::vector<uint8_t>* out);
+  // Completes a pending group with idle bytes; true when one was written.
+  bool flush(std::vector<uint8_t>* out);
+  size_t pending() const { return pending_; }
+
+ private:
+  uint32_t channels_;
+  size_t pending_ = 0;
+  std::vector<uint8_t> group_;
+};
+
+}  // namespace sonvex::convert

@@ -1,0 +1,64 @@
+#include "convert_ring.h"
+
+#include <cstdlib>
+#include <cstring>
+
+#if defined(__linux__)
+#include <sys/mman.h>
+#endif
+
+namespace sonvex::convert {
+
+namespace {
+constexpr size_t kPage = 4096;
+}
+
+Ring::~Ring() { freeAll(); }
+
+void Ring::freeAll() {
+  for (auto& p : pcm_) {
+    std::free(p);
+    p = nullptr;
+  }
+  for (auto& p : dsd_) {
+    std::free(p);
+    p = nullptr;
+  }
+}
+
+bool Ring::allocate(size_t capacity, bool withDsd) {
+  freeAll();
+  capacity_ = capacity;
+  // Whole pages, so that released slots give all their memory back.
+  pcmBytes_ = ((capacity + 7) & ~size_t(7)) * 16;
+  pcmBytes_ = (pcmBytes_ + kPage - 1) & ~(kPage - 1);
+  for (auto& p : pcm_) {
+    p = static_cast<double*>(std::aligned_alloc(kPage, pcmBytes_));
+    if (!p) {
+      freeAll();
+      return false;
+    }
+  }
+  if (withDsd) {
+    const size_t bytes = (capacity + 7) / 8 + 8;
+    const size_t rounded = (bytes + 15) & ~size_t(15);
+    for (auto& p : dsd_) {
+      p = static_cast<uint8_t*>(std::aligned_alloc(16, rounded));
+      if (!p) {
+        freeAll();
+        return false;
+      }
+      std::memset(p, 0x96, rounded);
+    }
+  }
+  return true;
+}
+
+void Ring::release(int slot) {
+  if (!release_ || pcmBytes_ < 64 * kPage) return;
+#if defined(__linux__)
+  madvise(pcm_[slot], pcmBytes_, MADV_DONTNEED);
+#endif
+}
+
+}  // namespace sonvex::convert
