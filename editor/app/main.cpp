@@ -1,10 +1,55 @@
 #include <QApplication>
-#include <QLabel>
+#include <QFile>
+#include <QFileInfo>
+#include <QFontDatabase>
+#include <QLocale>
+#include <QTimer>
+#include <QTranslator>
+
+#include "lmesplashscreen.h"
+#include "mainwindow.h"
 
 int main(int argc, char* argv[]) {
   QApplication app(argc, argv);
-  QLabel label(QStringLiteral("MALVEC Lumara Editor"));
-  label.resize(800, 624);
-  label.show();
+  QCoreApplication::setOrganizationName(QStringLiteral("MALVEC"));
+  QCoreApplication::setApplicationName(QStringLiteral("LumaraEditor"));
+
+  // 1. Japanese systems get the Japanese texts when the translation exists.
+  QTranslator translator;
+  const QLocale locale;
+  if (locale.language() == QLocale::Japanese && translator.load(QStringLiteral("LumaraEditor"))) {
+    app.installTranslator(&translator);
+  }
+
+  // 2. The application font lies beside the program.
+  const int fontId =
+      QFontDatabase::addApplicationFont(QCoreApplication::applicationDirPath() + "/ipagp.ttf");
+  if (fontId >= 0) {
+    const QStringList families = QFontDatabase::applicationFontFamilies(fontId);
+    if (!families.isEmpty()) {
+      QFont font(families.first());
+      font.setPixelSize(13);
+      app.setFont(font);
+    }
+  }
+
+  // 3. Application style sheet.
+  QFile qss(QStringLiteral(":/resources/qss/default.qss"));
+  if (qss.open(QIODevice::ReadOnly)) app.setStyleSheet(QString::fromLatin1(qss.readAll()));
+
+  // 4. Splash screen until the main window is up.
+  lmeSplashScreen splash(QPixmap(QStringLiteral(":/resources/bg/Lumara_splash.png")));
+  splash.show();
+  app.processEvents();
+
+  // 5. The main window; a file named on the command line opens like a drop
+  // (file managers and the desktop entry pass files this way).
+  MainWindow window;
+  window.show();
+  splash.finish(&window);
+  if (argc > 1) {
+    const QString path = QFileInfo(QString::fromLocal8Bit(argv[1])).absoluteFilePath();
+    QTimer::singleShot(0, &window, [&window, path]() { window.openAudioFile(path); });
+  }
   return app.exec();
 }

@@ -1,0 +1,427 @@
+#include "mainwindow.h"
+
+#include <QActionGroup>
+#include <QCheckBox>
+#include <QCoreApplication>
+#include <QDesktopServices>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QLabel>
+#include <QMenu>
+#include <QMessageBox>
+#include <QMimeData>
+#include <QPushButton>
+#include <QScrollBar>
+#include <QStandardPaths>
+#include <QThread>
+#include <QTimer>
+#include <QUrl>
+#include <algorithm>
+
+#include "dialogabout.h"
+#include "faderwidgets.h"
+#include "mainwindowui.h"
+#include "pictureswitch.h"
+#include "styledcontrols.h"
+#include "timeformat.h"
+#include "widgettc.h"
+
+namespace {
+
+QString gLibraryDirectory;
+
+constexpr int kPollIntervalMs = 45;
+constexpr int kFirstInfoDelayMs = 500;
+constexpr int64_t kMinExportFrames = 100;
+
+}  // namespace
+
+void MainWindow::setLibraryDirectory(const QString& dir) { gLibraryDirectory = dir; }
+
+QString MainWindow::libraryDirectory() {
+  return gLibraryDirectory.isEmpty() ? QCoreApplication::applicationDirPath() : gLibraryDirectory;
+}
+
+MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), ui(new MainWindowUi) {
+  // 1. Widgets, menus and texts; slots named on_<object>_<signal> connect by name.
+  ui->setupUi(this);
+  QMetaObject::connectSlotsByName(this);
+  ui->comboBox_driver->setCurrentIndex(-1);
+
+  // 2. Settings file path.
+  // >>> settings file hook: m_settingsFilePath = ...
+
+  // 3. Waveform summary buffers.
+  // >>> waveform view hook
+
+  // 4.-6. Export dialog, EQ block and dialog, output and waveform threads,
+  // combine dialog, job thread.
+  // >>> dialog and engine hooks
+  setAcceptDrops(true);
+  ui->labelEqIndicator->setMode(pictureSwitch::Mode::Click);
+
+  connect(ui->waveScrollBar, &QScrollBar::sliderPressed, this, &MainWindow::waveSliderPressed);
+  connect(ui->waveScrollBar, &QScrollBar::sliderReleased, this, &MainWindow::waveSliderReleased);
+  connect(ui->widgetFadeBase, &WidgetFaderBase::faderMoved, this, &MainWindow::monitorVolumeMoved);
+  connect(ui->label_FaderTop, &faderTop::faderMoved, this, &MainWindow::monitorVolumeMoved);
+  connect(ui->actionAboutThisApplication, &QAction::triggered, this, &MainWindow::menuAboutClicked);
+  connect(ui->actionAboutLicenses, &QAction::triggered, this, &MainWindow::menuLicensesClicked);
+  connect(ui->actionEnglishManual, &QAction::triggered, this,
+          &MainWindow::menuEnglishManualClicked);
+  connect(ui->actionJapaneseManual, &QAction::triggered, this,
+          &MainWindow::menuJapaneseManualClicked);
+  connect(ui->actionOverHolds2sec, &QAction::toggled, this, &MainWindow::menuOverHolds2sec_toggled);
+  connect(ui->actionOverHoldsUntilClicked, &QAction::toggled, this,
+          &MainWindow::menuOverHoldsUntilClicked_toggled);
+  // >>> connections of the edit model, waveform view, oscillator and EQ dialogs
+
+  // 7. The library, from the program's own folder.
+  m_sonvex.load(libraryDirectory() + QStringLiteral("/libsonvex.so"));
+
+  // 8. OVER-hold group, output bridge, timers.
+  m_overHoldGroup = new QActionGroup(this);
+  m_overHoldGroup->setExclusive(true);
+  m_overHoldGroup->addAction(ui->actionOverHolds2sec);
+  m_overHoldGroup->addAction(ui->actionOverHoldsUntilClicked);
+  ui->actionOverHolds2sec->setChecked(true);
+  m_asio.load(libraryDirectory() + QStringLiteral("/libasiolink.so"));
+  m_pollTimer = new QTimer(this);
+  connect(m_pollTimer, &QTimer::timeout, this, &MainWindow::takeSeveralHundredMili);
+  m_pollTimer->start(kPollIntervalMs);
+  m_firstInfoTimer = new QTimer(this);
+  m_firstInfoTimer->setSingleShot(true);
+  connect(m_firstInfoTimer, &QTimer::timeout, this, &MainWindow::showFirstInformationPopup);
+  m_firstInfoTimer->start(kFirstInfoDelayMs);
+
+  // 9. The output and job threads win over the GUI.
+  QThread::currentThread()->setPriority(QThread::LowPriority);
+
+  // 10. Engine buffers.
+  // >>> engine hook
+
+  // 11. Start in the user's music folder with no file open.
+  const QString music = QStandardPaths::writableLocation(QStandardPaths::MusicLocation);
+  if (!music.isEmpty()) QDir::setCurrent(music);
+  m_outputDirectory = QDir::current();
+  m_currentFilePath.clear();
+  m_fileInfo = AudioFileInfo{};
+  m_fileInfo.sampleRate = 44100;
+  m_fileInfo.bitsPerSample = 16;
+  m_fileInfo.channels = 2;
+  m_fileInfo.fileType = kFileTypeWav;
+
+  // 12. Settings file: load and apply.
+  // >>> settings file hook: loadSettings();
+
+  // 13. Fader, volume text, EQ indicator, no-file state.
+  ui->widgetFadeBase->placeKnobForDb(m_monitorVolumeDb);
+  const MonitorVolume volume = monitorVolumeFor(int(m_monitorVolumeDb));
+  ui->label_VolumeDB->setText(volume.text + QStringLiteral(" dB"));
+  setFileLoadedState(false);
+
+  // 14. Controls whose values come from the settings file stay hidden.
+  for (QWidget* w :
+       {static_cast<QWidget*>(ui->labelEqIndicator), static_cast<QWidget*>(ui->pushCh1PEQ),
+        static_cast<QWidget*>(ui->widgetFadeBase), static_cast<QWidget*>(ui->label_VolumeDB),
+        static_cast<QWidget*>(ui->pushButtonPostFader), static_cast<QWidget*>(ui->labelFadeIn),
+        static_cast<QWidget*>(ui->labelFadeOut), static_cast<QWidget*>(ui->labelGainVal)}) {
+    w->hide();
+  }
+  ui->waveScrollBar->setStyleSheet(QLatin1String(kWaveScrollBarStyle));
+  ui->waveScrollBar->setPageStep(ui->waveScrollBar->maximum() * 4096);
+  ui->waveScrollBar->setRange(0, 100);
+}
+
+MainWindow::~MainWindow() {
+  // >>> shutdown hooks, in order: save settings, stop playback, wait for the
+  // job, output and waveform threads, close the output device.
+  delete ui;
+}
+
+void MainWindow::setOscillatorMode(bool on) {
+  m_oscillatorMode = on;
+  ui->menuTools->removeAction(ui->actionOscillator);
+  if (on) ui->menuTools->addAction(ui->actionOscillator);
+}
+
+// ---------------------------------------------------------------------------
+// Opening files
+
+bool MainWindow::checkFileExtension(const QString& path) {
+  const QStringList parts = path.split(QLatin1Char('.'), Qt::SkipEmptyParts);
+  // A path without any dot is one part: its "extension" is the whole name.
+  if (parts.size() < 2) return false;
+  const QString ext = parts.last().toLower();
+  return ext == QLatin1String("wav") || ext == QLatin1String("dsf") || ext == QLatin1String("dff");
+}
+
+bool MainWindow::checkSampleRate(uint32_t rate) {
+  return (rate >= 44100 && rate <= 384000) || (rate >= 2822400 && rate <= 11289600);
+}
+
+int32_t MainWindow::prepareFile(const QString& path) {
+  AudioFileInfo info{};
+  const int32_t rc = m_sonvex.probe(path, &info);
+  if (rc < 0) return rc;
+  const uint64_t bytes = (uint64_t(info.dataBytesHigh) << 32) | info.dataBytesLow;
+  const uint64_t bitsPerFrame = uint64_t(info.channels) * info.bitsPerSample;
+  // A header without channels, word length or rate cannot be shown or played.
+  if (bitsPerFrame == 0 || info.sampleRate == 0) return kErrFormatChunk;
+  m_fileInfo = info;
+  m_totalFrames = bytes * 8 / bitsPerFrame;
+  // >>> playback preparation hook (engine): the prepared file for playback,
+  // and the waveform view's short-file flag (m_totalFrames / rate < 901).
+  return rc;
+}
+
+bool MainWindow::openAudioFile(const QString& path) {
+  // 1. Stop playback and wait for it to end.
+  m_playing = false;
+  // >>> engine hook: stop playback and wait
+
+  const QString fileName = QFileInfo(path).fileName();
+  if (!checkFileExtension(path)) {
+    warn(tr("Cannot Open"), fileName + QStringLiteral("\n") + tr("Unsupported audio file."));
+    return false;
+  }
+  const AudioFileInfo previousInfo = m_fileInfo;
+  const uint64_t previousFrames = m_totalFrames;
+  auto keepPrevious = [&]() {
+    if (m_currentFilePath.isEmpty() || prepareFile(m_currentFilePath) < 0) {
+      // The previous file cannot be prepared again: keep what was shown.
+      m_fileInfo = previousInfo;
+      m_totalFrames = previousFrames;
+    }
+  };
+  if (prepareFile(path) < 0) {
+    warn(tr("Cannot Open"), fileName + QStringLiteral("\n") + tr("Unsupported audio file."));
+    keepPrevious();
+    return false;
+  }
+  if (!checkSampleRate(m_fileInfo.sampleRate)) {
+    warn(tr("Cannot Open"), tr("Unsupported sampling frequency."));
+    keepPrevious();
+    return false;
+  }
+
+  // 5. The new file is current.
+  m_currentFilePath = path;
+  // >>> waveform view hook: reset the view for the new file
+
+  // 6. File labels.
+  ui->label_orgFileNameArea->setText(fileName);
+  fillFileLabels();
+
+  // 7. Whole file marked, position at the start, zoom 1.
+  setFileLoadedState(true);
+  m_playPositionFrames = 0;
+  m_playPositionFraction = 0.0;
+  m_exportInFrames = 0;
+  m_exportOutFrames = int64_t(m_totalFrames);
+  emit moveInPoint(0.0);
+  emit moveOutPoint(1.0);
+  ui->lineEditTime->setText(formatTime(0, m_fileInfo.sampleRate));
+  QScrollBar* bar = ui->waveScrollBar;
+  bar->blockSignals(true);
+  bar->setPageStep(bar->maximum() * 4096);
+  bar->setMaximum(std::max(8 * 1, 100));
+  bar->setValue(0);
+  bar->blockSignals(false);
+  // >>> waveform view hook: play cursor at 0, level zoom 1, meter hold cleared
+
+  // 8. Waveform summary, play rate follows the file.
+  // >>> waveform view hook: startWaveformSummary();
+  // >>> output device hook: match the play rate to the file
+  return true;
+}
+
+void MainWindow::fillFileLabels() {
+  ui->label_orgTime->setText(formatTime(m_totalFrames, m_fileInfo.sampleRate));
+  ui->label_orgFileType->setText(fileTypeLabelText(m_fileInfo.fileType));
+  ui->label_orgFreq->setText(rateLabelText(m_fileInfo.sampleRate));
+  ui->label_orgBit->setText(bitsLabelText(m_fileInfo.bitsPerSample));
+  ui->label_orgCh->setText(channelsLabelText(m_fileInfo.channels));
+}
+
+void MainWindow::setFileLoadedState(bool loaded) {
+  for (QWidget* w :
+       {static_cast<QWidget*>(ui->setPointButtonSetIn),
+        static_cast<QWidget*>(ui->setPointButtonSetOut), static_cast<QWidget*>(ui->pushButtonEdit),
+        static_cast<QWidget*>(ui->zeroPlayButton), static_cast<QWidget*>(ui->stopButton),
+        static_cast<QWidget*>(ui->playButton), static_cast<QWidget*>(ui->lineEditTime),
+        static_cast<QWidget*>(ui->zoomInTimeButton), static_cast<QWidget*>(ui->zoomOutTimeButton),
+        static_cast<QWidget*>(ui->zoomInLevelButton),
+        static_cast<QWidget*>(ui->zoomOutLevelButton)}) {
+    w->setEnabled(loaded);
+  }
+  ui->widgetTrack1->setFileLoaded(loaded);
+  if (!loaded) {
+    ui->labelFadeIn->setText(tr("Fade In = 00:00:00.00"));
+    ui->labelFadeOut->setText(tr("Fade Out = 00:00:00.00"));
+    ui->labelInPoint->setText(tr("In Point = 00:00:00.00"));
+    ui->labelOutPoint->setText(tr("Out Point = 00:00:00.00"));
+    ui->labelInOut->setText(tr("In-Out = --:--:--.--"));
+  }
+}
+
+void MainWindow::on_pushButtonOpen_clicked() {
+  const QString path =
+      QFileDialog::getOpenFileName(this, tr("Open Audio File"), QDir::currentPath(),
+                                   tr("Supported files (*.wav *.dsf *.dff);;All files (*.*)"));
+  if (path.isEmpty()) return;
+  QDir::setCurrent(QFileInfo(path).absolutePath());
+  openAudioFile(path);
+}
+
+void MainWindow::dragEnterEvent(QDragEnterEvent* event) {
+  if (event->mimeData()->hasUrls()) event->acceptProposedAction();
+}
+
+void MainWindow::dropEvent(QDropEvent* event) {
+  const QMimeData* mime = event->mimeData();
+  if (!mime->hasUrls() || mime->urls().isEmpty()) return;
+  event->acceptProposedAction();
+  openAudioFile(mime->urls().first().toLocalFile());
+}
+
+// ---------------------------------------------------------------------------
+// Guards in front of EXPORT, COMBINE and PLAY
+
+int64_t MainWindow::exportSpanFrames() const { return m_exportOutFrames - m_exportInFrames; }
+
+void MainWindow::on_pushButtonEdit_clicked() {
+  if (!isFileOpen()) {
+    warn(tr("File Not Opened"), tr("Please open audio file."));
+    ui->playButton->setChecked(false);
+    return;
+  }
+  if (exportSpanFrames() < kMinExportFrames) {
+    warn(tr("Cannot Export"), tr("IN - OUT too short."));
+    return;
+  }
+  // >>> export dialog hook: hand DialogEdit the source and show it.
+}
+
+void MainWindow::on_pushButton_Combine_clicked() {
+  // >>> combine dialog hook: the open file (if any) as head, the output
+  // directory, then show the dialog.
+}
+
+bool MainWindow::checkReadyToPlay() {
+  bool ready = true;
+  if (!isFileOpen()) {
+    warn(tr("File Not Opened"), tr("Please open audio file."));
+    ready = false;
+  } else if (ui->comboBox_asioDev->currentIndex() < 1) {
+    warn(tr("Audio Device Not Selected"), tr("Please select audio device."));
+    ready = false;
+  } else if (ui->comboBox_asioFreq->currentText() == QLatin1String("(offline)")) {
+    warn(tr("Audio Device is Offline"), tr("Please connect active audio device."));
+    ready = false;
+  }
+  if (!ready) ui->playButton->setChecked(false);
+  return ready;
+}
+
+void MainWindow::startPlayback() {
+  if (!checkReadyToPlay()) return;
+  // >>> playback hook: dsdDirect, refresh the edit labels and export range,
+  // queue the playback job and start the output, then mark as playing.
+  // Until playback runs, the button must not claim that it does.
+  ui->playButton->setChecked(m_playing);
+}
+
+void MainWindow::on_playButton_clicked() {
+  if (!ui->playButton->isChecked()) ui->playButton->setChecked(true);
+  startPlayback();
+}
+
+void MainWindow::on_stopButton_clicked() {
+  m_playing = false;
+  ui->playButton->setChecked(false);
+  // >>> engine hook: stop playback
+}
+
+void MainWindow::on_pushButtonPostFader_toggled(bool checked) {
+  Q_UNUSED(checked);
+  // >>> engine hook: setPostFader(checked ? 1 : 0)
+}
+
+void MainWindow::on_pushAsioCont_clicked() {
+  // >>> output device hook: m_asio.openPanel(ctx) while an ASIO device is open
+}
+
+// ---------------------------------------------------------------------------
+// Monitor volume, menus, timers
+
+void MainWindow::monitorVolumeMoved(int iPosi) {
+  const MonitorVolume volume = monitorVolumeFor(ui->widgetFadeBase->table().dbAt(iPosi));
+  m_monitorVolumeDb = volume.db;
+  ui->label_VolumeDB->setText(volume.text + QStringLiteral(" dB"));
+  // >>> engine hooks: recompute dsdDirect, setMonitorVolume(m_monitorVolumeDb),
+  // tell the export dialog the new volume.
+}
+
+void MainWindow::showFirstInformationPopup() {
+  m_firstInfoTimer->stop();
+  if (m_neverShowFirstInfo) return;
+  QMessageBox box(QMessageBox::Information, tr("MALVEC Lumara Editor Information"),
+                  tr("If noise occurs, ensure your computer's power option is set to 'High "
+                     "Performance'.<p>Also select the ASIO Driver type for best performance.<p>"
+                     "See Help -> Manual for detail."),
+                  QMessageBox::Ok, this);
+  box.setTextFormat(Qt::RichText);
+  QCheckBox* never = new QCheckBox(tr("Do not show again"), &box);
+  box.setCheckBox(never);
+  box.exec();
+  if (never->isChecked()) m_neverShowFirstInfo = true;
+}
+
+void MainWindow::menuAboutClicked() {
+  DialogAbout dialog(this);
+  dialog.exec();
+}
+
+void MainWindow::menuLicensesClicked() {
+  dialogLicenses dialog(this);
+  dialog.exec();
+}
+
+void MainWindow::openManual(const QString& fileName) {
+  const QString path = QCoreApplication::applicationDirPath() + QLatin1Char('/') + fileName;
+  if (!QFileInfo::exists(path) || !QDesktopServices::openUrl(QUrl::fromLocalFile(path))) {
+    // Silence would leave the user guessing why nothing opened.
+    warn(tr("Cannot Open"), fileName + QStringLiteral("\n") + tr("The manual is not installed."));
+  }
+}
+
+void MainWindow::menuEnglishManualClicked() { openManual(QStringLiteral("D77000020.pdf")); }
+
+void MainWindow::menuJapaneseManualClicked() { openManual(QStringLiteral("D77000001.pdf")); }
+
+void MainWindow::menuOverHolds2sec_toggled(bool checked) {
+  if (!checked) return;
+  m_overHoldTimeMs = 2000;
+  // >>> meter hook: OVER hold time
+}
+
+void MainWindow::menuOverHoldsUntilClicked_toggled(bool checked) {
+  if (!checked) return;
+  m_overHoldTimeMs = -1;
+  // >>> meter hook: OVER hold time
+}
+
+void MainWindow::waveSliderPressed() { m_sliderHeld = true; }
+
+void MainWindow::waveSliderReleased() { m_sliderHeld = false; }
+
+void MainWindow::takeSeveralHundredMili() {
+  // >>> engine poll hooks: play position, meter peaks, device watchdog,
+  // waveform progress, output buffer-size requests.
+}
+
+void MainWindow::warn(const QString& title, const QString& text) {
+  QMessageBox::warning(this, title, text, QMessageBox::Ok);
+}

@@ -1,0 +1,124 @@
+// The single main window: owns every other object of the program, opens
+// audio files, keeps the open file's information and guards EXPORT, COMBINE
+// and PLAY.
+#pragma once
+
+#include <QDir>
+#include <QMainWindow>
+#include <QString>
+#include <cstdint>
+
+#include "asiobridge.h"
+#include "sonvex.h"
+#include "sonvexbinding.h"
+#include "trackgraphic.h"
+
+class QActionGroup;
+class QTimer;
+struct MainWindowUi;
+
+class MainWindow : public QMainWindow {
+  Q_OBJECT
+
+ public:
+  // Folder that libsonvex.so and libasiolink.so are loaded from; the
+  // program's own folder unless set before construction.
+  static void setLibraryDirectory(const QString& dir);
+  static QString libraryDirectory();
+
+  explicit MainWindow(QWidget* parent = nullptr);
+  ~MainWindow() override;
+
+  // Opens a file as the OPEN button and drops do. Returns true on success;
+  // on failure the previous file stays open.
+  bool openAudioFile(const QString& path);
+  static bool checkFileExtension(const QString& path);
+  static bool checkSampleRate(uint32_t rate);
+
+  bool isFileOpen() const { return !m_currentFilePath.isEmpty(); }
+  const QString& currentFilePath() const { return m_currentFilePath; }
+  const AudioFileInfo& fileInfo() const { return m_fileInfo; }
+  uint64_t totalFrames() const { return m_totalFrames; }
+  uint64_t playPositionFrames() const { return m_playPositionFrames; }
+
+  double monitorVolumeDb() const { return m_monitorVolumeDb; }
+  int overHoldTimeMs() const { return m_overHoldTimeMs; }
+  bool oscillatorMode() const { return m_oscillatorMode; }
+  // Appends "Oscillator..." to "Tools" when on, removes it when off.
+  void setOscillatorMode(bool on);
+  bool neverShowFirstInfo() const { return m_neverShowFirstInfo; }
+  void setNeverShowFirstInfo(bool never) { m_neverShowFirstInfo = never; }
+
+  const SonvexBinding& sonvex() const { return m_sonvex; }
+  AsioBridge& asioBridge() { return m_asio; }
+
+ signals:
+  void moveInPoint(F64 inPoint);
+  void moveOutPoint(F64 outPoint);
+
+ public slots:
+  void monitorVolumeMoved(int iPosi);
+  void showFirstInformationPopup();
+
+ private slots:
+  void on_pushButtonOpen_clicked();
+  void on_pushButtonEdit_clicked();
+  void on_pushButton_Combine_clicked();
+  void on_playButton_clicked();
+  void on_stopButton_clicked();
+  void on_pushButtonPostFader_toggled(bool checked);
+  void on_pushAsioCont_clicked();
+
+  void menuAboutClicked();
+  void menuLicensesClicked();
+  void menuEnglishManualClicked();
+  void menuJapaneseManualClicked();
+  void menuOverHolds2sec_toggled(bool checked);
+  void menuOverHoldsUntilClicked_toggled(bool checked);
+  void waveSliderPressed();
+  void waveSliderReleased();
+  void takeSeveralHundredMili();
+
+ protected:
+  void dragEnterEvent(QDragEnterEvent* event) override;
+  void dropEvent(QDropEvent* event) override;
+
+ private:
+  // Probes `path` and keeps its information; returns the library's code.
+  int32_t prepareFile(const QString& path);
+  void setFileLoadedState(bool loaded);
+  void fillFileLabels();
+  bool checkReadyToPlay();
+  void startPlayback();
+  void warn(const QString& title, const QString& text);
+  void openManual(const QString& fileName);
+  // Frames between the in and out points of the export range.
+  int64_t exportSpanFrames() const;
+
+  MainWindowUi* ui;
+  QActionGroup* m_overHoldGroup = nullptr;
+  QTimer* m_pollTimer = nullptr;       // 45 ms engine poll
+  QTimer* m_firstInfoTimer = nullptr;  // 500 ms one-shot start-up notice
+
+  SonvexBinding m_sonvex;
+  AsioBridge m_asio;
+
+  QString m_settingsFilePath;
+  QString m_currentFilePath;
+  AudioFileInfo m_fileInfo{};
+  uint64_t m_totalFrames = 0;
+  uint64_t m_playPositionFrames = 0;
+  double m_playPositionFraction = 0.0;
+  // The marked region in frames, as the export takes it.
+  int64_t m_exportInFrames = 0;
+  int64_t m_exportOutFrames = 0;
+  int m_playRate = 44100;
+  double m_monitorVolumeDb = 0.0;
+  int m_driverType = 0;
+  bool m_neverShowFirstInfo = false;
+  bool m_oscillatorMode = false;
+  bool m_sliderHeld = false;
+  bool m_playing = false;
+  int m_overHoldTimeMs = 2000;
+  QDir m_outputDirectory;
+};
