@@ -69,15 +69,16 @@ class Modulator {
   Modulator() { reset(); }
   void reset();
 
-  // Steady-state loop: the fixed equations on both lanes. frames need not be
-  // a multiple of 8; a partial last byte is completed with idle-pattern bits.
+  // Runs the modulator over one block. Lanes with shutdown[c] set have their
+  // output covered by the idle pattern: their integrators are run down to
+  // zero instead (see dsdstage.cpp) and their bytes read 0x96. The
+  // steady-state loop is used when no lane is shut down, the transition loop
+  // otherwise; both follow the same equations. frames need not be a
+  // multiple of 8, but only the last block of a stream may end inside a byte
+  // (the byte is completed with idle-pattern bits).
   // idleTarget[c]: idleWeightTarget() of the lane's level.
-  void runSteady(const double* pcm, size_t frames, uint8_t* outL, uint8_t* outR,
-                 const double idleTarget[2]);
-  // Transition loop: the same equations plus the integrator shut-down of a
-  // lane whose output is idle (shutdownLane[c] true) and its restart.
-  void runTransition(const double* pcm, size_t frames, uint8_t* outL, uint8_t* outR,
-                     const double idleTarget[2], const bool shutdownLane[2]);
+  void run(const double* pcm, size_t frames, uint8_t* outL, uint8_t* outR,
+           const double idleTarget[2], const bool shutdown[2]);
 
   // True while either lane's shut-down or restart is in progress.
   bool inTransition() const;
@@ -89,9 +90,7 @@ class Modulator {
 
  private:
   template <bool Transition>
-  void run(const double* pcm, size_t frames, uint8_t* outL, uint8_t* outR,
-           const double idleTarget[2], const bool shutdownLane[2]);
-  void beginBlock(const double idleTarget[2]);
+  void loop(const double* pcm, size_t frames, uint8_t* outL, uint8_t* outR, const bool shutdown[2]);
 
   Lane lane_[2];
   int holdOff_ = 0;
@@ -150,15 +149,19 @@ class OutputStage {
   int processBlock(const double* pcm, size_t frames, const BlockLevel& level, const uint8_t* srcL,
                    const uint8_t* srcR, uint8_t* outL, uint8_t* outR);
 
-  // Playback form. modulate() writes the modulated bits of both channels;
-  // steady when transition is false. splice() then makes channel c's final
+  // Playback form. modulate() writes the modulated bits of both channels
+  // (Modulator::run). splice() then makes channel c's final
   // output in out from those bits and the source bytes src (this block's,
   // the history supplying the alignDelay bits before it): the source stream
   // while direct, the modulated one otherwise, and performs a pending switch
-  // (wantDirect != isDirect) at a bit-exact splice point when directOK.
+  // (wantDirect != isDirect) at a bit-exact splice point. directOK is the
+  // permission to output src at all (pass true when src is an idle-pattern
+  // buffer); without it the channel leaves the source at this block.
   void modulate(const double* pcm, size_t frames, uint8_t* outL, uint8_t* outR,
-                const double idleTarget[2], bool transition);
-  void splice(int c, uint8_t* out, const uint8_t* src, size_t frames, bool directOK);
+                const double idleTarget[2], const bool shutdown[2]);
+  // Returns kStageOk, or kStageNoScratch (out left modulated) when frames
+  // exceeds the prepared capacity.
+  int splice(int c, uint8_t* out, const uint8_t* src, size_t frames, bool directOK);
 
   ChannelState& channel(int c) { return ch_[c]; }
   const ChannelState& channel(int c) const { return ch_[c]; }
@@ -174,6 +177,9 @@ class OutputStage {
 
  private:
   void noteLevel(const BlockLevel& level);
+  void choose(int c, const uint8_t* mod, const uint8_t* src, size_t frames, bool directOK,
+              uint8_t* out);
+  long search(ChannelState& s, const uint8_t* mod, const uint8_t* y, size_t frames) const;
   void delayedSource(int c, const uint8_t* src, size_t frames, uint8_t* dst) const;
   void keepHistory(int c, const uint8_t* src, size_t frames);
 
@@ -184,6 +190,7 @@ class OutputStage {
   uint32_t levelEvents_ = 0;
   bool wasUnity_ = false;
   uint64_t position_ = 0;
+  uint64_t blockStart_ = 0;
   size_t capacityFrames_ = 0;
   uint8_t* scratch_ = nullptr;
   uint8_t* modScratch_[2] = {nullptr, nullptr};

@@ -1,0 +1,255 @@
+// Fixed-point fifth-order delta-sigma modulator, two lanes.
+//
+// Per sample and lane, with every right-hand side taken before the update
+// (wrap-around 64-bit integers, >> arithmetic):
+//   bit = Q >= 0                      (output, most significant bit first)
+//   v   = +-2^55 by the sign of S4, +-3*2^55 when |S4| > 3*2^55 (upper word)
+//   b   = +-2^55 by bit
+//   u   = trunc(p + idleTable[k])
+//   S0 += u - v;  S1 += (S0 >> 4) - v;  S2 += (S1 >> 3) - v;
+//   S3 += (S2 >> 2) - v;  S4 += (S3 >> 1) - v;  Q += v - b
+//
+// Choices where the equations leave room, chosen so the produced stream is
+// what a listener wants:
+// - Stability guard: checked after every output byte on S0, the first
+//   integrator of the cascade: it is the one that runs away first under
+//   overload (about +4 dB above PCM full scale; a +3 dB sine stays stable
+//   thanks to the four-level quantiser), while S1 stays inside its limit even
+//   when the loop has long lost track. A trip clears S0..S4 of both lanes.
+// - Hold-off: for the 5000 bytes after a trip the input is limited to PCM
+//   full scale (+-2^54), which the loop always tracks. A byte that needed the
+//   limiter re-arms the hold-off, so a sustained overload comes out as clean
+//   clipping instead of a burst of restarts; the limiter lets go 5000 bytes
+//   after the input is back inside full scale.
+// - Inputs beyond +-2^62 (and NaN) are clamped before the integer
+//   conversion; only values that could not be converted at all are affected.
+// - Shut-down (transition loop), per lane whose output is covered by the
+//   idle pattern: the loop is opened (no input, no feedback, Q = 0) and the
+//   integrators are run down one after another, S0 first. Each output byte
+//   halves the integrator of the current step; the step is done when the
+//   sign-folded magnitude shifted right by (55 - shift) is zero, shifts
+//   8, 12, 15, 17, 18 for S0..S4 (below 2^47, 2^43, 2^40, 2^38, 2^37), and
+//   the integrator is then set to exactly 0. Bits 0..4 of Lane::shutdown
+//   record the steps; bit 5 is set once steps 0..2 are done and S0 and S1
+//   are exactly zero: the lane is quiescent. Modulation resumes from that
+//   state when the lane is wanted again: the loop restarts with empty
+//   integrators, so no stored charge turns into a step or thump.
+#include <cstring>
+
+#include "dsdstage.h"
+
+namespace sonvex {
+namespace dsd {
+namespace {
+
+constexpr int kIdleSign[8] = {-1, -1, +1, -1, +1, +1, -1, +1};
+constexpr int kShutdownShift[5] = {8, 12, 15, 17, 18};
+constexpr uint32_t kShutdownSteps = 0x1f;
+constexpr uint32_t kQuiescent = 0x20;
+constexpr double kInputLimit = 4611686018427387904.0;  // 2^62
+constexpr double kClipLevel = kInputFullScale;
+constexpr int32_t kThreeFeedbackHigh = 0x01800000;  // upper word of 3 * 2^55
+
+inline int64_t wrapAdd(int64_t a, int64_t b) {
+  return static_cast<int64_t>(static_cast<uint64_t>(a) + static_cast<uint64_t>(b));
+}
+inline int64_t wrapSub(int64_t a, int64_t b) {
+  return static_cast<int64_t>(static_cast<uint64_t>(a) - static_cast<uint64_t>(b));
+}
+inline int32_t foldedHigh(int64_t x) {
+  const int32_t hi = static_cast<int32_t>(x >> 32);
+  return hi ^ (hi >> 31);
+}
+inline int64_t toInteger(double x) {
+  // NaN fails the first test and lands on the lower limit.
+  const double c = x > -kInputLimit ? (x < kInputLimit ? x : kInputLimit) : -kInputLimit;
+  return static_cast<int64_t>(c);
+}
+
+struct Regs {
+  int64_t s0, s1, s2, s3, s4, q;
+};
+
+inline Regs load(const Modulator::Lane& l) {
+  return Regs{l.s[0], l.s[1], l.s[2], l.s[3], l.s[4], l.q};
+}
+inline void store(const Regs& r, Modulator::Lane& l) {
+  l.s[0] = r.s0;
+  l.s[1] = r.s1;
+  l.s[2] = r.s2;
+  l.s[3] = r.s3;
+  l.s[4] = r.s4;
+  l.q = r.q;
+}
+
+// One sample of one lane; returns the output bit.
+inline unsigned step(Regs& r, int64_t u) {
+  const unsigned bit = r.q >= 0;
+  const int64_t sign = r.s4 >> 63;
+  int64_t v = (kFeedback ^ sign) - sign;
+  if (foldedHigh(r.s4) > kThreeFeedbackHigh) v *= 3;
+  const int64_t b = bit ? kFeedback : -kFeedback;
+  const int64_t s0 = r.s0, s1 = r.s1, s2 = r.s2, s3 = r.s3;
+  r.s0 = wrapSub(wrapAdd(s0, u), v);
+  r.s1 = wrapSub(wrapAdd(s1, s0 >> 4), v);
+  r.s2 = wrapSub(wrapAdd(s2, s1 >> 3), v);
+  r.s3 = wrapSub(wrapAdd(s3, s2 >> 2), v);
+  r.s4 = wrapSub(wrapAdd(r.s4, s3 >> 1), v);
+  r.q = wrapSub(wrapAdd(r.q, v), b);
+  return bit;
+}
+
+inline void fillTable(Modulator::Lane& l) {
+  const double a = static_cast<double>(kFeedback) * l.idleWeight;
+  for (int k = 0; k < 8; ++k) l.idleTable[k] = kIdleSign[k] * a;
+}
+
+// Once per output byte: weight towards its target, table from the weight.
+inline void smoothIdle(Modulator::Lane& l) {
+  if (l.idleWeight == l.idleTarget) return;
+  l.idleWeight = l.idleTarget + l.smoothing * (l.idleWeight - l.idleTarget);
+  fillTable(l);
+}
+
+// One byte of the shut-down sequence of a covered lane.
+inline void shutdownByte(Modulator::Lane& l) {
+  l.q = 0;
+  for (int j = 0; j < 5; ++j) {
+    const uint32_t bit = 1u << j;
+    if (l.shutdown & bit) continue;
+    int64_t& s = l.s[j];
+    s >>= 1;
+    const int64_t folded = s ^ (s >> 63);
+    if ((folded >> (55 - kShutdownShift[j])) == 0) {
+      s = 0;
+      l.shutdown |= bit;
+    }
+    break;  // one step at a time, in order
+  }
+  if ((l.shutdown & 0x7) == 0x7 && l.s[0] == 0 && l.s[1] == 0) l.shutdown |= kQuiescent;
+}
+
+// Bits of the idle byte for positions >= used (completion of a partial byte).
+inline uint8_t idleTail(unsigned used) { return static_cast<uint8_t>(kIdleByte & (0xffu >> used)); }
+
+}  // namespace
+
+void Modulator::reset() {
+  for (Lane& l : lane_) {
+    std::memset(l.s, 0, sizeof l.s);
+    l.q = 0;
+    l.idleWeight = 0.0;
+    l.idleTarget = 0.0;
+    l.smoothing = kIdleSmoothing;
+    l.shutdown = 0;
+    fillTable(l);
+  }
+  holdOff_ = 0;
+  guardTrips_ = 0;
+}
+
+void Modulator::setSmoothing(double left, double right) {
+  lane_[0].smoothing = left;
+  lane_[1].smoothing = right;
+}
+
+bool Modulator::inTransition() const {
+  for (const Lane& l : lane_)
+    if (l.shutdown != 0) return true;
+  return false;
+}
+
+void Modulator::run(const double* pcm, size_t frames, uint8_t* outL, uint8_t* outR,
+                    const double idleTarget[2], const bool shutdown[2]) {
+  for (int c = 0; c < 2; ++c) {
+    Lane& l = lane_[c];
+    l.idleTarget = idleTarget[c];
+    if (l.idleWeight != l.idleTarget && l.idleWeight - l.idleTarget < 5e-5 &&
+        l.idleTarget - l.idleWeight < 5e-5) {
+      l.idleWeight = l.idleTarget;
+      fillTable(l);
+    }
+    // A lane that is wanted again restarts from the state the shut-down
+    // left (empty integrators once it completed).
+    if (!shutdown[c]) l.shutdown = 0;
+  }
+  if (shutdown[0] || shutdown[1])
+    loop<true>(pcm, frames, outL, outR, shutdown);
+  else
+    loop<false>(pcm, frames, outL, outR, shutdown);
+}
+
+template <bool Transition>
+void Modulator::loop(const double* pcm, size_t frames, uint8_t* outL, uint8_t* outR,
+                     const bool shutdown[2]) {
+  Lane& ll = lane_[0];
+  Lane& lr = lane_[1];
+  Regs rl = load(ll), rr = load(lr);
+  const bool runL = !Transition || !shutdown[0];
+  const bool runR = !Transition || !shutdown[1];
+  const size_t bytes = (frames + 7) / 8;
+  for (size_t j = 0; j < bytes; ++j) {
+    const double* p = pcm + 16 * j;
+    const unsigned used = frames - 8 * j < 8 ? static_cast<unsigned>(frames - 8 * j) : 8u;
+    unsigned byteL = 0, byteR = 0;
+    bool clipped = false;
+    if (used == 8 && holdOff_ == 0) {
+      for (int k = 0; k < 8; ++k) {
+        if (runL) byteL = (byteL << 1) | step(rl, toInteger(p[2 * k] + ll.idleTable[k]));
+        if (runR) byteR = (byteR << 1) | step(rr, toInteger(p[2 * k + 1] + lr.idleTable[k]));
+      }
+    } else {
+      for (unsigned k = 0; k < used; ++k) {
+        double inL = p[2 * k], inR = p[2 * k + 1];
+        if (holdOff_ > 0) {
+          // Limited to full scale while the guard holds off (see above).
+          if (!(inL <= kClipLevel && inL >= -kClipLevel)) {
+            inL = inL > 0 ? kClipLevel : -kClipLevel;
+            clipped = clipped || runL;
+          }
+          if (!(inR <= kClipLevel && inR >= -kClipLevel)) {
+            inR = inR > 0 ? kClipLevel : -kClipLevel;
+            clipped = clipped || runR;
+          }
+        }
+        if (runL) byteL = (byteL << 1) | step(rl, toInteger(inL + ll.idleTable[k]));
+        if (runR) byteR = (byteR << 1) | step(rr, toInteger(inR + lr.idleTable[k]));
+      }
+      byteL = (byteL << (8 - used)) | idleTail(used);
+      byteR = (byteR << (8 - used)) | idleTail(used);
+    }
+    if (Transition) {
+      if (!runL) {
+        store(rl, ll);
+        shutdownByte(ll);
+        rl = load(ll);
+        byteL = kIdleByte;
+      }
+      if (!runR) {
+        store(rr, lr);
+        shutdownByte(lr);
+        rr = load(lr);
+        byteR = kIdleByte;
+      }
+    }
+    outL[j] = static_cast<uint8_t>(byteL);
+    outR[j] = static_cast<uint8_t>(byteR);
+
+    // Stability guard on the first integrator of both lanes.
+    if (foldedHigh(rl.s0) > kGuardLimit || foldedHigh(rr.s0) > kGuardLimit) {
+      rl.s0 = rl.s1 = rl.s2 = rl.s3 = rl.s4 = 0;
+      rr.s0 = rr.s1 = rr.s2 = rr.s3 = rr.s4 = 0;
+      holdOff_ = kGuardHoldOff;
+      ++guardTrips_;
+    } else if (holdOff_ > 0) {
+      holdOff_ = clipped ? kGuardHoldOff : holdOff_ - 1;
+    }
+    smoothIdle(ll);
+    smoothIdle(lr);
+  }
+  store(rl, ll);
+  store(rr, lr);
+}
+
+}  // namespace dsd
+}  // namespace sonvex
