@@ -107,6 +107,7 @@ struct ChannelState {
   uint32_t run = 0;        // agreeing bits so far (kept across blocks)
   uint64_t searched = 0;   // samples searched without a splice
   int64_t splicedAt = -1;  // bit of the last splice, counted from reset()
+  uint64_t position = 0;   // bits output on this channel since reset()
 };
 
 // Level of the envelope over one block, as the pipeline saw it.
@@ -170,8 +171,6 @@ class OutputStage {
   int delay() const { return delay_; }
   // Level-change events seen since reset() (kLevel* bits).
   uint32_t levelEvents() const { return levelEvents_; }
-  // Bits produced since reset() (the splice positions count from here).
-  uint64_t position() const { return position_; }
   // Modulated bits of the last block, channel c, before the output choice.
   const uint8_t* lastModulated(int c) const { return modScratch_[c]; }
 
@@ -189,8 +188,6 @@ class OutputStage {
   int delay_ = 17;
   uint32_t levelEvents_ = 0;
   bool wasUnity_ = false;
-  uint64_t position_ = 0;
-  uint64_t blockStart_ = 0;
   size_t capacityFrames_ = 0;
   uint8_t* scratch_ = nullptr;
   uint8_t* modScratch_[2] = {nullptr, nullptr};

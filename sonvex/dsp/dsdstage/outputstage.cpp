@@ -70,8 +70,6 @@ void OutputStage::reset(bool passThrough, int filterTaps) {
   }
   levelEvents_ = 0;
   wasUnity_ = false;
-  position_ = 0;
-  blockStart_ = 0;
 }
 
 void OutputStage::noteLevel(const BlockLevel& level) {
@@ -111,7 +109,6 @@ int OutputStage::processBlock(const double* pcm, size_t frames, const BlockLevel
   }
   const double target = idleWeightTarget(level.end);
   const double targets[2] = {target, target};
-  blockStart_ = position_;
   mod_.run(pcm, frames, modScratch_[0], modScratch_[1], targets, shutdown);
   const uint8_t* src[2] = {srcL, srcR};
   uint8_t* out[2] = {outL, outR};
@@ -122,18 +119,16 @@ int OutputStage::processBlock(const double* pcm, size_t frames, const BlockLevel
       ch_[c].run = 0;
       ch_[c].searched = 0;
       if (src[c]) keepHistory(c, src[c], frames);
+      ch_[c].position += frames;
     } else {
       choose(c, modScratch_[c], src[c], frames, direct, out[c]);
     }
   }
-  position_ += frames;
   return kStageOk;
 }
 
 void OutputStage::modulate(const double* pcm, size_t frames, uint8_t* outL, uint8_t* outR,
                            const double idleTarget[2], const bool shutdown[2]) {
-  blockStart_ = position_;
-  position_ += frames;
   mod_.run(pcm, frames, outL, outR, idleTarget, shutdown);
 }
 
@@ -156,6 +151,7 @@ void OutputStage::choose(int c, const uint8_t* mod, const uint8_t* src, size_t f
     if (out != mod) std::memcpy(out, mod, bytes);
     s.run = 0;
     s.searched = 0;
+    s.position += frames;
     return;
   }
   uint8_t* y = srcScratch_[c];
@@ -183,7 +179,7 @@ void OutputStage::choose(int c, const uint8_t* mod, const uint8_t* src, size_t f
       s.isDirect = 1;
       s.mode = ChannelMode::PassThrough;
       s.switchMode = 0;
-      s.splicedAt = static_cast<int64_t>(blockStart_) + at;
+      s.splicedAt = static_cast<int64_t>(s.position) + at;
       s.run = 0;
       s.searched = 0;
     }
@@ -193,6 +189,7 @@ void OutputStage::choose(int c, const uint8_t* mod, const uint8_t* src, size_t f
     s.searched = 0;
   }
   keepHistory(c, src, frames);
+  s.position += frames;
 }
 
 // First bit of the agreeing run that completes the match, or -1. The run
