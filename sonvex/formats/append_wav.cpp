@@ -22,6 +22,12 @@ int appendWav(FILE* head, FILE* tail, FILE* scratch, const WriteFormat* format, 
   if (wavLocateData(head, &headOffset, &headChunk, &headBytes) != 0 ||
       wavLocateData(tail, &tailOffset, &tailChunk, &tailBytes) != 0)
     return kErrIo;
+  // The reader stops a cut-off recording where its bytes stop; keep whole
+  // frames only, so the tail's channels stay in step.
+  const uint64_t frameBytes = uint64_t(headChannels) * ((headBits + 7) / 8);
+  if (frameBytes == 0) return kErrIo;
+  headBytes -= headBytes % frameBytes;
+  tailBytes -= tailBytes % frameBytes;
   const uint64_t total = headBytes + tailBytes;
 
   if (std::fflush(head) != 0 || std::fflush(tail) != 0) return kErrIo;

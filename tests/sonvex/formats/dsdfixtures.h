@@ -202,7 +202,7 @@ inline Bytes buildDsdiff(uint32_t rate, const std::vector<Bytes>& channels,
   prop.push_back(uint8_t(n));
   for (uint32_t c = 0; c < n; ++c) {
     char id[5];
-    std::snprintf(id, sizeof id, "C%03X", c);
+    std::snprintf(id, sizeof id, "C%03X", c & 0xFFFu);
     wrId(prop, id);
   }
   wrId(prop, "CMPR");
