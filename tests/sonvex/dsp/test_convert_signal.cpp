@@ -1,0 +1,211 @@
+// Signals through sonvexert: frequency, level and distortion of converted
+// sines, and seamless block joins on a sweep.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+#include <numeric>
+#include <string>
+#include <vector>
+
+#include "convert_harness.h"
+#include "rawfiles.h"
+#include "sonvex.h"
+
+using convtest::Job;
+using convtest::recorder;
+using testsupport::tempPath;
+
+namespace {
+
+constexpr double kPi = 3.14159265358979323846;
+
+std::string writeSine24(uint32_t rate, double freq, double amp, size_t frames) {
+  std::vector<uint8_t> b;
+  b.reserve(frames * 6);
+  for (size_t i = 0; i < frames; ++i) {
+    const double x = amp * std::sin(2 * kPi * freq * double(i) / rate);
+    const int32_t v = int32_t(std::lrint(x * 8388608.0));
+    for (int c = 0; c < 2; ++c)
+      for (int k = 0; k < 3; ++k) b.push_back(uint8_t(v >> (8 * k)));
+  }
+  const std::string path = tempPath("sine", ".wav");
+  testsupport::writeWav(path, rate, 24, 2, 1, b);
+  return path;
+}
+
+struct Fit {
+  double amplitude;
+  double residualRms;
+};
+
+// Least-squares fit of a cos + b sin + c at `freq` over x[from..to).
+Fit fitSine(const std::vector<double>& x, double rate, double freq, size_t from, size_t to) {
+  double m[3][4] = {};
+  for (size_t i = from; i < to; ++i) {
+    const double w = 2 * kPi * freq * double(i) / rate;
+    const double basis[3] = {std::cos(w), std::sin(w), 1.0};
+    for (int r = 0; r < 3; ++r) {
+      for (int c = 0; c < 3; ++c) m[r][c] += basis[r] * basis[c];
+      m[r][3] += basis[r] * x[i];
+    }
+  }
+  for (int p = 0; p < 3; ++p)
+    for (int r = 0; r < 3; ++r) {
+      if (r == p) continue;
+      const double f = m[r][p] / m[p][p];
+      for (int c = 0; c < 4; ++c) m[r][c] -= f * m[p][c];
+    }
+  const double a = m[0][3] / m[0][0], b = m[1][3] / m[1][1], c = m[2][3] / m[2][2];
+  double e = 0;
+  for (size_t i = from; i < to; ++i) {
+    const double w = 2 * kPi * freq * double(i) / rate;
+    const double d = x[i] - (a * std::cos(w) + b * std::sin(w) + c);
+    e += d * d;
+  }
+  return {std::hypot(a, b), std::sqrt(e / double(to - from))};
+}
+
+// Left channel of a stream conversion, all blocks joined.
+std::vector<double> streamLeft(Job& job, const std::string& src, double scale = 1.0) {
+  recorder().keepPcm = true;
+  const int rc = job.run(src, "");
+  recorder().keepPcm = false;
+  EXPECT_EQ(rc, 0);
+  std::vector<double> out;
+  for (const auto& b : recorder().blocks)
+    for (int i = 0; i < b.frames; ++i) out.push_back(b.pcm[2 * size_t(i)] / scale);
+  recorder().blocks.clear();
+  return out;
+}
+
+// Left channel of a 24-bit WAV's audio.
+std::vector<double> wavLeft24(const std::string& path) {
+  const std::vector<uint8_t> a = convtest::audioBytes(path);
+  std::vector<double> out;
+  for (size_t i = 0; i + 6 <= a.size(); i += 6) {
+    const int32_t v =
+        int32_t(uint32_t(a[i]) << 8 | uint32_t(a[i + 1]) << 16 | uint32_t(a[i + 2]) << 24) >> 8;
+    out.push_back(v / 8388608.0);
+  }
+  return out;
+}
+
+double db(double x) { return 20 * std::log10(x); }
+
+}  // namespace
+
+TEST(ConvertSignal, SineFrequencyAndLevelThroughRateChanges) {
+  const double amp = 0.5;
+  struct Case {
+    uint32_t src;
+    int code;
+    double dst;
+  } cases[] = {{44100, kRate48000, 48000}, {96000, kRate44100, 44100}, {48000, kRate44100, 44100}};
+  for (const Case& c : cases) {
+    const std::string src = writeSine24(c.src, 997, amp, c.src);  // one second
+    Job job(c.code, kFileTypeWav, 24, false);
+    const std::vector<double> y = streamLeft(job, src);
+    ASSERT_GT(y.size(), size_t(c.dst * 0.9));
+    const Fit f = fitSine(y, c.dst, 997, 2000, y.size() - 2000);
+    EXPECT_NEAR(db(f.amplitude / amp), 0.0, 0.01) << c.src;
+    // A wrong output frequency would leave most of the signal unexplained.
+    EXPECT_LT(db(f.residualRms / (amp / std::sqrt(2.0))), -120.0) << c.src;
+  }
+}
+
+TEST(ConvertSignal, ThdPlusNoiseAt24BitBothWays) {
+  // 44.1 -> 48 kHz and back, written as 24-bit files.
+  const double amp = std::pow(10.0, -1.0 / 20);  // -1 dBFS
+  const std::string src = writeSine24(44100, 997, amp, 44100 * 2);
+  const std::string up = tempPath("thd48", ".wav");
+  Job j1(kRate48000, kFileTypeWav, 24);
+  ASSERT_EQ(j1.run(src, up), 0);
+  const std::vector<double> y = wavLeft24(up);
+  const Fit f = fitSine(y, 48000, 997, 4000, y.size() - 4000);
+  const double thdn = db(f.residualRms / (f.amplitude / std::sqrt(2.0)));
+  EXPECT_LE(thdn, -125.0);
+  EXPECT_NEAR(db(f.amplitude / amp), 0.0, 0.01);
+
+  const std::string src48 = writeSine24(48000, 997, amp, 48000 * 2);
+  const std::string down = tempPath("thd441", ".wav");
+  Job j2(kRate44100, kFileTypeWav, 24);
+  ASSERT_EQ(j2.run(src48, down), 0);
+  const std::vector<double> z = wavLeft24(down);
+  const Fit g = fitSine(z, 44100, 997, 4000, z.size() - 4000);
+  EXPECT_LE(db(g.residualRms / (g.amplitude / std::sqrt(2.0))), -125.0);
+  std::printf("THD+N 44.1->48: %.1f dB, 48->44.1: %.1f dB\n", thdn,
+              db(g.residualRms / (g.amplitude / std::sqrt(2.0))));
+}
+
+TEST(ConvertSignal, DsdSineAtTheProjectScale) {
+  // 25 % of full one-bit swing = 50 % modulation / 2: PCM level 0.5.
+  const double rate = 2822400;
+  const std::vector<uint8_t> l = testsupport::dsdSine(997, rate, 0.25, 2822400 / 8);
+  const std::string src = tempPath("dsdsine", ".dsf");
+  testsupport::writeDsf(src, 2822400, {l, l});
+  Job job(kRate176400, kFileTypeWav, 24, false);
+  const std::vector<double> y = streamLeft(job, src);
+  ASSERT_GT(y.size(), 170000u);
+  EXPECT_EQ(job.range.statusWord & kConvertEndOfSource, kConvertEndOfSource);
+  const Fit f = fitSine(y, 176400, 997, 5000, y.size() - 5000);
+  EXPECT_NEAR(db(f.amplitude / 0.5), 0.0, 0.01);
+  // The rest is the loop's shaped noise up to the 44.1 kHz cut-off; a wrong
+  // frequency would leave the tone itself in the residual.
+  EXPECT_LT(db(f.residualRms / (f.amplitude / std::sqrt(2.0))), -30.0);
+}
+
+TEST(ConvertSignal, BlocksJoinWithoutGapOrRepeat) {
+  // A sweep, compared frame by frame with its analytic form at the output
+  // rate; the join of every block is covered, including 44.1 kHz ->
+  // 22.5792 MHz, whose blocks end inside an input frame.
+  struct Case {
+    uint32_t src;
+    int code;
+    double dst;
+    int taps;
+    double scale;
+  } cases[] = {{44100, kRate48000, 48000, 4095, 1.0},
+               {44100, kRateDsd512, 22579200, 16383, 18014398509481984.0}};
+  for (const Case& c : cases) {
+    const size_t frames = c.src / 10;  // 0.1 s
+    const double f0 = 200, f1 = 8000, dur = double(frames) / c.src;
+    const auto sweep = [&](double t) {
+      const double k = (f1 - f0) / dur;
+      return 0.5 * std::sin(2 * kPi * (f0 * t + 0.5 * k * t * t));
+    };
+    std::vector<uint8_t> b;
+    std::vector<double> x(frames);
+    for (size_t i = 0; i < frames; ++i) {
+      x[i] = sweep(double(i) / c.src);
+      // 64-bit float source: no quantisation in the way.
+      uint8_t raw[8];
+      std::memcpy(raw, &x[i], 8);
+      for (int ch = 0; ch < 2; ++ch) b.insert(b.end(), raw, raw + 8);
+    }
+    const std::string src = tempPath("sweep", ".wav");
+    testsupport::writeWav(src, c.src, 64, 2, 3, b);
+    Job job(c.code, c.dst >= 2822400 ? kFileTypeDsdiff : kFileTypeWav, c.dst >= 2822400 ? 1 : 24,
+            false);
+    const std::vector<double> y = streamLeft(job, src, c.scale);
+    ASSERT_GT(recorder().blocks.size() + y.size(), 0u);
+    const uint64_t common =
+        uint64_t(c.src) * uint64_t(c.dst) / std::gcd(uint64_t(c.src), uint64_t(c.dst));
+    const uint64_t L = common / c.src, M = common / uint64_t(c.dst);
+    const uint64_t z = uint64_t(c.taps / 2) / L;
+    // Output k is centred at common-rate sample kM + taps/2 of the input
+    // that starts with z zero frames.
+    double worst = 0;
+    size_t worstAt = 0;
+    const size_t margin = size_t(0.004 * c.dst);
+    for (size_t k = margin; k + margin < y.size(); ++k) {
+      const double t = (double(k * M + uint64_t(c.taps / 2)) / double(L) - double(z)) / c.src;
+      const double e = std::abs(y[k] - sweep(t));
+      if (e > worst) {
+        worst = e;
+        worstAt = k;
+      }
+    }
+    EXPECT_LT(worst, 1e-4) << c.dst << " worst at " << worstAt;
+  }
+}
