@@ -31,7 +31,6 @@ SONVEX_EXTERN_C SONVEX_API int32_t gAudioDecimationFir(double* resultPair,
  * Reads (count + 7) / 8 bytes of each input; the second argument is not used.
  * Returns 0 (also for count <= 0, writing nothing); -1 when scratch memory
  * cannot be allocated or a needed pointer is null. */
-SONVEX_EXTERN_C SONVEX_API int32_t decimationDsdData(int32_t count, int32_t unused,
-                                                     int32_t* outA, int32_t* outB,
-                                                     const uint8_t* bytesA,
+SONVEX_EXTERN_C SONVEX_API int32_t decimationDsdData(int32_t count, int32_t unused, int32_t* outA,
+                                                     int32_t* outB, const uint8_t* bytesA,
                                                      const uint8_t* bytesB);
