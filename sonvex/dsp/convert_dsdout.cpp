@@ -1,20 +1,44 @@
 #include "convert_dsdout.h"
 
+#include <new>
+
+#include "dsdstage.h"
+
 namespace sonvex::convert {
 
-// Re-modulation is not built in yet: every request for it fails, so the
-// pipeline reports a modulator failure instead of writing wrong bits. The
-// bit-exact copy of a DSD source does not come through here.
-struct DsdOutput::Impl {};
+// The shared DSD output stage (modulator, idle pattern and the bit-exact
+// return to the source), fed the envelope of each block as its smallest,
+// largest and last level.
+struct DsdOutput::Impl {
+  dsd::OutputStage stage;
+  bool passThrough = false;
+};
 
 DsdOutput::DsdOutput() = default;
 DsdOutput::~DsdOutput() = default;
 
-bool DsdOutput::prepare(size_t, bool, int) { return false; }
+bool DsdOutput::prepare(size_t maxFrames, bool passThrough, int filterTaps) {
+  if (!impl_) impl_.reset(new (std::nothrow) Impl);
+  if (!impl_ || !impl_->stage.prepare(maxFrames)) return false;
+  impl_->passThrough = passThrough;
+  impl_->stage.reset(passThrough, filterTaps);
+  return true;
+}
 
-int DsdOutput::process(const double*, size_t, const double*, const uint8_t*, const uint8_t*,
-                       uint8_t*, uint8_t*) {
-  return -1;
+int DsdOutput::process(const double* pcm, size_t frames, const double* levels, const uint8_t* srcL,
+                       const uint8_t* srcR, uint8_t* outL, uint8_t* outR) {
+  if (!impl_ || frames == 0) return impl_ ? 0 : -1;
+  dsd::BlockLevel level{levels[frames - 1], levels[0], levels[0]};
+  for (size_t i = 1; i < frames; ++i) {
+    if (levels[i] < level.min) level.min = levels[i];
+    if (levels[i] > level.max) level.max = levels[i];
+  }
+  // The source's bits line up with the output only when nothing but the
+  // level changes the signal (same rate, EQ off).
+  if (!impl_->passThrough) srcL = srcR = nullptr;
+  return impl_->stage.processBlock(pcm, frames, level, srcL, srcR, outL, outR) == dsd::kStageOk
+             ? 0
+             : -1;
 }
 
 }  // namespace sonvex::convert
