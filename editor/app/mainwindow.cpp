@@ -26,6 +26,7 @@
 #include "pictureswitch.h"
 #include "styledcontrols.h"
 #include "timeformat.h"
+#include "waveformcontroller.h"
 #include "widgettc.h"
 
 namespace {
@@ -53,8 +54,8 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), ui(new MainWindow
   // 2. Settings file path.
   // >>> settings file hook: m_settingsFilePath = ...
 
-  // 3. Waveform summary buffers.
-  // >>> waveform view hook
+  // 3. Waveform summary buffers (with the waveform thread and the zoom state).
+  m_waveform = new WaveformController(ui->widgetTrack1, ui->waveScrollBar, this);
 
   // 4.-6. Export dialog, EQ block and dialog, output and waveform threads,
   // combine dialog, job thread.
@@ -75,10 +76,22 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), ui(new MainWindow
   connect(ui->actionOverHolds2sec, &QAction::toggled, this, &MainWindow::menuOverHolds2sec_toggled);
   connect(ui->actionOverHoldsUntilClicked, &QAction::toggled, this,
           &MainWindow::menuOverHoldsUntilClicked_toggled);
-  // >>> connections of the edit model, waveform view, oscillator and EQ dialogs
+  connect(ui->widgetTrack1, &trackGraphic::editParamChanged, this,
+          &MainWindow::trackEditParamChanged);
+  connect(ui->widgetTrack1, &trackGraphic::mousePressed, this, &MainWindow::trackMousePressed);
+  connect(this, &MainWindow::moveInPoint, ui->widgetTrack1, &trackGraphic::arrangeInPoint);
+  connect(this, &MainWindow::moveOutPoint, ui->widgetTrack1, &trackGraphic::arrangeOutPoint);
+  connect(ui->lineEditTime, &widgetTc::enterKeyPressed, this, &MainWindow::timeCounterEnterPressed);
+  connect(ui->lineEditTime, &widgetTc::escapeKeyPressed, this,
+          &MainWindow::timeCounterEscapePressed);
+  connect(ui->labelGainVal, &labelGain::doubleClicked, this,
+          &MainWindow::labelGainValDoubleClicked);
+  // >>> connections of the oscillator and EQ dialogs
 
   // 7. The library, from the program's own folder.
   m_sonvex.load(libraryDirectory() + QStringLiteral("/libsonvex.so"));
+  // Same layout as the library's records (three int64 counts, three pointers).
+  m_waveform->setSummaryFunction(reinterpret_cast<GetAudioWaveFormFn>(m_sonvex.getAudioWaveForm));
 
   // 8. OVER-hold group, output bridge, timers.
   m_overHoldGroup = new QActionGroup(this);
@@ -137,6 +150,7 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), ui(new MainWindow
 MainWindow::~MainWindow() {
   // >>> shutdown hooks, in order: save settings, stop playback, wait for the
   // job, output and waveform threads, close the output device.
+  m_waveform->shutdown();
   delete ui;
 }
 
@@ -208,7 +222,8 @@ bool MainWindow::openAudioFile(const QString& path) {
 
   // 5. The new file is current.
   m_currentFilePath = path;
-  // >>> waveform view hook: reset the view for the new file
+  m_waveform->resetForFile(path, int(m_fileInfo.channels),
+                           m_totalFrames / m_fileInfo.sampleRate < 901);
 
   // 6. File labels.
   ui->label_orgFileNameArea->setText(fileName);
@@ -229,10 +244,11 @@ bool MainWindow::openAudioFile(const QString& path) {
   bar->setMaximum(std::max(8 * 1, 100));
   bar->setValue(0);
   bar->blockSignals(false);
-  // >>> waveform view hook: play cursor at 0, level zoom 1, meter hold cleared
+  m_waveform->placeCursor(0.0);
+  // >>> meter hook: clear the meter's hold
 
   // 8. Waveform summary, play rate follows the file.
-  // >>> waveform view hook: startWaveformSummary();
+  m_waveform->startWaveformSummary();
   // >>> output device hook: match the play rate to the file
   return true;
 }
@@ -420,8 +436,88 @@ void MainWindow::waveSliderReleased() { m_sliderHeld = false; }
 void MainWindow::takeSeveralHundredMili() {
   // >>> engine poll hooks: play position, meter peaks, device watchdog,
   // waveform progress, output buffer-size requests.
+  if (m_playing) m_waveform->followPlayPosition(m_playPositionFraction, m_sliderHeld);
 }
 
 void MainWindow::warn(const QString& title, const QString& text) {
   QMessageBox::warning(this, title, text, QMessageBox::Ok);
+}
+
+// ---------------------------------------------------------------------------
+// Edit model and waveform view
+
+void MainWindow::trackEditParamChanged() {
+  const EditPoints& points = ui->widgetTrack1->editPoints();
+  const uint32_t rate = m_fileInfo.sampleRate;
+  m_editRange = editRangeFrames(points, m_totalFrames);
+  m_exportInFrames = m_editRange.inFrames;
+  m_exportOutFrames = m_editRange.outFrames;
+  if (isFileOpen()) {
+    ui->labelFadeIn->setText(tr("Fade In = ") +
+                             formatTime(uint64_t(m_editRange.fadeInFrames), rate));
+    ui->labelFadeOut->setText(tr("Fade Out = ") +
+                              formatTime(uint64_t(m_editRange.fadeOutFrames), rate));
+    ui->labelInPoint->setText(tr("In Point = ") + formatTime(uint64_t(m_editRange.inFrames), rate));
+    ui->labelOutPoint->setText(tr("Out Point = ") +
+                               formatTime(uint64_t(m_editRange.outFrames), rate));
+    // The span counts both ends.
+    ui->labelInOut->setText(
+        tr("In-Out = ") +
+        formatTime(uint64_t(m_editRange.outFrames - m_editRange.inFrames + 1), rate));
+  }
+  ui->labelGainVal->setGain(points.gain);
+  // >>> export dialog hook: store m_editRange into DialogEdit, recompute its estimate
+
+  if (ui->widgetTrack1->mouseMode() != waveview::kMouseLocate) return;
+  // The user clicked or dragged the play cursor: stop and locate there.
+  m_playing = false;
+  // >>> engine hook: user-requested stop, wait up to 200 x 10 ms, last job mode 7
+  m_playPositionFrames =
+      uint64_t(std::max<int64_t>(0, fractionToFrames(m_totalFrames, points.cursor)));
+  ui->lineEditTime->setText(formatTime(m_playPositionFrames, rate));
+  m_playPositionFraction =
+      m_totalFrames ? double(m_playPositionFrames) / double(m_totalFrames) : 0.0;
+  ui->playButton->setChecked(false);
+  if (ui->lineEditTime->hasFocus()) ui->lineEditTime->leaveEditing();
+}
+
+void MainWindow::trackMousePressed() {}
+
+void MainWindow::timeCounterEnterPressed() {
+  const std::optional<uint64_t> frames = parseTimeCounter(ui->lineEditTime->text().toStdString(),
+                                                          m_fileInfo.sampleRate, m_totalFrames);
+  if (!frames) {
+    timeCounterEscapePressed();
+    return;
+  }
+  m_playPositionFrames = *frames;
+  ui->lineEditTime->setText(formatTime(m_playPositionFrames, m_fileInfo.sampleRate));
+  m_playPositionFraction =
+      m_totalFrames ? double(m_playPositionFrames) / double(m_totalFrames) : 0.0;
+  m_waveform->placeCursor(m_playPositionFraction);
+}
+
+void MainWindow::timeCounterEscapePressed() {
+  ui->lineEditTime->setText(formatTime(m_playPositionFrames, m_fileInfo.sampleRate));
+}
+
+void MainWindow::labelGainValDoubleClicked() {
+  ui->widgetTrack1->resetGain();
+  ui->labelGainVal->setText(tr("Gain = 0.0 dB"));
+}
+
+void MainWindow::on_setPointButtonSetIn_clicked() { emit moveInPoint(m_playPositionFraction); }
+
+void MainWindow::on_setPointButtonSetOut_clicked() { emit moveOutPoint(m_playPositionFraction); }
+
+void MainWindow::on_zoomInTimeButton_clicked() { m_waveform->zoomInTime(m_playPositionFraction); }
+
+void MainWindow::on_zoomOutTimeButton_clicked() { m_waveform->zoomOutTime(m_playPositionFraction); }
+
+void MainWindow::on_zoomInLevelButton_clicked() { m_waveform->zoomInLevel(); }
+
+void MainWindow::on_zoomOutLevelButton_clicked() { m_waveform->zoomOutLevel(); }
+
+void MainWindow::on_waveScrollBar_valueChanged(int value) {
+  m_waveform->scrollValueChanged(value, m_playPositionFraction);
 }

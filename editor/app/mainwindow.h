@@ -9,12 +9,14 @@
 #include <cstdint>
 
 #include "asiobridge.h"
+#include "editpoints.h"
 #include "sonvex.h"
 #include "sonvexbinding.h"
 #include "trackgraphic.h"
 
 class QActionGroup;
 class QTimer;
+class WaveformController;
 struct MainWindowUi;
 
 class MainWindow : public QMainWindow {
@@ -49,6 +51,14 @@ class MainWindow : public QMainWindow {
   bool neverShowFirstInfo() const { return m_neverShowFirstInfo; }
   void setNeverShowFirstInfo(bool never) { m_neverShowFirstInfo = never; }
 
+  // The marked region in source frames (in, fades, out, gain): what EXPORT
+  // checks and hands to the export dialog.
+  const EditRange& editRange() const { return m_editRange; }
+  int64_t exportInFrames() const { return m_exportInFrames; }
+  int64_t exportOutFrames() const { return m_exportOutFrames; }
+  double playPositionFraction() const { return m_playPositionFraction; }
+  WaveformController* waveform() const { return m_waveform; }
+
   const SonvexBinding& sonvex() const { return m_sonvex; }
   AsioBridge& asioBridge() { return m_asio; }
 
@@ -59,6 +69,12 @@ class MainWindow : public QMainWindow {
  public slots:
   void monitorVolumeMoved(int iPosi);
   void showFirstInformationPopup();
+  // Edit model and waveform view.
+  void trackEditParamChanged();
+  void trackMousePressed();
+  void timeCounterEnterPressed();
+  void timeCounterEscapePressed();
+  void labelGainValDoubleClicked();
 
  private slots:
   void on_pushButtonOpen_clicked();
@@ -68,6 +84,13 @@ class MainWindow : public QMainWindow {
   void on_stopButton_clicked();
   void on_pushButtonPostFader_toggled(bool checked);
   void on_pushAsioCont_clicked();
+  void on_setPointButtonSetIn_clicked();
+  void on_setPointButtonSetOut_clicked();
+  void on_zoomInTimeButton_clicked();
+  void on_zoomOutTimeButton_clicked();
+  void on_zoomInLevelButton_clicked();
+  void on_zoomOutLevelButton_clicked();
+  void on_waveScrollBar_valueChanged(int value);
 
   void menuAboutClicked();
   void menuLicensesClicked();
@@ -100,6 +123,7 @@ class MainWindow : public QMainWindow {
   QTimer* m_pollTimer = nullptr;       // 45 ms engine poll
   QTimer* m_firstInfoTimer = nullptr;  // 500 ms one-shot start-up notice
 
+  WaveformController* m_waveform = nullptr;  // summary buffers, thread, zoom
   SonvexBinding m_sonvex;
   AsioBridge m_asio;
 
@@ -112,6 +136,7 @@ class MainWindow : public QMainWindow {
   // The marked region in frames, as the export takes it.
   int64_t m_exportInFrames = 0;
   int64_t m_exportOutFrames = 0;
+  EditRange m_editRange;
   int m_playRate = 44100;
   double m_monitorVolumeDb = 0.0;
   int m_driverType = 0;

@@ -125,6 +125,7 @@ void trackGraphic::resetPoints() {
   m_window.visibleColumns = 1.0;
   m_window.levelColumns = 1.0;
   m_window.offset = 0;
+  m_usable = m_drawnTo = 0;  // nothing of the new file is summarised yet
   request(kRepaintFull);
   emit editParamChanged();
 }

@@ -22,7 +22,7 @@ WaveformController::WaveformController(trackGraphic* view, QScrollBar* scrollBar
 
 WaveformController::~WaveformController() { shutdown(); }
 
-void WaveformController::openFile(const QString& path, int channels, bool shortFile) {
+void WaveformController::resetForFile(const QString& path, int channels, bool shortFile) {
   m_path = path;
   m_restarts = 0;
   if (m_view) {
@@ -34,7 +34,7 @@ void WaveformController::openFile(const QString& path, int channels, bool shortF
   }
   m_zoom.reset();
   applyScrollBar();
-  startWaveformSummary();
+  placeCursor(0.0);
 }
 
 bool WaveformController::waitForThread() {

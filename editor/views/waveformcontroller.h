@@ -28,9 +28,9 @@ class WaveformController : public QObject {
   ~WaveformController() override;
 
   void setSummaryFunction(GetAudioWaveFormFn fn) { m_thread.setFunction(fn); }
-  // A file was opened: reset points, zoom, level zoom and scroll bar, then
-  // summarise it.
-  void openFile(const QString& path, int channels, bool shortFile);
+  // A file was opened: reset points, zoom, level zoom and scroll bar; the
+  // summary starts with startWaveformSummary().
+  void resetForFile(const QString& path, int channels, bool shortFile);
   void startWaveformSummary();
   // Gives the view the window of the current level that starts at offset.
   void showColumns(int64_t offset, bool progressOnly);
