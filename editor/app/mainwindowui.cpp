@@ -153,6 +153,8 @@ void MainWindowUi::setupUi(QMainWindow* window) {
   menuBar = new QMenuBar(window);
   menuBar->setObjectName(QStringLiteral("menuBar"));
   menuBar->setGeometry(0, 0, 800, 24);
+  // The background picture is 600 high: the bar takes exactly the rest.
+  menuBar->setFixedHeight(24);
   menuTools = new QMenu(menuBar);
   menuTools->setObjectName(QStringLiteral("menuTools"));
   menuOVER_Indicator = new QMenu(menuTools);
