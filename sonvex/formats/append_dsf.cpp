@@ -14,6 +14,11 @@ namespace sonvex {
 
 namespace {
 
+// Block groups are assembled in memory, n blocks at a time; the format itself
+// knows at most six channels, this leaves generous room without letting a
+// broken header ask for gigabytes.
+constexpr uint32_t kMaxChannels = 64;
+
 // Byte offset of per-channel byte `pos` of channel `c` in a payload of n channels.
 uint64_t blockGroupOffset(uint64_t pos, uint32_t n) {
   return (pos / kDsfBlockBytes) * n * uint64_t(kDsfBlockBytes);
@@ -33,7 +38,7 @@ int appendDsf(FILE* head, FILE* tail, FILE* /*scratch*/, const WriteFormat* form
   // The block layout depends on the channel count: mixing counts, or blocks
   // of another size, would scramble both files.
   const uint32_t n = format->channels;
-  if (n == 0 || headInfo.channels != n || tailInfo.channels != n ||
+  if (n == 0 || n > kMaxChannels || headInfo.channels != n || tailInfo.channels != n ||
       headInfo.blockBytes != kDsfBlockBytes || tailInfo.blockBytes != kDsfBlockBytes)
     return kErrIo;
 
