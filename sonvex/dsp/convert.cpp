@@ -244,7 +244,8 @@ int Conversion::plan() {
   } catch (const std::bad_alloc&) {
     return kConvertErrWorkBuffer;
   }
-  if (!ring_.allocate(cap, dsdOut_ || dsdSource_)) return kConvertErrRingSlot;
+  if (!ring_.allocate(cap, dsdOut_ || dsdSource_, rq_.onBlock ? Ring::kSlots : 1))
+    return kConvertErrRingSlot;
   ring_.setReleaseAfterUse(export_);
 
   reader_ = std::make_unique<SourceReader>(src_.get(), layout_, range_.start, range_.readEnd);
@@ -414,7 +415,9 @@ int Conversion::loop() {
     storeInt(progress_, total / 100 == 0 ? 100 : int32_t(100 - left / (total / 100)));
     int64_t n = std::min(cap, remaining);
     double* pcm = ring_.pcm(slot);
-    std::memset(pcm, 0, size_t(cap) * 16);
+    // The block's frames are all written below; only the rest of the slot
+    // needs clearing.
+    std::memset(pcm + 2 * n, 0, size_t(cap - n) * 16);
     int64_t got = n;
     int r = produceBlock(n, pcm, &got);
     if (r != kSonvexOk) {
@@ -465,7 +468,9 @@ int Conversion::loop() {
     if (eqHere) applyEq(rq_.range->eq, pcm, size_t(n));
     r = outputBlock(slot, n);
     if (r != kSonvexOk) return r;
-    if (export_) ring_.release(slot);
+    // Short exports keep their slots; long ones give pages back once the
+    // ring has gone round a quarter, so memory stays flat.
+    if (export_ && produced_ / cap >= kRingSlots / 4) ring_.release(slot);
     produced_ += n;
     remaining -= n;
   }

@@ -150,6 +150,22 @@ double LevelEnvelope::next() {
 }
 
 bool LevelEnvelope::fill(double* levels, size_t n) {
+  // Fast path: a hold segment (or no envelope) that lasts the whole block.
+  if (count_ == 0 || segment_ >= 0) {
+    const bool hold =
+        count_ == 0 || !(points_[segment_].shape == 1 || points_[segment_].shape == -1);
+    const int nextPoint = count_ == 0 ? 0 : segment_ + 1;
+    const bool noPointInBlock = count_ == 0 || nextPoint >= count_ ||
+                                points_[nextPoint].position > position_ + int64_t(n) - 1;
+    // The first frame may still enter the segment's level from an
+    // interpolated start; next() handles that frame.
+    if (hold && noPointInBlock && n > 0) {
+      const double v = next();
+      for (size_t i = 0; i < n; ++i) levels[i] = v;
+      position_ += int64_t(n) - 1;
+      return v == 1.0;
+    }
+  }
   bool unity = true;
   for (size_t i = 0; i < n; ++i) {
     levels[i] = next();
@@ -160,6 +176,13 @@ bool LevelEnvelope::fill(double* levels, size_t n) {
 
 void applyLevelMatrix(double* frames, size_t n, const double* levels, const ChannelMatrix& m,
                       double scale) {
+  if (scale == 1.0 && m.m[0] == 1.0 && m.m[1] == 0.0 && m.m[2] == 0.0 && m.m[3] == 1.0) {
+    for (size_t i = 0; i < n; ++i) {
+      frames[2 * i] *= levels[i];
+      frames[2 * i + 1] *= levels[i];
+    }
+    return;
+  }
   const double m0 = m.m[0] * scale, m1 = m.m[1] * scale, m2 = m.m[2] * scale, m3 = m.m[3] * scale;
   for (size_t i = 0; i < n; ++i) {
     const double l = frames[2 * i], r = frames[2 * i + 1], g = levels[i];
@@ -204,10 +227,13 @@ template <int Bits>
 inline int32_t quantise(double x) {
   constexpr double kScale = double(1u << (Bits - 1));
   constexpr double kMax = kScale - 1.0;
-  double v = std::nearbyint(x * kScale);
+  // Round to nearest even by the 2^52 + 2^51 trick: exact for |v| < 2^51
+  // and much cheaper than a library call per sample.
+  constexpr double kMagic = 6755399441055744.0;
+  double v = x * kScale;
   if (!(v >= -kScale)) v = -kScale;  // also catches NaN
   if (v > kMax) v = kMax;
-  return int32_t(v);
+  return int32_t((v + kMagic) - kMagic);
 }
 
 }  // namespace

@@ -26,13 +26,15 @@ void Ring::freeAll() {
   }
 }
 
-bool Ring::allocate(size_t capacity, bool withDsd) {
+bool Ring::allocate(size_t capacity, bool withDsd, int slots) {
   freeAll();
   capacity_ = capacity;
+  count_ = slots < 1 ? 1 : (slots > kSlots ? kSlots : slots);
   // Whole pages, so that released slots give all their memory back.
   pcmBytes_ = ((capacity + 7) & ~size_t(7)) * 16;
   pcmBytes_ = (pcmBytes_ + kPage - 1) & ~(kPage - 1);
-  for (auto& p : pcm_) {
+  for (int i = 0; i < count_; ++i) {
+    double*& p = pcm_[i];
     p = static_cast<double*>(std::aligned_alloc(kPage, pcmBytes_));
     if (!p) {
       freeAll();
@@ -42,7 +44,8 @@ bool Ring::allocate(size_t capacity, bool withDsd) {
   if (withDsd) {
     const size_t bytes = (capacity + 7) / 8 + 8;
     const size_t rounded = (bytes + 15) & ~size_t(15);
-    for (auto& p : dsd_) {
+    for (int i = 0; i < 2 * count_; ++i) {
+      uint8_t*& p = dsd_[i];
       p = static_cast<uint8_t*>(std::aligned_alloc(16, rounded));
       if (!p) {
         freeAll();
@@ -55,9 +58,9 @@ bool Ring::allocate(size_t capacity, bool withDsd) {
 }
 
 void Ring::release(int slot) {
-  if (!release_ || pcmBytes_ < 64 * kPage) return;
+  if (!release_ || count_ == 1 || pcmBytes_ < 64 * kPage) return;
 #if defined(__linux__)
-  madvise(pcm_[slot], pcmBytes_, MADV_DONTNEED);
+  madvise(pcm_[slot % count_], pcmBytes_, MADV_DONTNEED);
 #endif
 }
 
