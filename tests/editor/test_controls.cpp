@@ -108,7 +108,8 @@ void TestControls::faderTableSteps() {
   QCOMPARE(table.dbAt(232), -1);
   QCOMPARE(table.dbAt(194), -5);
   QCOMPARE(table.dbAt(193), -6);
-  QCOMPARE(table.dbAt(192), -7);
+  QCOMPARE(table.dbAt(187), -6);
+  QCOMPARE(table.dbAt(186), -7);
   QCOMPARE(table.dbAt(13), -58);
   QCOMPARE(table.dbAt(10), -120);
   QCOMPARE(table.dbAt(0), -120);
