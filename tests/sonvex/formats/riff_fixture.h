@@ -18,7 +18,7 @@ namespace fixture {
 using Bytes = std::vector<uint8_t>;
 
 inline void putLe(Bytes& b, uint64_t v, int n) {
-  for (int i = 0; i < n; ++i) b.push_back(uint8_t(v >> (8 * i)));
+  for (int i = 0; i < n; ++i) b.push_back(i < 8 ? uint8_t(v >> (8 * i)) : 0);
 }
 inline void putBe(Bytes& b, uint64_t v, int n) {
   for (int i = n - 1; i >= 0; --i) b.push_back(uint8_t(v >> (8 * i)));
@@ -43,7 +43,7 @@ inline void riffChunk(Bytes& b, const char* id, const Bytes& payload, int64_t si
 
 inline Bytes fmtPayload(uint16_t tag, uint16_t channels, uint32_t rate, uint16_t bits) {
   Bytes p;
-  const uint16_t align = uint16_t(channels * bits / 8);
+  const uint16_t align = uint16_t(uint32_t(channels) * bits / 8);
   putLe(p, tag, 2);
   putLe(p, channels, 2);
   putLe(p, rate, 4);
@@ -101,7 +101,7 @@ class TempDir {
     FILE* f = std::fopen(p.c_str(), "wb");
     EXPECT_NE(f, nullptr) << p;
     if (f) {
-      EXPECT_EQ(std::fwrite(bytes.data(), 1, bytes.size(), f), bytes.size());
+      if (!bytes.empty()) EXPECT_EQ(std::fwrite(bytes.data(), 1, bytes.size(), f), bytes.size());
       std::fclose(f);
     }
     return p;
