@@ -101,7 +101,9 @@ class TempDir {
     FILE* f = std::fopen(p.c_str(), "wb");
     EXPECT_NE(f, nullptr) << p;
     if (f) {
-      if (!bytes.empty()) EXPECT_EQ(std::fwrite(bytes.data(), 1, bytes.size(), f), bytes.size());
+      if (!bytes.empty()) {
+        EXPECT_EQ(std::fwrite(bytes.data(), 1, bytes.size(), f), bytes.size());
+      }
       std::fclose(f);
     }
     return p;
