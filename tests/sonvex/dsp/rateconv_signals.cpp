@@ -36,17 +36,30 @@ std::vector<double> sinePairs(double freq, double rate, size_t frames, double am
   return v;
 }
 
+namespace {
+// Weighted least squares; a null weight array means equal weights.
+SineFit fitSineWeighted(const double* pairs, size_t first, size_t count, int lane, double freq,
+                        double rate, const double* weight);
+}  // namespace
+
 SineFit fitSine(const double* pairs, size_t first, size_t count, int lane, double freq,
                 double rate) {
+  return fitSineWeighted(pairs, first, count, lane, freq, rate, nullptr);
+}
+
+namespace {
+SineFit fitSineWeighted(const double* pairs, size_t first, size_t count, int lane, double freq,
+                        double rate, const double* weight) {
   double a[3][3] = {}, b[3] = {};
   const double w = 2.0 * kPi * freq / rate;
   for (size_t i = 0; i < count; ++i) {
     const double c = std::cos(w * double(i)), s = std::sin(w * double(i));
     const double basis[3] = {1.0, c, s};
     const double y = pairs[2 * (first + i) + lane];
+    const double g = weight ? weight[i] : 1.0;
     for (int r = 0; r < 3; ++r) {
-      b[r] += basis[r] * y;
-      for (int k = 0; k < 3; ++k) a[r][k] += basis[r] * basis[k];
+      b[r] += g * basis[r] * y;
+      for (int k = 0; k < 3; ++k) a[r][k] += g * basis[r] * basis[k];
     }
   }
   double x[3];
@@ -64,6 +77,7 @@ SineFit fitSine(const double* pairs, size_t first, size_t count, int lane, doubl
   f.residualPower = res / double(count);
   return f;
 }
+}  // namespace
 
 double estimateFrequency(const double* pairs, size_t first, size_t count, int lane, double nominal,
                          double rate) {
@@ -81,20 +95,29 @@ double estimateFrequency(const double* pairs, size_t first, size_t count, int la
 double inBandSnrDb(const double* pairs, size_t first, uint32_t log2Count, int lane, double freq,
                    double rate, double loHz, double hiHz) {
   const size_t n = size_t(1) << log2Count;
-  const SineFit fit = fitSine(pairs, first, n, lane, freq, rate);
-  const double w0 = 2.0 * kPi * freq / rate;
-  // Residual through a four-term Blackman-Harris window, as (re, im) pairs.
-  std::vector<double> buf(2 * n, 0.0);
+  // Seven-term Blackman-Harris window (side lobes near -180 dB): one-bit
+  // streams carry strong noise above the band, which a shallower window, or
+  // an unweighted sine fit, would leak into it.
+  static const double kWin[7] = {0.27105140069342, 0.43329793923448, 0.21812299954311,
+                                 0.06592544638803, 0.01081174209837, 0.00077658482522,
+                                 0.00001388721735};
+  std::vector<double> win(n);
   double s2 = 0.0;
-  const double x1 = fit.amplitude * std::sin(fit.phase), x2 = fit.amplitude * std::cos(fit.phase);
   for (size_t i = 0; i < n; ++i) {
     const double t = 2.0 * kPi * double(i) / double(n);
-    const double win =
-        0.35875 - 0.48829 * std::cos(t) + 0.14128 * std::cos(2 * t) - 0.01168 * std::cos(3 * t);
+    double v = 0.0;
+    for (int j = 0; j < 7; ++j) v += (j & 1 ? -kWin[j] : kWin[j]) * std::cos(j * t);
+    win[i] = v;
+    s2 += v * v;
+  }
+  const SineFit fit = fitSineWeighted(pairs, first, n, lane, freq, rate, win.data());
+  const double w0 = 2.0 * kPi * freq / rate;
+  std::vector<double> buf(2 * n, 0.0);
+  const double x1 = fit.amplitude * std::sin(fit.phase), x2 = fit.amplitude * std::cos(fit.phase);
+  for (size_t i = 0; i < n; ++i) {
     const double e = pairs[2 * (first + i) + lane] - fit.dc - x1 * std::cos(w0 * double(i)) -
                      x2 * std::sin(w0 * double(i));
-    buf[2 * i] = e * win;
-    s2 += win * win;
+    buf[2 * i] = e * win[i];
   }
   sonvex::Fft fft(log2Count);
   fft.forward(buf.data());
