@@ -86,7 +86,7 @@ QString baseNameOf(const QString& fileName) {
 
 EditRange wholeFile(uint64_t totalFrames) {
   EditRange r;
-  r.outFrame = int64_t(std::min<uint64_t>(totalFrames, uint64_t(INT64_MAX)));
+  r.outFrames = int64_t(std::min<uint64_t>(totalFrames, uint64_t(INT64_MAX)));
   return r;
 }
 
@@ -101,11 +101,11 @@ int64_t toOutputFrames(int64_t x, uint32_t exportRate, uint32_t sourceRate) {
 
 void buildEnvelope(LevelPoint* p, const EditRange& edit, int64_t shortFade, uint32_t exportRate,
                    uint32_t sourceRate) {
-  int64_t fadeIn = std::max(edit.fadeIn, shortFade);
-  int64_t fadeOut = std::max(edit.fadeOut, shortFade);
+  int64_t fadeIn = std::max(edit.fadeInFrames, shortFade);
+  int64_t fadeOut = std::max(edit.fadeOutFrames, shortFade);
   // Fades longer than the range would put the fade-out's start before the
   // fade-in's end; share the range between them instead.
-  const int64_t span = std::max<int64_t>(edit.outFrame - edit.inFrame, 0);
+  const int64_t span = std::max<int64_t>(edit.outFrames - edit.inFrames, 0);
   if (fadeIn + fadeOut > span) {
     const int64_t total = fadeIn + fadeOut;
     fadeIn = int64_t(__int128(fadeIn) * span / total);
@@ -113,7 +113,7 @@ void buildEnvelope(LevelPoint* p, const EditRange& edit, int64_t shortFade, uint
   }
   auto out = [&](int64_t x) { return toOutputFrames(x, exportRate, sourceRate); };
   const double g = edit.gain;
-  const int64_t inOut = out(edit.inFrame), outOut = out(edit.outFrame);
+  const int64_t inOut = out(edit.inFrames), outOut = out(edit.outFrames);
   const int64_t pos[5] = {0, inOut, inOut + out(fadeIn), outOut - out(fadeOut), outOut};
   const double level[5] = {0.0, 0.0, g, g, 0.0};
   const int32_t shape[5] = {0, 1, 0, -1, 0};
@@ -158,8 +158,8 @@ JobRequest buildRequest(const QString& destination, const QString& source,
     r.matrix = ChannelMatrix{{1.0, 0.0, 0.0, 1.0}};
   r.sourceEnabled[0] = 1;
   r.range.statusWord = kConvertExportMode;
-  r.range.startFrame = edit.inFrame;
-  r.range.endFrame = edit.outFrame;
+  r.range.startFrame = edit.inFrames;
+  r.range.endFrame = edit.outFrames;
   r.range.eq = eq;
   r.range.levelActive = 0;
   return r;
@@ -321,7 +321,7 @@ void DialogEdit::setEqContext(EqSettings* eq, int rate) {
   playRate = rate;
 }
 
-void DialogEdit::setEditRange(const exportplan::EditRange& range) { edit_ = range; }
+void DialogEdit::setEditRange(const EditRange& range) { edit_ = range; }
 
 int DialogEdit::formatIndex() const { return comboFormat->currentIndex(); }
 int DialogEdit::rateIndex() const { return comboFreq->currentIndex(); }

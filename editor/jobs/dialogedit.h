@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "audiothread.h"
+#include "editpoints.h"
 #include "transaction.h"
 
 class QCheckBox;
@@ -54,14 +55,7 @@ QString baseNameOf(const QString& fileName);
 constexpr int kMaxPathLength = 256;  // paths of this length or more are refused
 inline bool pathTooLong(const QString& path) { return path.size() >= kMaxPathLength; }
 
-// The edit state in source frames (gain linear).
-struct EditRange {
-  int64_t inFrame = 0;
-  int64_t fadeIn = 0;
-  int64_t fadeOut = 0;
-  int64_t outFrame = 0;
-  double gain = 1.0;
-};
+// The edit state in source frames (EditRange of the edit model).
 EditRange wholeFile(uint64_t totalFrames);
 
 // 100 ms of source frames when enabled, else 0.
@@ -104,8 +98,8 @@ class DialogEdit : public QDialog {
   void setFolder(const QString& dir = QString());
   void setEqContext(EqSettings* eq, int playRate);
   // In, out and fades in source frames, from the main window.
-  void setEditRange(const exportplan::EditRange& range);
-  const exportplan::EditRange& editRange() const { return edit_; }
+  void setEditRange(const EditRange& range);
+  const EditRange& editRange() const { return edit_; }
   void startJob(int mode);
 
   // Choices kept by the settings file; restoring an index runs its handler.
@@ -156,7 +150,7 @@ class DialogEdit : public QDialog {
   SourceDescription sourceDescription{};
   EqSettings* eqSettings = nullptr;
   int playRate = 44100;
-  exportplan::EditRange edit_;
+  EditRange edit_;
   LevelPoint envelope[kLevelPointMax] = {};
 
   audioThread* jobThread = nullptr;
