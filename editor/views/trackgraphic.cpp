@@ -164,8 +164,8 @@ void trackGraphic::resizeGL(int w, int h) {
   glOrtho(m_geo.left, m_geo.right, m_geo.bottom, m_geo.top, -1.0, 1.0);
   glMatrixMode(GL_MODELVIEW);
   glLoadIdentity();
-  glPixelStorei(GL_PACK_ALIGNMENT, 1);
-  glPixelStorei(GL_UNPACK_ALIGNMENT, 1);
+  // Caches and pictures are RGBA rows (multiples of 4 bytes), so the default
+  // 4-byte pixel alignment holds; the text renderer relies on it too.
   const size_t bytes = (static_cast<size_t>(w) * h * 4 + 7) / 8 * 8;
   m_waveCache.assign(bytes, 0);
   m_markerCache.assign(bytes, 0);
