@@ -19,6 +19,7 @@
 #include <QTimer>
 #include <QUrl>
 #include <algorithm>
+#include <cmath>
 
 #include "dialogabout.h"
 #include "faderwidgets.h"
@@ -129,7 +130,8 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), ui(new MainWindow
   // >>> settings file hook: loadSettings();
 
   // 13. Fader, volume text, EQ indicator, no-file state.
-  ui->widgetFadeBase->placeKnobForDb(m_monitorVolumeDb);
+  // The fader works in whole dB: -3.7 sits at the -3 dB step.
+  ui->widgetFadeBase->placeKnobForDb(std::trunc(m_monitorVolumeDb));
   const MonitorVolume volume = monitorVolumeFor(int(m_monitorVolumeDb));
   ui->label_VolumeDB->setText(volume.text + QStringLiteral(" dB"));
   setFileLoadedState(false);
