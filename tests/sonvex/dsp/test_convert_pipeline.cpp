@@ -2,6 +2,7 @@
 // codes with their diagnostic lines, bit-exact paths.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <limits>
@@ -444,4 +445,67 @@ TEST(ConvertExport, SourceShorterThanItsHeaderEndsEarly) {
   Job job(kRate44100, kFileTypeWav, 16);
   ASSERT_EQ(job.run(src, dst), 0);
   EXPECT_EQ(convtest::audioBytes(dst).size(), 1000u * 4);
+}
+
+TEST(ConvertStream, DsdSourcesReportTheirFilter) {
+  const std::vector<uint8_t> l = pattern(40000, 31), r = pattern(40000, 32);
+  const std::string dff = tempPath("taps", ".dff");
+  testsupport::writeDsdiff(dff, 2822400, {l, r});
+  // DSD64 -> 176.4 kHz export: L 1, M 16, 1023 taps, blocks of 11760 frames.
+  Job pcm(kRate176400, kFileTypeWav, 24);
+  testing::internal::CaptureStdout();
+  ASSERT_EQ(pcm.run(dff, tempPath("taps", ".wav")), 0);
+  EXPECT_NE(testing::internal::GetCapturedStdout().find("Up Convert FS = 2822400\n"),
+            std::string::npos);
+  ASSERT_FALSE(recorder().blocks.empty());
+  EXPECT_EQ(recorder().blocks[0].taps, 1023);
+  EXPECT_EQ(recorder().blocks[0].capacity, 11760);
+  EXPECT_EQ(recorder().blocks.back().position, uint64_t((320000 - 1023) / 16));
+  // Playback of the same: the stream cut-off (79380 Hz) gives 511 taps.
+  Job play(kRate176400, kFileTypeWav, 24, false);
+  ASSERT_EQ(play.run(dff, ""), 0);
+  EXPECT_EQ(recorder().blocks[0].taps, 511);
+  // DSD64 -> DSD128 stream: cut-off 352800 Hz, one-bit rule: 63 taps;
+  // doubles at the modulator scale.
+  Job dsd(kRateDsd128, kFileTypeDsdiff, 1, false);
+  recorder().keepPcm = true;
+  ASSERT_EQ(dsd.run(dff, ""), 0);
+  recorder().keepPcm = false;
+  ASSERT_FALSE(recorder().blocks.empty());
+  EXPECT_EQ(recorder().blocks[0].taps, 63);
+  double peak = 0;
+  for (double v : recorder().blocks[0].pcm) peak = std::max(peak, std::abs(v));
+  EXPECT_GT(peak, 0.05 * 18014398509481984.0);
+  EXPECT_LT(peak, 4.0 * 18014398509481984.0);
+  // Same-rate DSD to PCM rates never filter.
+  Job same(kRateDsd64, kFileTypeDsdiff, 1, false);
+  ASSERT_EQ(same.run(dff, ""), 0);
+  EXPECT_EQ(recorder().blocks[0].taps, 0);
+}
+
+TEST(ConvertStream, HoldModeRepeatsAndPicksFrames) {
+  std::vector<int> s;
+  for (int i = 0; i < 2000; ++i) {
+    s.push_back(i);
+    s.push_back(-i);
+  }
+  const std::string src = tempPath("hold", ".wav");
+  testsupport::writeWav(src, 48000, 16, 2, 1, le16(s));
+  Job up(kRate96000, kFileTypeWav, 24, false);  // L 2, M 1: every frame twice
+  up.format.holdInterpolation = 1;
+  recorder().keepPcm = true;
+  ASSERT_EQ(up.run(src, ""), 0);
+  ASSERT_FALSE(recorder().blocks.empty());
+  const auto& a = recorder().blocks[0].pcm;
+  ASSERT_GE(a.size(), 2000u);
+  for (size_t k = 0; k < 1000; ++k) {
+    ASSERT_EQ(a[2 * k], double(k / 2) / 32768.0) << k;
+    ASSERT_EQ(a[2 * k + 1], -double(k / 2) / 32768.0) << k;
+  }
+  Job down(kRate44100, kFileTypeWav, 24, false);  // 48 -> 44.1: frame floor(k 160 / 147)
+  down.format.holdInterpolation = 1;
+  ASSERT_EQ(down.run(src, ""), 0);
+  recorder().keepPcm = false;
+  const auto& b = recorder().blocks[0].pcm;
+  for (size_t k = 0; k < 1000; ++k) ASSERT_EQ(b[2 * k], double(k * 160 / 147) / 32768.0) << k;
 }
