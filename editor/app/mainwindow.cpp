@@ -21,7 +21,10 @@
 #include <algorithm>
 #include <cmath>
 
+#include "audiothread.h"
 #include "dialogabout.h"
+#include "dialogedit.h"
+#include "eqsettings.h"
 #include "faderwidgets.h"
 #include "mainwindowui.h"
 #include "pictureswitch.h"
@@ -53,13 +56,20 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), ui(new MainWindow
   ui->comboBox_driver->setCurrentIndex(-1);
 
   // 2. Settings file path.
-  // >>> settings file hook: m_settingsFilePath = ...
+  m_settingsFilePath = settingsFilePath();
 
   // 3. Waveform summary buffers (with the waveform thread and the zoom state).
   m_waveform = new WaveformController(ui->widgetTrack1, ui->waveScrollBar, this);
 
   // 4.-6. Export dialog, EQ block and dialog, output and waveform threads,
   // combine dialog, job thread.
+  const QString sonvexPath = libraryDirectory() + QStringLiteral("/sonvex");
+  m_dialogEdit = new DialogEdit(this, sonvexPath);
+  m_eq = new EqSettingsBlock;
+  m_dialogEdit->setEqContext(m_eq->get(), m_playRate);
+  m_dialogEdit->setFolder(m_outputDirectory.path());
+  connect(m_dialogEdit, &DialogEdit::convertExecute, this, &MainWindow::convertExecute);
+  m_jobThread = new audioThread(this, sonvexPath);
   // >>> dialog and engine hooks
   setAcceptDrops(true);
   ui->labelEqIndicator->setMode(pictureSwitch::Mode::Click);
@@ -127,7 +137,7 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), ui(new MainWindow
   m_fileInfo.fileType = kFileTypeWav;
 
   // 12. Settings file: load and apply.
-  // >>> settings file hook: loadSettings();
+  loadSettings();
 
   // 13. Fader, volume text, EQ indicator, no-file state.
   // The fader works in whole dB: -3.7 sits at the -3 dB step.
@@ -150,9 +160,14 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), ui(new MainWindow
 }
 
 MainWindow::~MainWindow() {
+  saveSettings();
   // >>> shutdown hooks, in order: save settings, stop playback, wait for the
   // job, output and waveform threads, close the output device.
   m_waveform->shutdown();
+  // The export job reads the EQ block: end it before the block goes.
+  delete m_dialogEdit;
+  delete m_jobThread;
+  delete m_eq;
   delete ui;
 }
 
@@ -319,7 +334,15 @@ void MainWindow::on_pushButtonEdit_clicked() {
     warn(tr("Cannot Export"), tr("IN - OUT too short."));
     return;
   }
-  // >>> export dialog hook: hand DialogEdit the source and show it.
+  m_dialogEdit->setSource(m_currentFilePath, int(m_fileInfo.channels), ui->label_orgCh->text(),
+                          ui->label_orgBit->text(), ui->label_orgFreq->text(),
+                          ui->label_orgFileType->text());
+  m_dialogEdit->setFolder();
+  m_dialogEdit->setEditRange(m_editRange);
+  m_dialogEdit->setEqContext(m_eq->get(), m_playRate);
+  m_dialogEdit->show();
+  m_dialogEdit->raise();
+  m_dialogEdit->activateWindow();
 }
 
 void MainWindow::on_pushButton_Combine_clicked() {
@@ -468,7 +491,8 @@ void MainWindow::trackEditParamChanged() {
         formatTime(uint64_t(m_editRange.outFrames - m_editRange.inFrames + 1), rate));
   }
   ui->labelGainVal->setGain(points.gain);
-  // >>> export dialog hook: store m_editRange into DialogEdit, recompute its estimate
+  if (m_dialogEdit && !m_dialogEdit->isExporting()) m_dialogEdit->setEditRange(m_editRange);
+  // >>> export dialog hook: recompute its estimate
 
   if (ui->widgetTrack1->mouseMode() != waveview::kMouseLocate) return;
   // The user clicked or dragged the play cursor: stop and locate there.
@@ -522,4 +546,47 @@ void MainWindow::on_zoomOutLevelButton_clicked() { m_waveform->zoomOutLevel(); }
 
 void MainWindow::on_waveScrollBar_valueChanged(int value) {
   m_waveform->scrollValueChanged(value, m_playPositionFraction);
+}
+
+// ---------------------------------------------------------------------------
+// Export and settings
+
+void MainWindow::convertExecute() {
+  // Wait only while a playback conversion is still ending, at most 3 s.
+  if (m_playing) on_stopButton_clicked();
+  if (m_jobThread->isBusy()) {
+    m_jobThread->cancel();
+    for (int i = 0; i < 300 && m_jobThread->isBusy(); ++i) QThread::msleep(10);
+  }
+  m_dialogEdit->startJob(1);
+}
+
+void MainWindow::loadSettings() {
+  m_settings = loadSettingsFile(m_settingsFilePath);
+  const AppSettings& s = m_settings;
+  m_monitorVolumeDb = s.monitorVolumeDb;
+  m_driverType = s.driverType;
+  applyEqSettings(s, m_eq->get(), m_playRate);
+  ui->pushButtonPostFader->setChecked(s.postFader);
+  m_neverShowFirstInfo = s.neverShowFirstInfo;
+  m_dialogEdit->restoreChoices(s.bounceFormat, s.bounceFreq, s.bounceBit, s.applyShortFade);
+  (s.overHolds2sec ? ui->actionOverHolds2sec : ui->actionOverHoldsUntilClicked)->setChecked(true);
+  setOscillatorMode(s.oscillatorMode);
+  // >>> output device hook: applyAudioSelection(s.audioDevice, s.playFreq)
+}
+
+void MainWindow::saveSettings() {
+  AppSettings s = m_settings;  // device and play frequency as read
+  s.monitorVolumeDb = m_monitorVolumeDb;
+  s.driverType = m_driverType;
+  captureEqSettings(m_eq->get(), s);
+  s.postFader = ui->pushButtonPostFader->isChecked();
+  s.neverShowFirstInfo = m_neverShowFirstInfo;
+  s.bounceFormat = m_dialogEdit->formatIndex();
+  s.bounceFreq = m_dialogEdit->rateIndex();
+  s.bounceBit = m_dialogEdit->bitIndex();
+  s.applyShortFade = m_dialogEdit->shortFadeChecked();
+  s.overHolds2sec = ui->actionOverHolds2sec->isChecked();
+  s.oscillatorMode = m_oscillatorMode;
+  saveSettingsFile(m_settingsFilePath, s);
 }

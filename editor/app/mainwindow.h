@@ -10,11 +10,15 @@
 
 #include "asiobridge.h"
 #include "editpoints.h"
+#include "settings.h"
 #include "sonvex.h"
 #include "sonvexbinding.h"
 #include "trackgraphic.h"
 
+class DialogEdit;
+class EqSettingsBlock;
 class QActionGroup;
+class audioThread;
 class QTimer;
 class WaveformController;
 struct MainWindowUi;
@@ -60,6 +64,8 @@ class MainWindow : public QMainWindow {
   WaveformController* waveform() const { return m_waveform; }
 
   const SonvexBinding& sonvex() const { return m_sonvex; }
+  DialogEdit* exportDialog() const { return m_dialogEdit; }
+  EqSettingsBlock* eqBlock() const { return m_eq; }
   AsioBridge& asioBridge() { return m_asio; }
 
  signals:
@@ -101,6 +107,8 @@ class MainWindow : public QMainWindow {
   void waveSliderPressed();
   void waveSliderReleased();
   void takeSeveralHundredMili();
+  // The export dialog asks to start: stop playback first (bounded wait).
+  void convertExecute();
 
  protected:
   void dragEnterEvent(QDragEnterEvent* event) override;
@@ -114,6 +122,10 @@ class MainWindow : public QMainWindow {
   bool checkReadyToPlay();
   void startPlayback();
   void warn(const QString& title, const QString& text);
+  // The settings file, read once by the constructor and written once by the
+  // destructor.
+  void loadSettings();
+  void saveSettings();
   void openManual(const QString& fileName);
   // Frames between the in and out points of the export range.
   int64_t exportSpanFrames() const;
@@ -128,6 +140,10 @@ class MainWindow : public QMainWindow {
   AsioBridge m_asio;
 
   QString m_settingsFilePath;
+  AppSettings m_settings;  // keeps the values whose owners are not built yet
+  DialogEdit* m_dialogEdit = nullptr;
+  EqSettingsBlock* m_eq = nullptr;
+  audioThread* m_jobThread = nullptr;  // playback jobs
   QString m_currentFilePath;
   AudioFileInfo m_fileInfo{};
   uint64_t m_totalFrames = 0;
