@@ -2,6 +2,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QFontDatabase>
+#include <QIcon>
 #include <QLocale>
 #include <QTimer>
 #include <QTranslator>
@@ -13,6 +14,7 @@ int main(int argc, char* argv[]) {
   QApplication app(argc, argv);
   QCoreApplication::setOrganizationName(QStringLiteral("MALVEC"));
   QCoreApplication::setApplicationName(QStringLiteral("LumaraEditor"));
+  QApplication::setWindowIcon(QIcon(QStringLiteral(":/resources/icons/lumara.png")));
 
   // 1. Japanese systems get the Japanese texts when the translation exists.
   QTranslator translator;
