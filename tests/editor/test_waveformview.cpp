@@ -2,7 +2,10 @@
 // locating by mouse; the picture caches; the summary thread with its restarts
 // (fed by a stand-in summary function) and, end to end, with the library.
 // Set LUMARA_SCREENSHOT_DIR to keep pictures of the view.
+#include <QLabel>
 #include <QLibrary>
+#include <QLineEdit>
+#include <QPushButton>
 #include <QScrollBar>
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -12,6 +15,8 @@
 #include <cstdio>
 #include <vector>
 
+#include "mainwindow.h"
+#include "timeformat.h"
 #include "trackgraphic.h"
 #include "waveformcontroller.h"
 #include "waveformthread.h"
@@ -135,6 +140,7 @@ class TestWaveformView : public QObject {
   void failingSummaryGivesUpAfterBoundedRestarts();
   void missingFunctionFailsAtOnce();
   void libraryEndToEnd();
+  void mainWindowEditFlow();
 
  private:
   void showSynthetic(int channels);
@@ -480,6 +486,85 @@ void TestWaveformView::libraryEndToEnd() {
   QCOMPARE(ctl.timeZoom(), 1024);
   ctl.placeCursor(0.3);
   screenshot(QStringLiteral("waveform-mono-zoom1024.png"));
+}
+
+void TestWaveformView::mainWindowEditFlow() {
+  QStandardPaths::setTestModeEnabled(true);
+  QTemporaryDir dir;
+  QVERIFY(dir.isValid());
+  const QString path = dir.filePath(QStringLiteral("ten.wav"));
+  const uint32_t rate = 48000;
+  QVERIFY(
+      writeWav(path, 2, rate, rate * 10, [](uint32_t i, int) { return 0.5 * std::sin(i * 0.05); }));
+  MainWindow::setLibraryDirectory(QString());
+  MainWindow mw;
+  mw.setNeverShowFirstInfo(true);
+  mw.show();
+  QVERIFY(QTest::qWaitForWindowExposed(&mw));
+  if (!mw.sonvex().isLoaded()) QSKIP("libsonvex.so is not built beside the tests");
+  auto child = [&](const char* name) { return mw.findChild<QWidget*>(QLatin1String(name)); };
+  auto text = [&](const char* name) { return mw.findChild<QLabel*>(QLatin1String(name))->text(); };
+  auto* counter = mw.findChild<QLineEdit*>(QStringLiteral("lineEditTime"));
+  auto* view = mw.findChild<trackGraphic*>(QStringLiteral("widgetTrack1"));
+  QVERIFY(counter && view && mw.waveform());
+  QCOMPARE(text("labelInOut"), QStringLiteral("In-Out = --:--:--.--"));
+  QVERIFY(mw.openAudioFile(path));
+  QCOMPARE(text("labelInPoint"), QStringLiteral("In Point = 00:00:00.00"));
+  QCOMPARE(text("labelOutPoint"), QStringLiteral("Out Point = 00:00:10.00"));
+  QCOMPARE(mw.exportOutFrames() - mw.exportInFrames(), int64_t{480000});
+
+  // Type a position, Enter, then IN; another, then OUT.
+  auto locate = [&](const char* typed) {
+    counter->setFocus();
+    counter->selectAll();
+    QTest::keyClick(counter, Qt::Key_Backspace);
+    QTest::keyClicks(counter, QLatin1String(typed));
+    QTest::keyClick(counter, Qt::Key_Return);
+  };
+  locate("2.5");
+  QCOMPARE(counter->text(), QStringLiteral("00:00:02.50"));
+  QCOMPARE(mw.playPositionFrames(), uint64_t{120000});
+  QVERIFY(std::fabs(view->cursorViewX() - 0.25) < 1e-6);
+  QTest::mouseClick(child("setPointButtonSetIn"), Qt::LeftButton);
+  locate("7.25");
+  QTest::mouseClick(child("setPointButtonSetOut"), Qt::LeftButton);
+  QCOMPARE(mw.editRange().inFrames, int64_t{120000});
+  QCOMPARE(mw.editRange().outFrames, int64_t{348000});
+  QCOMPARE(text("labelInOut"), QStringLiteral("In-Out = 00:00:04.75"));
+  // IN beyond OUT moves the region, keeping its length up to the file end.
+  locate("9");
+  QTest::mouseClick(child("setPointButtonSetIn"), Qt::LeftButton);
+  QCOMPARE(mw.editRange().inFrames, int64_t{432000});
+  QCOMPARE(mw.editRange().outFrames, int64_t{480000});
+  QCOMPARE(text("labelInPoint"), QStringLiteral("In Point = 00:00:09.00"));
+  // Escape throws the typed text away.
+  counter->setFocus();
+  QTest::keyClicks(counter, QStringLiteral("1"));
+  QTest::keyClick(counter, Qt::Key_Escape);
+  QCOMPARE(counter->text(), QStringLiteral("00:00:09.00"));
+
+  // Zoom and level zoom through the buttons.
+  for (int i = 0; i < 3; ++i) QTest::mouseClick(child("zoomInTimeButton"), Qt::LeftButton);
+  QCOMPARE(mw.waveform()->timeZoom(), 8);
+  QTest::mouseClick(child("zoomInLevelButton"), Qt::LeftButton);
+  QCOMPARE(view->levelZoom(), 2.0);
+  // Zoom 8 around 9 s of 10: the view starts 1/16 before the position.
+  QCOMPARE(mw.waveform()->scrollOffset(), int64_t((0.9 - 1.0 / 16) * 700 * 128));
+
+  // A click on the waveform locates: counter and play position follow.
+  QTest::mouseClick(view, Qt::LeftButton, Qt::NoModifier, QPoint(350, 30));
+  const double expect = 0.9;  // the middle of that window
+  QVERIFY(std::fabs(mw.playPositionFraction() - expect) < 0.003);
+  QCOMPARE(counter->text(), formatTime(mw.playPositionFrames(), rate));
+
+  // Opening a file resets points, zoom, level zoom and the scroll bar.
+  QVERIFY(mw.openAudioFile(path));
+  QCOMPARE(mw.waveform()->timeZoom(), 1);
+  QCOMPARE(view->levelZoom(), 1.0);
+  QCOMPARE(mw.editRange().inFrames, int64_t{0});
+  QCOMPARE(mw.editRange().outFrames, int64_t{480000});
+  QCOMPARE(mw.findChild<QScrollBar*>(QStringLiteral("waveScrollBar"))->value(), 0);
+  QCOMPARE(mw.playPositionFrames(), uint64_t{0});
 }
 
 QTEST_MAIN(TestWaveformView)
