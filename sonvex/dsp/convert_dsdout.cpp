@@ -1,5 +1,6 @@
 #include "convert_dsdout.h"
 
+#include <algorithm>
 #include <new>
 
 #include "dsdstage.h"
@@ -28,11 +29,22 @@ bool DsdOutput::prepare(size_t maxFrames, bool passThrough, int filterTaps) {
 int DsdOutput::process(const double* pcm, size_t frames, const double* levels, const uint8_t* srcL,
                        const uint8_t* srcR, uint8_t* outL, uint8_t* outR) {
   if (!impl_ || frames == 0) return impl_ ? 0 : -1;
-  dsd::BlockLevel level{levels[frames - 1], levels[0], levels[0]};
-  for (size_t i = 1; i < frames; ++i) {
-    if (levels[i] < level.min) level.min = levels[i];
-    if (levels[i] > level.max) level.max = levels[i];
+  // Smallest and largest level, four independent lanes (blocks are long).
+  double lo[4] = {levels[0], levels[0], levels[0], levels[0]};
+  double hi[4] = {levels[0], levels[0], levels[0], levels[0]};
+  size_t i = 0;
+  for (; i + 4 <= frames; i += 4)
+    for (int k = 0; k < 4; ++k) {
+      lo[k] = levels[i + k] < lo[k] ? levels[i + k] : lo[k];
+      hi[k] = levels[i + k] > hi[k] ? levels[i + k] : hi[k];
+    }
+  for (; i < frames; ++i) {
+    lo[0] = levels[i] < lo[0] ? levels[i] : lo[0];
+    hi[0] = levels[i] > hi[0] ? levels[i] : hi[0];
   }
+  const dsd::BlockLevel level{levels[frames - 1],
+                              std::min(std::min(lo[0], lo[1]), std::min(lo[2], lo[3])),
+                              std::max(std::max(hi[0], hi[1]), std::max(hi[2], hi[3]))};
   // The source's bits line up with the output only when nothing but the
   // level changes the signal (same rate, EQ off).
   if (!impl_->passThrough) srcL = srcR = nullptr;

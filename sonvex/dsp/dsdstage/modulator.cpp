@@ -44,7 +44,6 @@ namespace {
 
 constexpr int kIdleSign[8] = {-1, -1, +1, -1, +1, +1, -1, +1};
 constexpr int kShutdownShift[5] = {8, 12, 15, 17, 18};
-constexpr uint32_t kShutdownSteps = 0x1f;
 constexpr uint32_t kQuiescent = 0x20;
 constexpr double kInputLimit = 4611686018427387904.0;  // 2^62
 constexpr double kClipLevel = kInputFullScale;
@@ -193,7 +192,13 @@ void Modulator::loop(const double* pcm, size_t frames, uint8_t* outL, uint8_t* o
     const unsigned used = frames - 8 * j < 8 ? static_cast<unsigned>(frames - 8 * j) : 8u;
     unsigned byteL = 0, byteR = 0;
     bool clipped = false;
-    if (used == 8 && holdOff_ == 0) {
+    if (used == 8 && holdOff_ == 0 && ll.idleWeight == 0.0 && lr.idleWeight == 0.0) {
+      // The common case: no idle pattern mixed in, no limiter.
+      for (int k = 0; k < 8; ++k) {
+        if (runL) byteL = (byteL << 1) | step(rl, toInteger(p[2 * k]));
+        if (runR) byteR = (byteR << 1) | step(rr, toInteger(p[2 * k + 1]));
+      }
+    } else if (used == 8 && holdOff_ == 0) {
       for (int k = 0; k < 8; ++k) {
         if (runL) byteL = (byteL << 1) | step(rl, toInteger(p[2 * k] + ll.idleTable[k]));
         if (runR) byteR = (byteR << 1) | step(rr, toInteger(p[2 * k + 1] + lr.idleTable[k]));

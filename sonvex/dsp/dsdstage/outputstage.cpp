@@ -245,8 +245,10 @@ void OutputStage::delayedSource(int c, const uint8_t* src, size_t frames, uint8_
   for (; j < bytes && a + j + 1 < kHistoryBytes + 1; ++j)
     dst[j] = static_cast<uint8_t>((ext(a + j) << r) | (ext(a + j + 1) >> (8 - r)));
   // From here both bytes lie in src.
-  const uint8_t* p = src + (a + j - kHistoryBytes);
-  for (; j < bytes; ++j, ++p) dst[j] = static_cast<uint8_t>((p[0] << r) | (p[1] >> (8 - r)));
+  for (; j < bytes; ++j) {
+    const uint8_t* p = src + (a + j - kHistoryBytes);
+    dst[j] = static_cast<uint8_t>((p[0] << r) | (p[1] >> (8 - r)));
+  }
 }
 
 void OutputStage::keepHistory(int c, const uint8_t* src, size_t frames) {
