@@ -31,7 +31,10 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
   // The library's diagnostics go to stdout; keep the fuzzer's output readable.
   if (!std::freopen("/dev/null", "w", stdout)) return 0;
   char tmpl[] = "/tmp/fuzz_fileinfo-XXXXXX";
-  if (mkdtemp(tmpl)) gDir = tmpl;
+  if (mkdtemp(tmpl)) {
+    gDir = tmpl;
+    std::atexit([] { ::rmdir(gDir.c_str()); });
+  }
   return 0;
 }
 
