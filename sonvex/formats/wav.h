@@ -19,6 +19,9 @@ constexpr uint64_t kRiffSizeLimit = uint64_t(1) << 32;
 
 // The individual operations of kWavDriver (same contracts as the slots).
 int wavProbe(FILE* f, int* kind);
+// chunkSize = the data size as stored (ds64 when the 32-bit field is all
+// ones); audioBytes = the same, cut to the bytes the file holds behind the
+// data offset, so a cut-off recording reads up to where it stops.
 int wavLocateData(FILE* f, uint64_t* dataOffset, uint64_t* chunkSize, uint64_t* audioBytes);
 int wavReadFormat(FILE* f, uint32_t* sampleRate, uint32_t* bitsPerSample, uint32_t* channels,
                   uint16_t* formatTag);
