@@ -1,6 +1,7 @@
 #include "convert_plan.h"
 
 #include <algorithm>
+#include <atomic>
 #include <limits>
 
 #include "rateconv.h"
@@ -10,6 +11,7 @@ namespace sonvex::convert {
 namespace {
 
 constexpr int64_t kInt64Max = std::numeric_limits<int64_t>::max();
+std::atomic<int64_t> gBlockFramesLimit{0};
 
 // a x b / c in 128-bit arithmetic; false when the result does not fit int64.
 bool mulDiv(int64_t a, uint64_t b, uint64_t c, int64_t* out) {
@@ -112,6 +114,12 @@ int makeRatePlan(uint32_t src, uint32_t dst, bool exportMode, int method, int ou
   return kSonvexOk;
 }
 
+void setBlockFramesLimit(int64_t frames) {
+  gBlockFramesLimit.store(frames > 0 ? std::max<int64_t>(8, frames & ~int64_t(7)) : 0);
+}
+
+int64_t blockFramesLimit() { return gBlockFramesLimit.load(); }
+
 int64_t sourceFrameCount(uint64_t audioBytes, uint32_t bits, uint32_t channels) {
   const uint64_t perFrame = uint64_t(bits) * channels;
   if (perFrame == 0) return 0;
@@ -159,6 +167,8 @@ int makeBlockPlan(const RatePlan& rate, const RangePlan& range, int srcType, Blo
   } else {
     b.capacity = kBlockSpan / (8 * int64_t(rate.down));
     if (b.capacity == 0) return kConvertErrRatePlan;
+    const int64_t limit = blockFramesLimit();
+    if (limit > 0) b.capacity = std::min(b.capacity, limit);
     b.inputPerBlock = int64_t(rate.down) * b.capacity / rate.up;
   }
   const bool dsdSource = isDsdType(srcType);

@@ -68,8 +68,14 @@ struct BlockPlan {
 };
 
 // kConvertErrRatePlan when a block would hold no frame, kConvertErrNothing
-// when nothing is to be read.
+// when nothing is to be read. FIR blocks hold at most blockFramesLimit()
+// output frames.
 int makeBlockPlan(const RatePlan& rate, const RangePlan& range, int srcType, BlockPlan* plan);
+
+// Caps the output frames of a FIR block (a multiple of 8; 0 = no cap). For
+// fuzzing and tests that want many small blocks; process-wide.
+void setBlockFramesLimit(int64_t frames);
+int64_t blockFramesLimit();
 
 // Source frames of a data chunk: bytes x 8 / (bits x channels); 0 when either is 0.
 int64_t sourceFrameCount(uint64_t audioBytes, uint32_t bits, uint32_t channels);
