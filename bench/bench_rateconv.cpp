@@ -74,9 +74,10 @@ void BM_Pcm48to44(benchmark::State& s) { runPcm(s, 48000, 44100, 147, 160, 4095,
 void BM_Pcm96to44(benchmark::State& s) { runPcm(s, 96000, 44100, 147, 320, 8191, false); }
 void BM_Pcm44to48Fft(benchmark::State& s) { runPcm(s, 44100, 48000, 160, 147, kFftTaps, true); }
 
-void BM_Dsd64to176(benchmark::State& state) {
-  const uint32_t M = 16;
-  const std::vector<double> h = designLowpass(2822400.0, 44100.0, 1023, 1.0, 1);
+// One-bit source through the decimator: DSD64 -> 176.4 kHz (L 1, M 16,
+// 1023 taps) and DSD64 -> DSD128 at the DSD output scale (L 2, M 1, 255 taps).
+void runDsd(benchmark::State& state, uint32_t L, uint32_t M, double fc, int taps, double gain) {
+  const std::vector<double> h = designLowpass(2822400.0 * L, fc, taps, gain, L);
   const size_t bytes = size_t(kSeconds * 2822400 / 8);
   std::vector<uint8_t> l(bytes), r(bytes);
   std::minstd_rand rng(2);
@@ -87,7 +88,7 @@ void BM_Dsd64to176(benchmark::State& state) {
   const size_t capacity = 1505280 / (8 * M);
   std::vector<double> slot(2 * capacity);
   for (auto _ : state) {
-    DsdDecimator d(h.data(), h.size(), 1, M, capacity * M / 8 + 256);
+    DsdDecimator d(h.data(), h.size(), L, M, capacity * M / (8 * L) + 256);
     size_t at = 0;
     while (true) {
       const size_t need = size_t(d.inputBytesNeeded(capacity));
@@ -101,12 +102,16 @@ void BM_Dsd64to176(benchmark::State& state) {
       benchmark::Counter(kSeconds * double(state.iterations()), benchmark::Counter::kIsRate);
 }
 
+void BM_Dsd64to176(benchmark::State& s) { runDsd(s, 1, 16, 44100.0, 1023, 1.0); }
+void BM_Dsd64toDsd128(benchmark::State& s) { runDsd(s, 2, 1, 88200.0, 255, 18014398509481984.0); }
+
 }  // namespace
 
 BENCHMARK(BM_Pcm44to48)->Unit(benchmark::kMillisecond)->Iterations(3);
 BENCHMARK(BM_Pcm48to44)->Unit(benchmark::kMillisecond)->Iterations(3);
 BENCHMARK(BM_Pcm96to44)->Unit(benchmark::kMillisecond)->Iterations(3);
 BENCHMARK(BM_Dsd64to176)->Unit(benchmark::kMillisecond)->Iterations(3);
+BENCHMARK(BM_Dsd64toDsd128)->Unit(benchmark::kMillisecond)->Iterations(1);
 BENCHMARK(BM_Pcm44to48Fft)->Unit(benchmark::kMillisecond)->Iterations(1);
 
 BENCHMARK_MAIN();

@@ -525,9 +525,11 @@ struct DsdDecimator::Impl {
   uint32_t L, M;
   size_t len;
   bool tables = false;
-  // Byte-table path.
-  AlignedDoubles table[8];  // per bit offset: groups x 256
-  size_t groups[8] = {};
+  // Byte-table path: one table set per (phase, bit offset), index 8 a + o;
+  // set a*8+o serves outputs of polyphase phase a whose first input bit sits
+  // at offset o of its byte.
+  std::vector<AlignedDoubles> table;
+  std::vector<size_t> groups;
   std::vector<uint8_t> bytes[2];
   uint64_t byteStart = 0;
   size_t byteCount = 0;
@@ -538,12 +540,15 @@ struct DsdDecimator::Impl {
   std::vector<double> expanded;
 
   uint64_t availableFor(uint64_t bytesPushed) const {
-    const uint64_t total = outputsBefore(bytesPushed * 8, len - 1, M);
+    const uint64_t total = outputsBefore(bytesPushed * 8 * L, len - 1, M);
     return total > nextOut ? total - nextOut : 0;
   }
 
+  // First input bit output k reads: ceil(k M / L).
+  uint64_t firstBit(uint64_t k) const { return (k * M + L - 1) / L; }
+
   void compact() {
-    const uint64_t keep = std::min<uint64_t>((nextOut * M) >> 3, byteStart + byteCount);
+    const uint64_t keep = std::min<uint64_t>(firstBit(nextOut) >> 3, byteStart + byteCount);
     const size_t drop = size_t(keep - byteStart);
     if (!drop) return;
     for (auto& b : bytes) std::memmove(b.data(), b.data() + drop, byteCount - drop);
@@ -605,18 +610,23 @@ struct DsdDecimator::Impl {
   }
 
   void compute(double* out, size_t n) {
-    if (M % 8 == 0) {
+    if (L == 1 && M % 8 == 0) {
       computeAligned(out, n);
       return;
     }
     const uint8_t* bl = bytes[0].data();
     const uint8_t* br = bytes[1].data();
-    uint64_t bit = nextOut * M;
-    for (size_t i = 0; i < n; ++i, bit += M) {
-      const unsigned o = unsigned(bit & 7);
+    // k M kept as quotient and remainder by L, as in the polyphase engine.
+    const uint64_t sPos = nextOut * M;
+    uint64_t q = sPos / L, r = sPos % L;
+    const uint64_t stepQ = M / L, stepR = M % L;
+    for (size_t i = 0; i < n; ++i) {
+      const uint64_t a = r ? L - r : 0;
+      const uint64_t bit = q + (r ? 1 : 0);
+      const size_t set = size_t(8 * a + (bit & 7));
       const size_t b0 = size_t((bit >> 3) - byteStart);
-      const double* t = table[o].p;
-      const size_t G = groups[o];
+      const double* t = table[set].p;
+      const size_t G = groups[set];
       const uint8_t* pl = bl + b0;
       const uint8_t* pr = br + b0;
       double l0 = 0, l1 = 0, r0 = 0, r1 = 0;
@@ -633,6 +643,12 @@ struct DsdDecimator::Impl {
       }
       out[2 * i] = l0 + l1;
       out[2 * i + 1] = r0 + r1;
+      q += stepQ;
+      r += stepR;
+      if (r >= L) {
+        r -= L;
+        ++q;
+      }
     }
   }
 };
@@ -646,22 +662,30 @@ DsdDecimator::DsdDecimator(const double* h, size_t len, uint32_t up, uint32_t do
   s.len = len ? len : 1;
   const double zero = 0.0;
   const double* coef = len ? h : &zero;
-  if (s.L == 1) {
-    const uint32_t step = gcd32(s.M, 8);
-    size_t bytesNeeded = 0;
-    for (uint32_t o = 0; o < 8; o += step) bytesNeeded += ((s.len + o + 7) / 8) * 256 * 8;
-    if (bytesNeeded <= kTableLimitBytes) {
-      s.tables = true;
+  // Phase a takes taps a, a + L, a + 2L, ...; with L = 1 only the offsets
+  // that k M mod 8 can reach are needed.
+  const uint32_t step = s.L == 1 ? gcd32(s.M, 8) : 1;
+  const auto phaseTaps = [&](uint32_t a) { return a < s.len ? (s.len - 1 - a) / s.L + 1 : 0; };
+  size_t bytesNeeded = 0;
+  for (uint32_t a = 0; a < s.L && bytesNeeded <= kTableLimitBytes; ++a)
+    for (uint32_t o = 0; o < 8; o += step) bytesNeeded += ((phaseTaps(a) + o + 7) / 8) * 256 * 8;
+  if (bytesNeeded <= kTableLimitBytes) {
+    s.tables = true;
+    s.table.resize(8 * size_t(s.L));
+    s.groups.assign(8 * size_t(s.L), 0);
+    for (uint32_t a = 0; a < s.L; ++a) {
+      const size_t taps = phaseTaps(a);
       for (uint32_t o = 0; o < 8; o += step) {
-        const size_t G = (s.len + o + 7) / 8;
-        s.groups[o] = G;
-        s.table[o] = AlignedDoubles(G * 256);
-        double* t = s.table[o].p;
+        const size_t G = (taps + o + 7) / 8;
+        const size_t set = 8 * size_t(a) + o;
+        s.groups[set] = G;
+        s.table[set] = AlignedDoubles(G * 256);
+        double* t = s.table[set].p;
         for (size_t g = 0; g < G; ++g) {
           double c[8];
           for (int b = 0; b < 8; ++b) {
-            const int64_t idx = int64_t(8 * g + b) - int64_t(o);
-            c[b] = idx >= 0 && size_t(idx) < s.len ? coef[idx] : 0.0;
+            const int64_t j = int64_t(8 * g + b) - int64_t(o);  // tap index within the phase
+            c[b] = j >= 0 && size_t(j) < taps ? coef[a + size_t(j) * s.L] : 0.0;
           }
           for (int v = 0; v < 256; ++v) {
             double sum = 0.0;
@@ -670,10 +694,10 @@ DsdDecimator::DsdDecimator(const double* h, size_t len, uint32_t up, uint32_t do
           }
         }
       }
-      const size_t room = blockBytes + s.len / 8 + 2;
-      for (auto& b : s.bytes) b.resize(room);
-      return;
     }
+    const size_t room = blockBytes + s.len / (8 * s.L) + 4;
+    for (auto& b : s.bytes) b.resize(room);
+    return;
   }
   s.poly.reset(new PolyphaseResampler(coef, s.len, s.L, s.M, 8 * blockBytes));
 }
@@ -699,7 +723,8 @@ uint64_t DsdDecimator::inputBytesNeeded(size_t outFrames) const {
     return (frames + 7) / 8;
   }
   const uint64_t k = s.nextOut + outFrames - 1;
-  const uint64_t need = (k * s.M + s.len - 1) / 8 + 1;
+  const uint64_t lastBit = (k * s.M + s.len - 1) / s.L;
+  const uint64_t need = lastBit / 8 + 1;
   return need > s.pushedBytes ? need - s.pushedBytes : 0;
 }
 
@@ -751,7 +776,7 @@ size_t DsdDecimator::pull(double* out, size_t maxFrames) {
   if (!n) return 0;
   s.compute(out, n);
   s.nextOut += n;
-  if (2 * (((s.nextOut * s.M) >> 3) - s.byteStart) > s.byteCount) s.compact();
+  if (2 * ((s.firstBit(s.nextOut) >> 3) - s.byteStart) > s.byteCount) s.compact();
   return n;
 }
 

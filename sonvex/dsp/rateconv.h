@@ -187,12 +187,14 @@ class HoldResampler final : public Resampler {
 };
 
 // One-bit source to PCM (or to a higher DSD rate at the DSD output scale):
-// y[k] = sum_t h[t] * s[k*M + t] over samples s = +-2.0 of the bit stream.
-// With L = 1 the FIR is evaluated from byte tables, eight taps per lookup:
-// table[g][byte] = sum_b (+-2) * h[8g + b - offset], one table set per bit
-// offset (k*M mod 8) that occurs. With L > 1, or when those tables would
-// exceed 8 MiB, the bits are expanded to +-2.0 and run through the polyphase
-// engine; the results are the same to rounding.
+// y[k] = sum_t h[t] * v[k*M + t] over the samples +-2.0 of the bit stream,
+// zero-stuffed by L as in PolyphaseResampler. The FIR is evaluated from byte
+// tables, eight taps per lookup: one table set per polyphase phase a and bit
+// offset o of the phase's first input bit, table[g][byte] =
+// sum_b (+-2) * h[a + (8g + b - o) L]. L = 1 with M a multiple of 8 (DSD to
+// the 44.1 kHz family) takes a cache-blocked path over one set. When the sets
+// would exceed 8 MiB (e.g. DSD64 -> 48 kHz) the bits are expanded to +-2.0 and
+// run through the polyphase engine instead; the results agree to rounding.
 class DsdDecimator {
  public:
   DsdDecimator(const double* h, size_t len, uint32_t up, uint32_t down, size_t blockBytes = 0);

@@ -116,6 +116,7 @@ struct DecimCase {
   uint32_t L, M;
   int taps;
   double rc, fc;
+  bool tables;  // expected to fit the byte-table path
 };
 
 class DsdDecimatorVsFir : public ::testing::TestWithParam<DecimCase> {};
@@ -135,7 +136,7 @@ TEST_P(DsdDecimatorVsFir, TablesMatchThePlainFilterInAnySplit) {
   want.resize(2 * ref.pull(want.data(), want.size() / 2));
 
   DsdDecimator whole(h.data(), h.size(), c.L, c.M);
-  EXPECT_EQ(whole.usesTables(), c.L == 1);
+  EXPECT_EQ(whole.usesTables(), c.tables);
   whole.push(l.data(), r.data(), bytes);
   std::vector<double> got(2 * whole.available());
   got.resize(2 * whole.pull(got.data(), got.size() / 2));
@@ -151,13 +152,21 @@ TEST_P(DsdDecimatorVsFir, TablesMatchThePlainFilterInAnySplit) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Rates, DsdDecimatorVsFir,
-                         ::testing::Values(DecimCase{1, 16, 1023, 2822400.0, 44100.0},
-                                           DecimCase{1, 64, 2047, 2822400.0, 19845.0},
-                                           DecimCase{1, 8, 511, 2822400.0, 88200.0},
-                                           DecimCase{1, 2, 255, 5644800.0, 88200.0},
-                                           DecimCase{1, 3, 100, 2822400.0, 50000.0},
-                                           DecimCase{1, 5, 64, 2822400.0, 50000.0},
-                                           DecimCase{2, 1, 255, 5644800.0, 88200.0}));
+                         ::testing::Values(
+                             // DSD64 -> 176.4 kHz, 44.1 kHz, 352.8 kHz; DSD128 -> DSD64.
+                             DecimCase{1, 16, 1023, 2822400.0, 44100.0, true},
+                             DecimCase{1, 64, 2047, 2822400.0, 19845.0, true},
+                             DecimCase{1, 8, 511, 2822400.0, 88200.0, true},
+                             DecimCase{1, 2, 255, 5644800.0, 88200.0, true},
+                             // Odd factors: every bit offset in use.
+                             DecimCase{1, 3, 100, 2822400.0, 50000.0, true},
+                             DecimCase{1, 5, 64, 2822400.0, 50000.0, true},
+                             // DSD64 -> DSD128 and DSD256: one set per phase and offset.
+                             DecimCase{2, 1, 255, 5644800.0, 88200.0, true},
+                             DecimCase{4, 1, 511, 11289600.0, 88200.0, true},
+                             DecimCase{3, 7, 200, 8467200.0, 60000.0, true},
+                             // DSD64 -> 48 kHz: tables too large, expanded path.
+                             DecimCase{5, 294, 8191, 14112000.0, 21600.0, false}));
 
 TEST(DsdDecimator, InputBytesNeededIsExact) {
   const std::vector<double> h = designLowpass(2822400.0, 44100.0, 1023, 1.0, 1);
