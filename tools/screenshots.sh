@@ -1,0 +1,50 @@
+#!/usr/bin/env bash
+# Regenerates the README's screenshots of the main window (without a file and
+# with the demo file open) under a virtual display.
+#   bash tools/screenshots.sh [BUILD_DIR]      (default: build)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+BUILD=$(realpath "${1:-${BUILD_DIR:-build}}")
+OUT=$(pwd)/docs
+
+if [ "${LUMARA_SHOTS_INNER:-}" != 1 ]; then
+  cmake --build "$BUILD" --target LumaraEditor sonvex
+  mkdir -p "$OUT"
+  LUMARA_SHOTS_INNER=1 exec xvfb-run -a -s "-screen 0 1024x768x24" bash "$0" "$BUILD"
+fi
+
+# A private home whose settings skip the start-up notice.
+HOME_DIR=$(mktemp -d)
+trap 'rm -rf "$HOME_DIR"' EXIT
+export HOME="$HOME_DIR" XDG_DATA_HOME="$HOME_DIR/data" XDG_RUNTIME_DIR="$HOME_DIR/run"
+export LIBGL_ALWAYS_SOFTWARE=1
+mkdir -p "$XDG_DATA_HOME/MALVEC/LumaraEditor" "$XDG_RUNTIME_DIR"
+chmod 700 "$XDG_RUNTIME_DIR"
+printf '//NeverShowFirstInfo\ntrue\n' >"$XDG_DATA_HOME/MALVEC/LumaraEditor/lumaraEditor.txt"
+
+# Waits (at most 60 s) until the main window is mapped, when xwininfo exists.
+wait_for_window() {
+  command -v xwininfo >/dev/null || { sleep 10; return; }
+  for _ in $(seq 120); do
+    xwininfo -root -tree 2>/dev/null | grep -q '"MALVEC Lumara Editor"' && return
+    sleep 0.5
+  done
+}
+
+shot() {  # shot NAME SETTLE_SECONDS [FILE]
+  local name=$1 wait=$2
+  shift 2
+  "$BUILD/bin/LumaraEditor" "$@" &
+  local pid=$!
+  wait_for_window
+  sleep "$wait"
+  import -window root -crop 800x624+0+0 +repage "$OUT/$name.png"
+  kill "$pid"
+  wait "$pid" 2>/dev/null || true
+}
+
+shot main-window-empty 2
+if [ -f "$BUILD/bin/demo.dsf" ]; then
+  shot main-window-demo 30 "$BUILD/bin/demo.dsf"
+fi
+echo "screenshots written to $OUT"
