@@ -23,6 +23,7 @@
 
 #include "audiothread.h"
 #include "dialogabout.h"
+#include "dialogcombine.h"
 #include "dialogedit.h"
 #include "eqsettings.h"
 #include "faderwidgets.h"
@@ -346,8 +347,18 @@ void MainWindow::on_pushButtonEdit_clicked() {
 }
 
 void MainWindow::on_pushButton_Combine_clicked() {
-  // >>> combine dialog hook: the open file (if any) as head, the output
-  // directory, then show the dialog.
+  // One dialog for the window's lifetime, owned by it; made on first use.
+  auto* combine = findChild<DialogCombine*>();
+  if (!combine)
+    combine = new DialogCombine(this, libraryDirectory() + QStringLiteral("/libsonvex.so"));
+  if (isFileOpen()) {
+    combine->setHeadFile(QFileInfo(m_currentFilePath).fileName(), m_currentFilePath,
+                         m_fileInfo.sampleRate, m_fileInfo.bitsPerSample, m_fileInfo.channels,
+                         m_fileInfo.fileType, m_fileInfo.formatTag);
+  }
+  combine->setFolder(m_outputDirectory.absolutePath());
+  combine->show();
+  combine->raise();
 }
 
 bool MainWindow::checkReadyToPlay() {

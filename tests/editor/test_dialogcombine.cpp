@@ -11,6 +11,8 @@
 
 #include "audiofixtures.h"
 #include "dialogcombine.h"
+#include "mainwindow.h"
+#include "settings.h"
 
 using namespace combineplan;
 
@@ -171,6 +173,7 @@ class TestDialogCombine : public QObject {
   void combinesFromTheGui_data();
   void combinesFromTheGui();
   void overwriteNeedsConfirmationAndSourcesAreNeverTheOutput();
+  void mainWindowHandsOverTheOpenFile();
 };
 
 void TestDialogCombine::mismatchesAreCollectedInOneMessage() {
@@ -405,6 +408,34 @@ void TestDialogCombine::overwriteNeedsConfirmationAndSourcesAreNeverTheOutput() 
   dlg.findChild<QPushButton*>("pushButton")->click();
   QTRY_COMPARE(catcher.titles.last(), QString("Cannot Combine"));
   QCOMPARE(sha(a), aSum);
+}
+
+void TestDialogCombine::mainWindowHandsOverTheOpenFile() {
+  QStandardPaths::setTestModeEnabled(true);
+  QFile::remove(settingsFilePath());
+  QTemporaryDir dir;
+  const QString open = dir.filePath("take.1.wav");
+  QVERIFY(fixtures::write(open, wav(2, 24, 96000, randomBytes(600, 30))));
+  {
+    MainWindow window;
+    window.setNeverShowFirstInfo(true);
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    if (!window.sonvex().getAudioFileInformation) QSKIP("libsonvex.so not loaded");
+    QVERIFY(window.openAudioFile(open));
+    window.findChild<QPushButton*>("pushButton_Combine")->click();
+    auto* dlg = window.findChild<DialogCombine*>();
+    QVERIFY(dlg);
+    QVERIFY(dlg->isVisible());
+    QCOMPARE(dlg->headPath(), open);
+    QCOMPARE(dlg->findChild<QLabel*>("labelFrequency")->text(), QString("Frequency : 96kHz"));
+    QCOMPARE(dlg->findChild<QLineEdit*>("lineEditFileName")->text(), QString("take1"));
+    QVERIFY(!dlg->findChild<QLineEdit*>("lineEditFolder")->text().isEmpty());
+    // A second COMBINE reuses the same dialog.
+    window.findChild<QPushButton*>("pushButton_Combine")->click();
+    QCOMPARE(window.findChildren<DialogCombine*>().size(), 1);
+  }
+  QFile::remove(settingsFilePath());
 }
 
 QTEST_MAIN(TestDialogCombine)
