@@ -15,6 +15,7 @@
 #include "faderwidgets.h"
 #include "mainwindow.h"
 #include "pictureswitch.h"
+#include "settings.h"
 #include "styledcontrols.h"
 #include "trackgraphic.h"
 #include "widgettc.h"
@@ -74,6 +75,8 @@ void TestMainWindow::initTestCase() {
 
 void TestMainWindow::init() {
   MainWindow::setLibraryDirectory(QString());
+  // Every window saves its settings at exit: start each test from the defaults.
+  QFile::remove(settingsFilePath());
   m_window = new MainWindow;
   // The start-up notice would block every test; it has its own test.
   m_window->setNeverShowFirstInfo(true);
