@@ -5,6 +5,7 @@
 #include <cmath>
 #include <random>
 
+#include "fft.h"
 #include "rateconv.h"
 #include "rateconv_signals.h"
 
@@ -325,4 +326,38 @@ TEST(DsdKernels, ScalePairs) {
   std::vector<double> v{1.0, -2.0, 0.5, 0.25};
   scalePairs(v.data(), 2, 4.0, v.data());
   EXPECT_EQ(v, (std::vector<double>{4.0, -8.0, 2.0, 1.0}));
+}
+
+TEST(Fft, MatchesTheDefiningSumAndInverts) {
+  std::minstd_rand rng(21);
+  std::uniform_real_distribution<double> d(-1.0, 1.0);
+  for (uint32_t log2 : {0u, 1u, 2u, 3u, 4u, 5u, 6u, 9u}) {
+    const size_t n = size_t(1) << log2;
+    std::vector<double> x(2 * n);
+    for (auto& v : x) v = d(rng);
+    std::vector<double> y(x);
+    Fft fft(log2);
+    fft.forward(y.data());
+    double err = 0.0;
+    for (size_t k = 0; k < n; ++k) {
+      double re = 0.0, im = 0.0;
+      for (size_t j = 0; j < n; ++j) {
+        const double a = -2.0 * M_PI * double(j * k % n) / double(n);
+        re += x[2 * j] * std::cos(a) - x[2 * j + 1] * std::sin(a);
+        im += x[2 * j] * std::sin(a) + x[2 * j + 1] * std::cos(a);
+      }
+      err = std::max(err, std::max(std::fabs(re - y[2 * k]), std::fabs(im - y[2 * k + 1])));
+    }
+    EXPECT_LT(err, 1e-12 * double(n)) << "N = " << n;
+    fft.inverse(y.data());
+    EXPECT_LT(maxAbsDiff(x, y, x.size()), 1e-14) << "N = " << n;
+  }
+  // The engine's size: round trip only.
+  Fft big(16);
+  std::vector<double> x(2 << 16);
+  for (auto& v : x) v = d(rng);
+  std::vector<double> y(x);
+  big.forward(y.data());
+  big.inverse(y.data());
+  EXPECT_LT(maxAbsDiff(x, y, x.size()), 1e-13);
 }
