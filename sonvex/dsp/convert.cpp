@@ -329,6 +329,12 @@ int Conversion::writeBytes(const uint8_t* p, size_t n) {
 
 void Conversion::finalizeAfterFailure() {
   if (!export_ || !dst_ || outType_ < 0 || outType_ > 3) return;
+  // The header counts every frame written, so a partial DSF block goes out
+  // too (idle-padded): the stopped file stays self-consistent.
+  if (dsf_) {
+    writeBuf_.clear();
+    if (dsf_->flush(&writeBuf_)) writeBytes(writeBuf_.data(), writeBuf_.size());
+  }
   std::fflush(dst_.get());
   if (dispatchFinalize(outType_, dst_.get(), uint32_t(bytesWritten_), uint32_t(bytesWritten_ >> 32),
                        uint32_t(framesWritten_), uint32_t(uint64_t(framesWritten_) >> 32)) != 0)

@@ -509,3 +509,25 @@ TEST(ConvertStream, HoldModeRepeatsAndPicksFrames) {
   const auto& b = recorder().blocks[0].pcm;
   for (size_t k = 0; k < 1000; ++k) ASSERT_EQ(b[2 * k], double(k * 160 / 147) / 32768.0) << k;
 }
+
+TEST(ConvertExport, StoppedDsfExportIsSelfConsistent) {
+  const size_t bytes = 60000;  // more than one block of 188160 frames
+  const std::vector<uint8_t> l = pattern(bytes, 41), r = pattern(bytes, 42);
+  const std::string dsf = tempPath("stopsrc", ".dsf");
+  testsupport::writeDsf(dsf, 2822400, {l, r});
+  const std::string out = tempPath("stopped", ".dsf");
+  recorder().stopAfter = 1;
+  Job job(kRateDsd64, kFileTypeDsf, 1);
+  EXPECT_EQ(job.run(dsf, out), kConvertStoppedDsd);
+  recorder().stopAfter = -1;
+  // The first block (23520 bytes a channel: 5 whole blocks and a partial
+  // one) is in the file, padded, and the header counts exactly it.
+  std::vector<uint8_t> ol, orr;
+  convtest::dsfChannels(out, &ol, &orr);
+  ASSERT_EQ(ol.size(), 188160u / 8);
+  EXPECT_TRUE(std::equal(ol.begin(), ol.end(), l.begin()));
+  EXPECT_TRUE(std::equal(orr.begin(), orr.end(), r.begin()));
+  AudioFileInfo info{};
+  convtest::audioBytes(out, &info);
+  EXPECT_EQ(convtest::readAll(out).size(), info.dataOffset + 6u * 8192);
+}
