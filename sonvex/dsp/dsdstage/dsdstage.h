@@ -89,6 +89,7 @@ class Modulator {
   void setSmoothing(double left, double right);
 
  private:
+  size_t steadyVector(const double* pcm, size_t bytes, uint8_t* outL, uint8_t* outR);
   template <bool Transition>
   void loop(const double* pcm, size_t frames, uint8_t* outL, uint8_t* outR, const bool shutdown[2]);
 

@@ -34,9 +34,17 @@
 //   are exactly zero: the lane is quiescent. Modulation resumes from that
 //   state when the lane is wanted again: the loop restarts with empty
 //   integrators, so no stored charge turns into a step or thump.
+#include <algorithm>
 #include <cstring>
 
 #include "dsdstage.h"
+
+#if defined(__SSE2__) && defined(__x86_64__)
+#include <emmintrin.h>
+#define SONVEX_DSD_SSE2 1
+#else
+#define SONVEX_DSD_SSE2 0
+#endif
 
 namespace sonvex {
 namespace dsd {
@@ -172,11 +180,130 @@ void Modulator::run(const double* pcm, size_t frames, uint8_t* outL, uint8_t* ou
     // left (empty integrators once it completed).
     if (!shutdown[c]) l.shutdown = 0;
   }
-  if (shutdown[0] || shutdown[1])
+  if (shutdown[0] || shutdown[1]) {
     loop<true>(pcm, frames, outL, outR, shutdown);
-  else
-    loop<false>(pcm, frames, outL, outR, shutdown);
+    return;
+  }
+#if SONVEX_DSD_SSE2
+  // Whole bytes outside the guard's hold-off go through the two-lane
+  // vector loop; the hold-off and a partial last byte through the scalar one.
+  const size_t whole = frames / 8;
+  size_t j = 0;
+  while (j < whole) {
+    if (holdOff_ == 0) {
+      j += steadyVector(pcm + 16 * j, whole - j, outL + j, outR + j);
+    } else {
+      const size_t n = std::min(whole - j, static_cast<size_t>(holdOff_));
+      loop<false>(pcm + 16 * j, 8 * n, outL + j, outR + j, shutdown);
+      j += n;
+    }
+  }
+  if (frames > 8 * whole)
+    loop<false>(pcm + 16 * whole, frames - 8 * whole, outL + whole, outR + whole, shutdown);
+#else
+  loop<false>(pcm, frames, outL, outR, shutdown);
+#endif
 }
+
+#if SONVEX_DSD_SSE2
+namespace {
+
+// Arithmetic right shift of both 64-bit lanes (SSE2 has none): with the sign
+// bit flipped the value is offset by 2^63, so floor(x / 2^s) is the logical
+// shift of that minus 2^(63 - s).
+template <int S>
+inline __m128i sra64(__m128i x) {
+  const __m128i flip = _mm_set1_epi64x(INT64_MIN);
+  const __m128i offset = _mm_set1_epi64x(int64_t(1) << (63 - S));
+  return _mm_sub_epi64(_mm_srli_epi64(_mm_xor_si128(x, flip), S), offset);
+}
+
+// All ones in both halves of a lane whose 64-bit value is negative.
+inline __m128i sign64(__m128i x) {
+  return _mm_shuffle_epi32(_mm_srai_epi32(x, 31), _MM_SHUFFLE(3, 3, 1, 1));
+}
+
+// Even bits (0, 2, .., 14) of x packed into one byte.
+inline unsigned evenBits(unsigned x) {
+  x &= 0x5555;
+  x = (x | (x >> 1)) & 0x3333;
+  x = (x | (x >> 2)) & 0x0f0f;
+  return (x | (x >> 4)) & 0xff;
+}
+
+}  // namespace
+
+// The steady-state loop on both lanes at once (left in the low half). Runs
+// up to `bytes` whole output bytes and stops after a guard trip; returns the
+// bytes done. Bit-exact with the scalar loop.
+size_t Modulator::steadyVector(const double* pcm, size_t bytes, uint8_t* outL, uint8_t* outR) {
+  Lane& ll = lane_[0];
+  Lane& lr = lane_[1];
+  __m128i s0 = _mm_set_epi64x(lr.s[0], ll.s[0]), s1 = _mm_set_epi64x(lr.s[1], ll.s[1]),
+          s2 = _mm_set_epi64x(lr.s[2], ll.s[2]), s3 = _mm_set_epi64x(lr.s[3], ll.s[3]),
+          s4 = _mm_set_epi64x(lr.s[4], ll.s[4]), q = _mm_set_epi64x(lr.q, ll.q);
+  const __m128i feedback = _mm_set1_epi64x(kFeedback);
+  const __m128i three = _mm_set1_epi32(kThreeFeedbackHigh);
+  const __m128i guard = _mm_set1_epi32(kGuardLimit);
+  const __m128d lo = _mm_set1_pd(-kInputLimit), hi = _mm_set1_pd(kInputLimit);
+  size_t j = 0;
+  while (j < bytes) {
+    const double* p = pcm + 16 * j;
+    const bool idle = ll.idleWeight != 0.0 || lr.idleWeight != 0.0;
+    unsigned negative = 0;  // sign bits of Q, two per sample (left low)
+    for (int k = 0; k < 8; ++k) {
+      __m128d x = _mm_loadu_pd(p + 2 * k);
+      if (idle) x = _mm_add_pd(x, _mm_set_pd(lr.idleTable[k], ll.idleTable[k]));
+      // maxpd returns its second operand for NaN: NaN lands on the lower limit.
+      x = _mm_min_pd(_mm_max_pd(x, lo), hi);
+      const __m128i u = _mm_set_epi64x(_mm_cvttsd_si64(_mm_unpackhi_pd(x, x)), _mm_cvttsd_si64(x));
+
+      const __m128i t = _mm_srai_epi32(s4, 31);
+      const __m128i sign = _mm_shuffle_epi32(t, _MM_SHUFFLE(3, 3, 1, 1));
+      const __m128i big =
+          _mm_shuffle_epi32(_mm_cmpgt_epi32(_mm_xor_si128(s4, t), three), _MM_SHUFFLE(3, 3, 1, 1));
+      __m128i v = _mm_sub_epi64(_mm_xor_si128(feedback, sign), sign);
+      v = _mm_add_epi64(v, _mm_and_si128(_mm_add_epi64(v, v), big));
+      const __m128i qs = sign64(q);
+      const __m128i b = _mm_sub_epi64(_mm_xor_si128(feedback, qs), qs);
+      negative = (negative << 2) | static_cast<unsigned>(_mm_movemask_pd(_mm_castsi128_pd(q)));
+
+      const __m128i n0 = _mm_sub_epi64(_mm_add_epi64(s0, u), v);
+      const __m128i n1 = _mm_sub_epi64(_mm_add_epi64(s1, sra64<4>(s0)), v);
+      const __m128i n2 = _mm_sub_epi64(_mm_add_epi64(s2, sra64<3>(s1)), v);
+      const __m128i n3 = _mm_sub_epi64(_mm_add_epi64(s3, sra64<2>(s2)), v);
+      s4 = _mm_sub_epi64(_mm_add_epi64(s4, sra64<1>(s3)), v);
+      s0 = n0;
+      s1 = n1;
+      s2 = n2;
+      s3 = n3;
+      q = _mm_sub_epi64(_mm_add_epi64(q, v), b);
+    }
+    outL[j] = static_cast<uint8_t>(~evenBits(negative));
+    outR[j] = static_cast<uint8_t>(~evenBits(negative >> 1));
+    ++j;
+    smoothIdle(ll);
+    smoothIdle(lr);
+    // Stability guard on the upper words of S0.
+    const __m128i t0 = _mm_srai_epi32(s0, 31);
+    const __m128i over = _mm_cmpgt_epi32(_mm_xor_si128(s0, t0), guard);
+    if (_mm_movemask_ps(_mm_castsi128_ps(over)) & 0xa) {
+      s0 = s1 = s2 = s3 = s4 = _mm_setzero_si128();
+      holdOff_ = kGuardHoldOff;
+      ++guardTrips_;
+      break;
+    }
+  }
+  alignas(16) int64_t lanes[2];
+  __m128i* regs[6] = {&s0, &s1, &s2, &s3, &s4, &q};
+  for (int i = 0; i < 6; ++i) {
+    _mm_store_si128(reinterpret_cast<__m128i*>(lanes), *regs[i]);
+    (i < 5 ? ll.s[i] : ll.q) = lanes[0];
+    (i < 5 ? lr.s[i] : lr.q) = lanes[1];
+  }
+  return j;
+}
+#endif
 
 template <bool Transition>
 void Modulator::loop(const double* pcm, size_t frames, uint8_t* outL, uint8_t* outR,
@@ -192,13 +319,7 @@ void Modulator::loop(const double* pcm, size_t frames, uint8_t* outL, uint8_t* o
     const unsigned used = frames - 8 * j < 8 ? static_cast<unsigned>(frames - 8 * j) : 8u;
     unsigned byteL = 0, byteR = 0;
     bool clipped = false;
-    if (used == 8 && holdOff_ == 0 && ll.idleWeight == 0.0 && lr.idleWeight == 0.0) {
-      // The common case: no idle pattern mixed in, no limiter.
-      for (int k = 0; k < 8; ++k) {
-        if (runL) byteL = (byteL << 1) | step(rl, toInteger(p[2 * k]));
-        if (runR) byteR = (byteR << 1) | step(rr, toInteger(p[2 * k + 1]));
-      }
-    } else if (used == 8 && holdOff_ == 0) {
+    if (used == 8 && holdOff_ == 0) {
       for (int k = 0; k < 8; ++k) {
         if (runL) byteL = (byteL << 1) | step(rl, toInteger(p[2 * k] + ll.idleTable[k]));
         if (runR) byteR = (byteR << 1) | step(rr, toInteger(p[2 * k + 1] + lr.idleTable[k]));
