@@ -5,6 +5,7 @@
 #include <QLabel>
 #include <QLibrary>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QScrollBar>
 #include <QSignalSpy>
@@ -13,8 +14,10 @@
 #include <atomic>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <vector>
 
+#include "dialogedit.h"
 #include "mainwindow.h"
 #include "timeformat.h"
 #include "trackgraphic.h"
@@ -118,6 +121,57 @@ int32_t fakeSummary(const char16_t*, uint32_t, int32_t, uint32_t, int32_t, int64
     if (j % 2048 == 0) QThread::msleep(5);  // slow enough to be seen growing
   }
   return int32_t(n);
+}
+
+// Answers the next message box with OK and keeps its text.
+class BoxAnswerer : public QObject {
+ public:
+  BoxAnswerer() {
+    m_timer.setInterval(10);
+    connect(&m_timer, &QTimer::timeout, this, [this] {
+      for (QWidget* w : QApplication::topLevelWidgets()) {
+        auto* box = qobject_cast<QMessageBox*>(w);
+        if (!box || !box->isVisible()) continue;
+        text = box->text();
+        seen = true;
+        m_timer.stop();
+        box->buttons().value(0)->click();
+        return;
+      }
+    });
+    m_timer.start();
+  }
+  bool seen = false;
+  QString text;
+
+ private:
+  QTimer m_timer;
+};
+
+// The interleaved 16-bit samples of a plain PCM WAV.
+std::vector<int16_t> readWav16(const QString& path, int& channels) {
+  QFile f(path);
+  std::vector<int16_t> out;
+  if (!f.open(QIODevice::ReadOnly)) return out;
+  const QByteArray all = f.readAll();
+  int pos = 12;
+  while (pos + 8 <= all.size()) {
+    const QByteArray id = all.mid(pos, 4);
+    uint32_t size = 0;
+    std::memcpy(&size, all.constData() + pos + 4, 4);
+    if (id == "fmt ") {
+      uint16_t ch = 0;
+      std::memcpy(&ch, all.constData() + pos + 10, 2);
+      channels = ch;
+    } else if (id == "data") {
+      const int n = int(std::min<int64_t>(size, all.size() - pos - 8) / 2);
+      out.resize(size_t(n));
+      std::memcpy(out.data(), all.constData() + pos + 8, size_t(n) * 2);
+      return out;
+    }
+    pos += 8 + int(size) + int(size & 1);
+  }
+  return out;
 }
 
 }  // namespace
@@ -531,6 +585,33 @@ void TestWaveformView::mainWindowEditFlow() {
   QCOMPARE(mw.editRange().inFrames, int64_t{120000});
   QCOMPARE(mw.editRange().outFrames, int64_t{348000});
   QCOMPARE(text("labelInOut"), QStringLiteral("In-Out = 00:00:04.75"));
+
+  // EXPORT writes exactly the marked frames.
+  auto* dialog = mw.findChild<DialogEdit*>();
+  QVERIFY(dialog);
+  QTest::mouseClick(child("pushButtonEdit"), Qt::LeftButton);
+  QTRY_VERIFY(dialog->isVisible());
+  dialog->setFolder(dir.path());
+  dialog->restoreChoices(0, 1, 0, false);  // WAV, 48 kHz, 16 bits, no fades
+  dialog->findChild<QLineEdit*>(QStringLiteral("lineEditFileName"))
+      ->setText(QStringLiteral("marked"));
+  const QString output = dialog->destinationPath();
+  BoxAnswerer box;
+  dialog->findChild<QPushButton*>(QStringLiteral("pushBounce"))->click();
+  QVERIFY(QTest::qWaitFor([&] { return box.seen; }, 120000));
+  QCOMPARE(box.text, QStringLiteral("Export completed."));
+  int outChannels = 0;
+  const std::vector<int16_t> exported = readWav16(output, outChannels);
+  QCOMPARE(outChannels, 2);
+  QCOMPARE(int64_t(exported.size() / 2), int64_t{348000 - 120000});
+  int worst = 0;
+  for (size_t k = 0; k < exported.size(); ++k) {
+    const uint32_t frame = 120000 + uint32_t(k / 2);
+    const int expected = int(std::lrint(0.5 * std::sin(frame * 0.05) * 32767.0));
+    worst = std::max(worst, std::abs(exported[k] - expected));
+  }
+  QVERIFY2(worst <= 1, qPrintable(QString::number(worst)));
+  dialog->hide();
   // IN beyond OUT moves the region, keeping its length up to the file end.
   locate("9");
   QTest::mouseClick(child("setPointButtonSetIn"), Qt::LeftButton);
