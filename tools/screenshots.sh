@@ -26,7 +26,7 @@ printf '//NeverShowFirstInfo\ntrue\n' >"$XDG_DATA_HOME/MALVEC/LumaraEditor/lumar
 wait_for_window() {
   command -v xwininfo >/dev/null || { sleep 10; return; }
   for _ in $(seq 120); do
-    xwininfo -root -tree 2>/dev/null | grep -q '"MALVEC Lumara Editor"' && return
+    xwininfo -name "MALVEC Lumara Editor" 2>/dev/null | grep -q IsViewable && return
     sleep 0.5
   done
 }
