@@ -11,11 +11,15 @@
 #include <QTemporaryDir>
 #include <QtTest>
 #include <cmath>
+#include <cstring>
 #include <functional>
 #include <vector>
 
 #include "dialogedit.h"
+#include "eqsettings.h"
 #include "lmeprogressdialog.h"
+#include "mainwindow.h"
+#include "settings.h"
 
 namespace {
 
@@ -308,6 +312,8 @@ class TestDialogEdit : public QObject {
   }
 
  private slots:
+  void initTestCase() { QStandardPaths::setTestModeEnabled(true); }
+
   // ---- the plan, without a display ----
 
   void baseNames() {
@@ -704,6 +710,77 @@ class TestDialogEdit : public QObject {
     const uint64_t bytes = (uint64_t(out.info.dataBytesHigh) << 32) | out.info.dataBytesLow;
     QVERIFY(bytes > 0);
     QVERIFY(bytes < uint64_t(frames) * 128 / 8 * 2);
+  }
+
+  // ---- from the main window ----
+
+  void mainWindowExportsTheOpenFile() {
+    if (!libraryHasConversion()) QSKIP("libsonvex.so with sonvexert not beside the test");
+    QFile::remove(settingsFilePath());
+    const QString src = tmp.filePath("opened.wav");
+    QVERIFY(writeWav16(src, 44100, 22050, [](int ch, int64_t n) {
+      return (ch ? 0.2 : 0.4) * std::sin(2 * kPi * 2000.0 * n / 44100.0);
+    }));
+    MainWindow w;
+    w.setNeverShowFirstInfo(true);
+    w.show();
+    QVERIFY(w.openAudioFile(src));
+    child<QPushButton>(w, "pushButtonEdit")->click();
+    DialogEdit* d = w.exportDialog();
+    QVERIFY(d->isVisible());
+    QCOMPARE(d->editRange().outFrames - d->editRange().inFrames, int64_t(22050));
+    d->restoreChoices(0, 5, 2, false);  // 192 kHz, 32-bit float
+    child<QLineEdit>(*d, "lineEditFolder")->setText(tmp.path());
+    QCOMPARE(d->destinationPath(), tmp.filePath("opened_192k.wav"));
+    BoxAnswerer box(QMessageBox::Ok);
+    child<QPushButton>(*d, "pushBounce")->click();
+    QVERIFY(QTest::qWaitFor([&] { return box.seen; }, 60000));
+    QCOMPARE(box.text, QString("Export completed."));
+    QVERIFY(!d->isVisible());
+    const Decoded out = readBack(tmp.filePath("opened_192k.wav"));
+    QCOMPARE(out.rc, 0);
+    QCOMPARE(out.info.sampleRate, 192000u);
+    QCOMPARE(out.info.bitsPerSample, 32u);
+    QCOMPARE(out.info.formatTag, 3u);
+    std::vector<double> left(size_t(out.audio.size() / 8));
+    for (size_t n = 0; n < left.size(); ++n) {
+      float f;
+      std::memcpy(&f, out.audio.constData() + n * 8, 4);
+      left[n] = f;
+    }
+    QVERIFY2(left.size() >= 95850 && left.size() <= 96000,
+             qPrintable(QString::number(left.size())));
+    QVERIFY(std::fabs(toneAmplitude(left, 19200, 48000, 2000.0, 192000.0) - 0.4) < 0.005);
+  }
+
+  void settingsSurviveTheMainWindow() {
+    QFile::remove(settingsFilePath());
+    {
+      MainWindow w;
+      w.setNeverShowFirstInfo(true);
+      QCOMPARE(w.exportDialog()->formatIndex(), 0);  // defaults: WAV, 48 kHz, 24 bit
+      QCOMPARE(w.exportDialog()->rateIndex(), 1);
+      QCOMPARE(w.exportDialog()->bitIndex(), 1);
+      QVERIFY(w.exportDialog()->shortFadeChecked());
+      w.exportDialog()->restoreChoices(2, 1, 0, false);
+      EqSettings* eq = w.eqBlock()->get();
+      eq->band[3].on = 1;
+      setParameters(&eq->band[3], -4.5, 250.0, 1.5, 44100.0, 0);
+    }
+    QFile f(settingsFilePath());
+    QVERIFY(f.open(QIODevice::ReadOnly));
+    const QByteArray text = f.readAll();
+    QVERIFY(text.contains("//EQ1\ntrue\n250\n1.5\n-4.5\n0\n"));
+    QVERIFY(text.contains("//BounceFormat\n2\n//BounceFreq\n1\n//BounceBit\n0\n"));
+    QVERIFY(text.contains("//NeverShowFirstInfo\ntrue\n"));
+    MainWindow again;
+    QCOMPARE(again.exportDialog()->exportTypeCode(), int(kFileTypeDsf));
+    QCOMPARE(again.exportDialog()->exportRateHz(), 5644800u);
+    QVERIFY(!again.exportDialog()->shortFadeChecked());
+    QCOMPARE(again.eqBlock()->get()->band[3].frequency, 250.0);
+    QCOMPARE(again.eqBlock()->get()->band[3].on, 1);
+    QVERIFY(!again.eqBlock()->masterOn());
+    QVERIFY(again.neverShowFirstInfo());
   }
 };
 
