@@ -38,8 +38,8 @@ constexpr int32_t kGuardLimit = 1 << 27;
 constexpr int kGuardHoldOff = 5000;
 constexpr double kIdleSmoothing = 0.9;
 
-// Return codes of processBlock().
-enum : int { kStageOk = 0, kStageNoScratch = -1 };
+// Return codes of processBlock() and splice().
+enum : int { kStageOk = 0, kStageNoScratch = -1, kStageBadDelay = -2 };
 
 // Delay in one-bit samples of the re-modulated stream against the source:
 // the conversion filter's group delay plus the modulator's own (17 samples).
@@ -152,18 +152,22 @@ class OutputStage {
                    const uint8_t* srcR, uint8_t* outL, uint8_t* outR);
 
   // Playback form. modulate() writes the modulated bits of both channels
-  // (Modulator::run). splice() then makes channel c's final
-  // output in out from those bits and the source bytes src (this block's,
-  // the history supplying the alignDelay bits before it): the source stream
-  // while direct, the modulated one otherwise, and performs a pending switch
-  // (wantDirect != isDirect) at a bit-exact splice point. directOK is the
-  // permission to output src at all (pass true when src is an idle-pattern
-  // buffer); without it the channel leaves the source at this block.
+  // (Modulator::run); shutdown[c] marks a lane whose output is the idle
+  // pattern. splice() then makes channel c's final output in out from those
+  // bits and the source bytes src (this block's; the history supplies the
+  // delayBits bits before it, delayBits -1 = delay()): the source stream
+  // while direct, the modulated one otherwise, and it performs a pending
+  // switch (wantDirect != isDirect) at a bit-exact splice point. An idle
+  // buffer as src with delayBits 0 lines up with a shut-down lane's 0x96
+  // bytes, so a channel reaches the idle pattern the same way. directOK is
+  // the permission to output src at all (pass true for an idle buffer);
+  // without it the channel leaves the source at this block. Returns
+  // kStageOk; kStageNoScratch when frames exceeds the prepared capacity,
+  // kStageBadDelay when delayBits exceeds kMaxAlignDelay (out left modulated).
   void modulate(const double* pcm, size_t frames, uint8_t* outL, uint8_t* outR,
                 const double idleTarget[2], const bool shutdown[2]);
-  // Returns kStageOk, or kStageNoScratch (out left modulated) when frames
-  // exceeds the prepared capacity.
-  int splice(int c, uint8_t* out, const uint8_t* src, size_t frames, bool directOK);
+  int splice(int c, uint8_t* out, const uint8_t* src, size_t frames, bool directOK,
+             int delayBits = -1);
 
   ChannelState& channel(int c) { return ch_[c]; }
   const ChannelState& channel(int c) const { return ch_[c]; }
@@ -178,9 +182,9 @@ class OutputStage {
  private:
   void noteLevel(const BlockLevel& level);
   void choose(int c, const uint8_t* mod, const uint8_t* src, size_t frames, bool directOK,
-              uint8_t* out);
+              int delay, uint8_t* out);
   long search(ChannelState& s, const uint8_t* mod, const uint8_t* y, size_t frames) const;
-  void delayedSource(int c, const uint8_t* src, size_t frames, uint8_t* dst) const;
+  void delayedSource(int c, const uint8_t* src, size_t frames, int delay, uint8_t* dst) const;
   void keepHistory(int c, const uint8_t* src, size_t frames);
 
   Modulator mod_;

@@ -121,7 +121,7 @@ int OutputStage::processBlock(const double* pcm, size_t frames, const BlockLevel
       if (src[c]) keepHistory(c, src[c], frames);
       ch_[c].position += frames;
     } else {
-      choose(c, modScratch_[c], src[c], frames, direct, out[c]);
+      choose(c, modScratch_[c], src[c], frames, direct, delay_, out[c]);
     }
   }
   return kStageOk;
@@ -132,17 +132,19 @@ void OutputStage::modulate(const double* pcm, size_t frames, uint8_t* outL, uint
   mod_.run(pcm, frames, outL, outR, idleTarget, shutdown);
 }
 
-int OutputStage::splice(int c, uint8_t* out, const uint8_t* src, size_t frames, bool directOK) {
+int OutputStage::splice(int c, uint8_t* out, const uint8_t* src, size_t frames, bool directOK,
+                        int delayBits) {
   if (!scratch_ || frames > capacityFrames_) return kStageNoScratch;
-  choose(c, out, src, frames, directOK, out);
-  return kStageOk;
+  const int delay = delayBits < 0 ? delay_ : delayBits;
+  choose(c, out, src, frames, directOK, delay, out);
+  return delay <= kMaxAlignDelay ? kStageOk : kStageBadDelay;
 }
 
 void OutputStage::choose(int c, const uint8_t* mod, const uint8_t* src, size_t frames,
-                         bool directOK, uint8_t* out) {
+                         bool directOK, int delay, uint8_t* out) {
   ChannelState& s = ch_[c];
   const size_t bytes = (frames + 7) / 8;
-  const bool usable = src != nullptr && delay_ >= 0 && delay_ <= kMaxAlignDelay;
+  const bool usable = src != nullptr && delay >= 0 && delay <= kMaxAlignDelay;
   if (!usable || !directOK) {
     s.isDirect = 0;
     if (s.mode == ChannelMode::PassThrough) s.mode = ChannelMode::Modulation;
@@ -155,7 +157,7 @@ void OutputStage::choose(int c, const uint8_t* mod, const uint8_t* src, size_t f
     return;
   }
   uint8_t* y = srcScratch_[c];
-  delayedSource(c, src, frames, y);
+  delayedSource(c, src, frames, delay, y);
   if (s.isDirect && !s.wantDirect) {
     // Leaving the source: at this block boundary.
     s.isDirect = 0;
@@ -228,10 +230,11 @@ long OutputStage::search(ChannelState& s, const uint8_t* mod, const uint8_t* y,
 
 // y[n] = source[n - delay] for the block's bits, from the kept history and
 // this block's source bytes.
-void OutputStage::delayedSource(int c, const uint8_t* src, size_t frames, uint8_t* dst) const {
+void OutputStage::delayedSource(int c, const uint8_t* src, size_t frames, int delay,
+                                uint8_t* dst) const {
   const uint8_t* hist = ch_[c].lastBytes;
   const size_t bytes = (frames + 7) / 8;
-  const unsigned offset = static_cast<unsigned>(8 * kHistoryBytes - delay_);
+  const unsigned offset = static_cast<unsigned>(8 * kHistoryBytes - delay);
   const size_t a = offset / 8;
   const unsigned r = offset % 8;
   auto ext = [&](size_t i) -> unsigned {

@@ -354,3 +354,69 @@ TEST(DsdOutputStage, RefusesBlocksBeyondItsCapacity) {
 }
 
 }  // namespace
+
+namespace {
+
+// Playback form, driven the way the engine drives it: idle at start, a fade
+// in on the modulated stream, the splice into the source, a stop that fades
+// out and ends in the idle pattern.
+TEST(DsdOutputStage, EngineFormFadeInToSourceAndStopToIdle) {
+  const size_t block = 8 * 4096, blocks = 40, frames = block * blocks;
+  const Source s = makeSource(frames, 0.4);
+  OutputStage st;
+  ASSERT_TRUE(st.prepare(block));
+  st.reset(false, 0);
+  for (int c = 0; c < 2; ++c) st.channel(c).wantDirect = st.channel(c).isDirect = 1;
+  const Bytes idle(block / 8, kIdleByte);
+  Bytes out[2] = {Bytes(frames / 8), Bytes(frames / 8)};
+  Bytes mod[2] = {Bytes(frames / 8), Bytes(frames / 8)};
+  std::vector<double> ramp(frames, 0.0), pcm;
+  // Blocks 0-3 silent, 4-11 fade in, 12-27 at 1.0, 28-33 fade out, then 0.
+  for (size_t n = 0; n < frames; ++n) {
+    const double b = static_cast<double>(n) / block;
+    ramp[n] = b < 4 ? 0.0 : b < 12 ? (b - 4) / 8 : b < 28 ? 1.0 : b < 34 ? (34 - b) / 6 : 0.0;
+  }
+  size_t directFrom = 0, idleFrom = 0;
+  for (size_t i = 0; i < blocks; ++i) {
+    const size_t at = i * block;
+    const double r = ramp[at + block - 1];
+    const bool silent = r == 0.0 && ramp[at] == 0.0;
+    decode(s, at, block, ramp, pcm);
+    const double targets[2] = {idleWeightTarget(r), idleWeightTarget(r)};
+    const bool shutdown[2] = {silent, silent};
+    uint8_t* o[2] = {out[0].data() + at / 8, out[1].data() + at / 8};
+    st.modulate(pcm.data(), block, o[0], o[1], targets, shutdown);
+    for (int c = 0; c < 2; ++c) {
+      std::memcpy(mod[c].data() + at / 8, o[c], block / 8);
+      const Bytes& src = c == 0 ? s.l : s.r;
+      if (silent) {
+        st.channel(c).wantDirect = 1;
+        ASSERT_EQ(st.splice(c, o[c], idle.data(), block, true, 0), kStageOk);
+        std::memset(st.channel(c).lastBytes, kIdleByte, kHistoryBytes);
+      } else {
+        st.channel(c).wantDirect = ramp[at] == 1.0 && r == 1.0;
+        ASSERT_EQ(st.splice(c, o[c], src.data() + at / 8, block, true), kStageOk);
+      }
+    }
+    if (i == 27) directFrom = static_cast<size_t>(st.channel(0).splicedAt);
+    if (i == 35) idleFrom = static_cast<size_t>(st.channel(0).splicedAt);
+  }
+  const Bytes y = delayed(s.l, 17);
+  // Idle, then the fade on the modulated stream from block 4 on.
+  for (size_t j = 0; j < 4 * block / 8; ++j) ASSERT_EQ(out[0][j], kIdleByte);
+  EXPECT_TRUE(sameBits(out[0], mod[0], 4 * block, directFrom));
+  // Direct from the splice (searched from block 12) to the end of block 27.
+  EXPECT_GE(directFrom, 12 * block);
+  EXPECT_LT(directFrom, 13 * block);
+  EXPECT_TRUE(sameBits(out[0], y, directFrom, 28 * block));
+  // Stop: modulated fade-out from block 28, the idle pattern once silent.
+  EXPECT_TRUE(sameBits(out[0], mod[0], 28 * block, idleFrom));
+  EXPECT_EQ(idleFrom, 34 * block);
+  for (size_t j = 34 * block / 8; j < frames / 8; ++j) {
+    ASSERT_EQ(out[0][j], kIdleByte);
+    ASSERT_EQ(out[1][j], kIdleByte);
+  }
+  EXPECT_EQ(st.splice(0, out[0].data(), idle.data(), 8, true, 25), kStageBadDelay);
+}
+
+}  // namespace
