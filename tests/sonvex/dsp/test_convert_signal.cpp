@@ -212,3 +212,21 @@ TEST(ConvertSignal, BlocksJoinWithoutGapOrRepeat) {
     EXPECT_LT(worst, 1e-4) << c.dst << " method " << c.method << " worst at " << worstAt;
   }
 }
+
+TEST(ConvertSignal, PcmToDsdAndBack) {
+  // 44.1 kHz sine -> DSD64 DSF -> 176.4 kHz PCM: full-scale PCM is 50 %
+  // modulation, so the level survives the round trip.
+  const double amp = 0.5;
+  const std::string src = writeSine24(44100, 997, amp, 44100);
+  const std::string dsf = tempPath("pcm2dsd", ".dsf");
+  Job out(kRateDsd64, kFileTypeDsf, 1);
+  const int rc = out.run(src, dsf);
+  if (rc == kConvertErrModulator) GTEST_SKIP() << "no DSD modulator in this build";
+  ASSERT_EQ(rc, 0);
+  Job back(kRate176400, kFileTypeWav, 24, false);
+  const std::vector<double> y = streamLeft(back, dsf);
+  ASSERT_GT(y.size(), 150000u);
+  const Fit f = fitSine(y, 176400, 997, 20000, y.size() - 20000);
+  EXPECT_NEAR(db(f.amplitude / amp), 0.0, 0.1);
+  EXPECT_LT(db(f.residualRms / (f.amplitude / std::sqrt(2.0))), -30.0);
+}
