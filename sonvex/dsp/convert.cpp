@@ -522,7 +522,8 @@ SONVEX_EXTERN_C SONVEX_API int32_t sonvexert(
     std::printf("Read File Open Error!\n");
     return kConvertErrSourceOpen;
   }
-  if (range->statusWord == kConvertExportMode && !destinationPath) {
+  if (__atomic_load_n(&range->statusWord, __ATOMIC_ACQUIRE) == kConvertExportMode &&
+      !destinationPath) {
     std::printf("Write File Open Error!\n");
     return kConvertErrDestinationOpen;
   }
