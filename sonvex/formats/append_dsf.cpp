@@ -54,66 +54,88 @@ int appendDsf(FILE* head, FILE* tail, FILE* /*scratch*/, const WriteFormat* form
   const uint64_t totalPerChannel = headPerChannel + tailPerChannel;
   const uint32_t used = uint32_t(headPerChannel % kDsfBlockBytes);
 
+  // Block groups move in batches of about 1 MiB: whole tail groups are read
+  // with one transfer, finished head groups written with one.
+  const size_t batch = std::max<size_t>(1, (size_t(1) << 20) / group);
   std::vector<uint8_t> out, in;
   try {
-    out.assign(group, kDsdIdleByte);
-    in.assign(group, kDsdIdleByte);
+    out.assign(batch * group, kDsdIdleByte);
+    in.assign(batch * group, kDsdIdleByte);
   } catch (...) {
     return kErrIo;
   }
 
-  // `out` holds the head's block group being filled; `fill` bytes of each
+  // out[cur] is the head's block group being filled; `fill` bytes of each
   // channel's block are in it. A partly used last group starts with the
   // head's own bytes.
-  uint64_t outGroupOffset = headOffset + blockGroupOffset(headPerChannel, n);
+  const uint64_t firstOutGroup = headOffset + blockGroupOffset(headPerChannel, n);
+  size_t cur = 0;
   uint32_t fill = used;
   if (used != 0) {
     for (uint32_t c = 0; c < n; ++c)
-      if (readExact(head, outGroupOffset + uint64_t(c) * kDsfBlockBytes,
+      if (readExact(head, firstOutGroup + uint64_t(c) * kDsfBlockBytes,
                     out.data() + size_t(c) * kDsfBlockBytes, used) != 0)
         return kErrIo;
   }
   // A head that claims more audio than it holds has nothing to continue.
   uint64_t headSize = 0;
-  if (fileSize(head, &headSize) != 0 || headSize < outGroupOffset) return kErrIo;
-  // The head is written strictly forwards from here; reads come from the tail.
-  auto flushGroup = [&]() -> int {
-    if (seek64(head, outGroupOffset) != 0) return -1;
-    if (std::fwrite(out.data(), 1, group, head) != group) return -1;
-    outGroupOffset += group;
+  if (fileSize(head, &headSize) != 0 || headSize < firstOutGroup) return kErrIo;
+  // The head is written strictly forwards from here.
+  if (seek64(head, firstOutGroup) != 0) return kErrIo;
+  auto writeOut = [&](size_t groups) -> int {
+    if (std::fwrite(out.data(), 1, groups * group, head) != groups * group) return -1;
     std::fill(out.begin(), out.end(), kDsdIdleByte);
-    fill = 0;
+    cur = 0;
     return 0;
   };
-
-  int* progress = appendProgress();
-  for (uint64_t k = 0, done = 0; done < tailPerChannel; ++k) {
-    const uint32_t take = uint32_t(std::min<uint64_t>(tailPerChannel - done, kDsfBlockBytes));
-    for (uint32_t c = 0; c < n; ++c)
-      if (readExact(tail, tailOffset + k * group + uint64_t(c) * kDsfBlockBytes,
-                    in.data() + size_t(c) * kDsfBlockBytes, take) != 0)
-        return kErrIo;
+  // Appends `take` bytes of each channel of one tail group (`in` at `src`).
+  auto place = [&](const uint8_t* src, uint32_t take) -> int {
     // Each tail block splits over the free end of the current head block and
     // the start of the next one.
     const uint32_t first = std::min<uint32_t>(take, kDsfBlockBytes - fill);
     for (uint32_t c = 0; c < n; ++c)
-      std::memcpy(out.data() + size_t(c) * kDsfBlockBytes + fill,
-                  in.data() + size_t(c) * kDsfBlockBytes, first);
+      std::memcpy(out.data() + cur * group + size_t(c) * kDsfBlockBytes + fill,
+                  src + size_t(c) * kDsfBlockBytes, first);
     fill += first;
-    if (fill == kDsfBlockBytes && flushGroup() != 0) return kErrIo;
+    if (fill == kDsfBlockBytes) {
+      fill = 0;
+      if (++cur == batch && writeOut(batch) != 0) return -1;
+    }
     const uint32_t rest = take - first;
     if (rest) {
       for (uint32_t c = 0; c < n; ++c)
-        std::memcpy(out.data() + size_t(c) * kDsfBlockBytes,
-                    in.data() + size_t(c) * kDsfBlockBytes + first, rest);
+        std::memcpy(out.data() + cur * group + size_t(c) * kDsfBlockBytes,
+                    src + size_t(c) * kDsfBlockBytes + first, rest);
       fill = rest;
     }
-    done += take;
-    const int percent = int(100 - (tailPerChannel - done) * 100 / tailPerChannel);
+    return 0;
+  };
+
+  int* progress = appendProgress();
+  const uint64_t wholeGroups = tailPerChannel / kDsfBlockBytes;
+  const uint32_t lastTake = uint32_t(tailPerChannel % kDsfBlockBytes);
+  if (wholeGroups > 0 && seek64(tail, tailOffset) != 0) return kErrIo;
+  for (uint64_t k = 0; k < wholeGroups;) {
+    const size_t count = size_t(std::min<uint64_t>(batch, wholeGroups - k));
+    if (std::fread(in.data(), 1, count * group, tail) != count * group) return kErrIo;
+    for (size_t g = 0; g < count; ++g)
+      if (place(in.data() + g * group, kDsfBlockBytes) != 0) return kErrIo;
+    k += count;
+    const int percent = int(k * kDsfBlockBytes * 100 / tailPerChannel);
     storeProgress(progress, std::max(1, percent * 90 / 100));
   }
+  if (lastTake) {
+    // The tail's own last group: only its used bytes are read.
+    for (uint32_t c = 0; c < n; ++c)
+      if (readExact(tail, tailOffset + wholeGroups * group + uint64_t(c) * kDsfBlockBytes,
+                    in.data() + size_t(c) * kDsfBlockBytes, lastTake) != 0)
+        return kErrIo;
+    if (place(in.data(), lastTake) != 0) return kErrIo;
+    storeProgress(progress, 90);
+  }
   // The last block of each channel is padded with the idle pattern.
-  if (fill != 0 && flushGroup() != 0) return kErrIo;
+  if (fill != 0) ++cur;
+  if (cur != 0 && writeOut(cur) != 0) return kErrIo;
 
   // True block-padded payload, so the data size, the metadata pointer and the
   // file size agree; anything the head carried behind it (an ID3 chunk) is
