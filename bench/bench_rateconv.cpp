@@ -72,6 +72,8 @@ void runPcm(benchmark::State& state, uint32_t src, uint32_t dst, uint32_t L, uin
 void BM_Pcm44to48(benchmark::State& s) { runPcm(s, 44100, 48000, 160, 147, 4095, false); }
 void BM_Pcm48to44(benchmark::State& s) { runPcm(s, 48000, 44100, 147, 160, 4095, false); }
 void BM_Pcm96to44(benchmark::State& s) { runPcm(s, 96000, 44100, 147, 320, 8191, false); }
+// The up-sampling stage of a PCM -> DSD64 export (L 64, M 1, 2047 taps).
+void BM_Pcm44toDsd64(benchmark::State& s) { runPcm(s, 44100, 2822400, 64, 1, 2047, false); }
 void BM_Pcm44to48Fft(benchmark::State& s) { runPcm(s, 44100, 48000, 160, 147, kFftTaps, true); }
 
 // One-bit source through the decimator: DSD64 -> 176.4 kHz (L 1, M 16,
@@ -111,6 +113,7 @@ BENCHMARK(BM_Pcm44to48)->Unit(benchmark::kMillisecond)->Iterations(3);
 BENCHMARK(BM_Pcm48to44)->Unit(benchmark::kMillisecond)->Iterations(3);
 BENCHMARK(BM_Pcm96to44)->Unit(benchmark::kMillisecond)->Iterations(3);
 BENCHMARK(BM_Dsd64to176)->Unit(benchmark::kMillisecond)->Iterations(3);
+BENCHMARK(BM_Pcm44toDsd64)->Unit(benchmark::kMillisecond)->Iterations(1);
 BENCHMARK(BM_Dsd64toDsd128)->Unit(benchmark::kMillisecond)->Iterations(1);
 BENCHMARK(BM_Pcm44to48Fft)->Unit(benchmark::kMillisecond)->Iterations(1);
 
