@@ -442,7 +442,8 @@ def draw_license():
     with open(GPL3, encoding="utf-8") as f:
         gpl = f.read()
     html = """<!DOCTYPE html>
-<html><head><meta charset="utf-8"><title>Licenses</title></head>
+<html><head><meta charset="utf-8"><title>Licenses</title>
+<style>a { color: #4bbaff; }</style></head>
 <body style="font-size: 12px;">
 <h2>Licenses</h2>
 <p>MALVEC Lumara Editor uses the following third-party software. Their licences
