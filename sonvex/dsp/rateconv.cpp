@@ -126,6 +126,16 @@ uint64_t outputsBefore(uint64_t end, uint64_t D, uint64_t M) {
 
 }  // namespace
 
+namespace detail {
+void dotPairsPortable(const double* c, const double* x, size_t n, double* out) noexcept {
+  dotPairs(c, x, n, out);
+}
+void dotPairsSelected(const double* c, const double* x, size_t n, double* out) noexcept {
+  static const DotPairsFn dot = pickDotPairs();
+  dot(c, x, n, out);
+}
+}  // namespace detail
+
 // ---------------------------------------------------------------- design --
 
 int designLength(int taps) noexcept { return taps < 0 ? 0 : 2 * (taps / 2) + 1; }

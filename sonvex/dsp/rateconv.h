@@ -219,4 +219,12 @@ class DsdDecimator {
   std::unique_ptr<Impl> impl_;
 };
 
+namespace detail {
+// The polyphase engine's two-lane dot product, sum over n pairs of x[q] * c[q]
+// per lane: the portable form and the one chosen for this processor (AVX2 and
+// FMA where present). Exposed so both can be checked.
+void dotPairsPortable(const double* c, const double* x, size_t n, double* out) noexcept;
+void dotPairsSelected(const double* c, const double* x, size_t n, double* out) noexcept;
+}  // namespace detail
+
 }  // namespace sonvex

@@ -361,3 +361,28 @@ TEST(Fft, MatchesTheDefiningSumAndInverts) {
   big.inverse(y.data());
   EXPECT_LT(maxAbsDiff(x, y, x.size()), 1e-13);
 }
+
+TEST(DotPairs, PortableAndSelectedKernelsAgreeWithTheSum) {
+  std::minstd_rand rng(33);
+  std::uniform_real_distribution<double> d(-1.0, 1.0);
+  for (size_t n = 0; n <= 41; ++n) {
+    std::vector<double> c(2 * n + 2), x(2 * n + 2);
+    for (size_t q = 0; q < n; ++q) {
+      c[2 * q] = c[2 * q + 1] = d(rng);
+      x[2 * q] = d(rng);
+      x[2 * q + 1] = d(rng);
+    }
+    double l = 0.0, r = 0.0;
+    for (size_t q = 0; q < n; ++q) {
+      l += c[2 * q] * x[2 * q];
+      r += c[2 * q] * x[2 * q + 1];
+    }
+    double a[2] = {9.0, 9.0}, b[2] = {9.0, 9.0};
+    detail::dotPairsPortable(c.data(), x.data(), n, a);
+    detail::dotPairsSelected(c.data(), x.data(), n, b);
+    EXPECT_NEAR(a[0], l, 1e-13) << n;
+    EXPECT_NEAR(a[1], r, 1e-13) << n;
+    EXPECT_NEAR(b[0], l, 1e-13) << n;
+    EXPECT_NEAR(b[1], r, 1e-13) << n;
+  }
+}
