@@ -32,8 +32,9 @@ constexpr int kMaxAlignDelay = 8 * kHistoryBytes;
 constexpr int kSpliceRun = 8;
 constexpr int kSpliceRunFallback = 2;
 constexpr uint64_t kSpliceFallbackAfter = 1411200;
-// Stability guard: limit on the sign-folded upper word of integrator S1, and
-// the hold-off in output bytes after a trip.
+// Stability guard: limit on the sign-folded upper word of the first
+// integrator (S0), and the hold-off in output bytes after a trip (during
+// which the input is limited to PCM full scale; see modulator.cpp).
 constexpr int32_t kGuardLimit = 1 << 27;
 constexpr int kGuardHoldOff = 5000;
 constexpr double kIdleSmoothing = 0.9;
@@ -63,7 +64,7 @@ class Modulator {
     double idleTarget;
     double smoothing;  // per output byte, 0.9 in export
     double idleTable[8];
-    uint32_t shutdown;  // shut-down progress bits (see dsdstage.cpp)
+    uint32_t shutdown;  // shut-down progress bits (see modulator.cpp)
   };
 
   Modulator() { reset(); }
@@ -71,7 +72,7 @@ class Modulator {
 
   // Runs the modulator over one block. Lanes with shutdown[c] set have their
   // output covered by the idle pattern: their integrators are run down to
-  // zero instead (see dsdstage.cpp) and their bytes read 0x96. The
+  // zero instead (see modulator.cpp) and their bytes read 0x96. The
   // steady-state loop is used when no lane is shut down, the transition loop
   // otherwise; both follow the same equations. frames need not be a
   // multiple of 8, but only the last block of a stream may end inside a byte
@@ -146,8 +147,11 @@ class OutputStage {
   // Export form, one block: pcm = frames interleaved pairs at the input
   // scale with the level applied; srcL/srcR = the source's DSD bytes of the
   // same frames ((frames + 7) / 8 each) or null for a PCM source; out =
-  // (frames + 7) / 8 bytes per channel. Returns kStageOk or kStageNoScratch
-  // when frames exceeds the prepared capacity.
+  // (frames + 7) / 8 bytes per channel. A block whose level is exactly 0
+  // throughout gives the idle pattern; one exactly at 1.0 throughout lets the
+  // channels return to the source; anything else is re-modulated (switch
+  // rules in outputstage.cpp). Returns kStageOk or kStageNoScratch when
+  // frames exceeds the prepared capacity.
   int processBlock(const double* pcm, size_t frames, const BlockLevel& level, const uint8_t* srcL,
                    const uint8_t* srcR, uint8_t* outL, uint8_t* outR);
 
