@@ -20,6 +20,7 @@
 #include "lmeprogressdialog.h"
 #include "mainwindow.h"
 #include "settings.h"
+#include "testdata.h"
 
 namespace {
 
@@ -781,6 +782,33 @@ class TestDialogEdit : public QObject {
     QCOMPARE(again.eqBlock()->get()->band[3].on, 1);
     QVERIFY(!again.eqBlock()->masterOn());
     QVERIFY(again.neverShowFirstInfo());
+  }
+
+  void progressDialogIsModalWithoutCloseButtons() {
+    lmeProgressDialog p("label", "Abort", 0, 100);
+    QVERIFY(p.isModal());
+    QVERIFY(!(p.windowFlags() & Qt::WindowCloseButtonHint));
+    QVERIFY(!(p.windowFlags() & Qt::WindowContextHelpButtonHint));
+    QCOMPARE(p.maximum(), 100);
+    QCOMPARE(p.labelText(), QString("label"));
+  }
+
+  void realMonoDsdGoesToBothChannels() {
+    const QString src =
+        QString::fromStdString(testsupport::testdataDir()) + "/dsf/dsd2dxd-1kHz_mono_128.dsf";
+    if (!testsupport::testdataAvailable() || !QFile::exists(src))
+      QSKIP("shared test data not available");
+    if (!libraryHasConversion()) QSKIP("libsonvex.so with sonvexert not beside the test");
+    const Run r = exportThroughDialog(src, 0, 2, 1, true, "mono_pcm");  // 88.2 kHz, 24 bit
+    QCOMPARE(r.text, QString("Export completed."));
+    const Decoded out = readBack(r.output);
+    QCOMPARE(out.rc, 0);
+    QCOMPARE(out.info.channels, 2u);
+    const std::vector<double> left = pcmChannel(out, 0), right = pcmChannel(out, 1);
+    QVERIFY(left.size() > 170000);  // 2 s
+    const double a = toneAmplitude(left, 44100, 88200, 1000.0, 88200.0);
+    QVERIFY2(a > 0.05, qPrintable(QString::number(a)));
+    for (size_t n = 0; n < left.size(); ++n) QCOMPARE(right[n], left[n]);
   }
 };
 
