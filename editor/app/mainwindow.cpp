@@ -172,6 +172,8 @@ MainWindow::~MainWindow() {
   delete ui;
 }
 
+void MainWindow::redrawViews() { ui->widgetTrack1->setFileLoaded(isFileOpen()); }
+
 void MainWindow::setOscillatorMode(bool on) {
   m_oscillatorMode = on;
   ui->menuTools->removeAction(ui->actionOscillator);

@@ -63,6 +63,10 @@ class MainWindow : public QMainWindow {
   double playPositionFraction() const { return m_playPositionFraction; }
   WaveformController* waveform() const { return m_waveform; }
 
+  // Full redraw of the OpenGL views, for when something covered the window
+  // while they drew (their pixel caches read back what was on screen).
+  void redrawViews();
+
   const SonvexBinding& sonvex() const { return m_sonvex; }
   DialogEdit* exportDialog() const { return m_dialogEdit; }
   EqSettingsBlock* eqBlock() const { return m_eq; }
