@@ -49,6 +49,7 @@ int main(int argc, char* argv[]) {
   MainWindow window;
   window.show();
   splash.finish(&window);
+  window.redrawViews();  // the splash covered the window's first paint
   if (argc > 1) {
     const QString path = QFileInfo(QString::fromLocal8Bit(argv[1])).absoluteFilePath();
     QTimer::singleShot(0, &window, [&window, path]() { window.openAudioFile(path); });
