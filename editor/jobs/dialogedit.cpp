@@ -400,6 +400,8 @@ void DialogEdit::on_pushBounce_released() {
 }
 
 void DialogEdit::startJob(int mode) {
+  // The running conversion reads the job's request without a lock.
+  if (jobThread->isBusy()) return;
   const QString name = editFileName->text() + extension;
   const QString destination = editFolder->text() + QLatin1Char('/') + name;
 
