@@ -810,6 +810,42 @@ class TestDialogEdit : public QObject {
     QVERIFY2(a > 0.05, qPrintable(QString::number(a)));
     for (size_t n = 0; n < left.size(); ++n) QCOMPARE(right[n], left[n]);
   }
+
+  void eqFollowsTheExportRateAndComesBack() {
+    if (!libraryHasConversion()) QSKIP("libsonvex.so with sonvexert not beside the test");
+    const QString src = tmp.filePath("eq.wav");
+    QVERIFY(writeWav16(src, 44100, 44100, [](int, int64_t n) {
+      return 0.25 * std::sin(2 * kPi * 1000.0 * n / 44100.0);
+    }));
+    EqSettingsBlock eq;
+    eq.setMasterOn(true);
+    EqBand* band = &eq.get()->band[3];
+    band->on = 1;
+    setParameters(band, 6.0, 1000.0, 0.9, 44100.0, 0);
+    DialogEdit d;
+    QObject::connect(&d, &DialogEdit::convertExecute, &d, [&] { d.startJob(1); });
+    d.setSource(src, 2, "", "", "", "");
+    d.setFolder(tmp.path());
+    d.setEditRange(exportplan::wholeFile(44100));
+    d.setEqContext(eq.get(), 44100);
+    d.restoreChoices(0, 3, 1, false);  // 96 kHz, 24 bit
+    BoxAnswerer box(QMessageBox::Ok);
+    child<QPushButton>(d, "pushBounce")->click();
+    QVERIFY(QTest::qWaitFor([&] { return box.seen; }, 60000));
+    QCOMPARE(box.text, QString("Export completed."));
+    const Decoded out = readBack(d.destinationPath());
+    QCOMPARE(out.rc, 0);
+    const std::vector<double> left = pcmChannel(out, 0);
+    // +6 dB at the centre: 0.25 becomes about 0.5.
+    const double a = toneAmplitude(left, 24000, 48000, 1000.0, 96000.0);
+    QVERIFY2(std::fabs(a - 0.25 * std::pow(10.0, 6.0 / 20.0)) < 0.005,
+             qPrintable(QString::number(a)));
+    // Afterwards the band is tuned for the play rate again.
+    QVERIFY(std::fabs(magnitudeDb(band, 44100.0, 1000.0) - 6.0) < 1e-9);
+    EqSettingsBlock reference;
+    setParameters(&reference.get()->band[0], 6.0, 1000.0, 0.9, 44100.0, 0);
+    for (int k = 0; k < eq::kX1; ++k) QCOMPARE(band->biquad[k], reference.get()->band[0].biquad[k]);
+  }
 };
 
 QTEST_MAIN(TestDialogEdit)
