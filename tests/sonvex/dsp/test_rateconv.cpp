@@ -160,7 +160,9 @@ INSTANTIATE_TEST_SUITE_P(Rates, PolyphaseVsReference,
                          ::testing::Values(RatePair{160, 147, 4095}, RatePair{147, 160, 4095},
                                            RatePair{1, 16, 1023}, RatePair{2, 1, 255},
                                            RatePair{512, 1, 16383}, RatePair{3, 2, 127},
-                                           RatePair{1, 1, 31}, RatePair{7, 3, 30}));
+                                           RatePair{1, 1, 31}, RatePair{7, 3, 30},
+                                           // Filters shorter than L (empty phases), large M.
+                                           RatePair{160, 147, 31}, RatePair{1, 1000, 63}));
 
 TEST(PolyphaseResampler, InputNeededIsExact) {
   const std::vector<double> h = designLowpass(7056000.0, 19845.0, 4095, 1.0, 160);
