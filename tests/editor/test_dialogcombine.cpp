@@ -411,8 +411,12 @@ void TestDialogCombine::overwriteNeedsConfirmationAndSourcesAreNeverTheOutput() 
 }
 
 void TestDialogCombine::mainWindowHandsOverTheOpenFile() {
-  QStandardPaths::setTestModeEnabled(true);
-  QFile::remove(settingsFilePath());
+  // The window reads and saves its settings file: keep it in a folder of
+  // this test's own, apart from every other test and from the user's.
+  QTemporaryDir home;
+  QVERIFY(home.isValid());
+  qputenv("XDG_DATA_HOME", home.path().toUtf8());
+  qputenv("XDG_CONFIG_HOME", home.path().toUtf8());
   QTemporaryDir dir;
   const QString open = dir.filePath("take.1.wav");
   QVERIFY(fixtures::write(open, wav(2, 24, 96000, randomBytes(600, 30))));
@@ -435,7 +439,7 @@ void TestDialogCombine::mainWindowHandsOverTheOpenFile() {
     window.findChild<QPushButton*>("pushButton_Combine")->click();
     QCOMPARE(window.findChildren<DialogCombine*>().size(), 1);
   }
-  QFile::remove(settingsFilePath());
+  QVERIFY(settingsFilePath().startsWith(home.path()));
 }
 
 QTEST_MAIN(TestDialogCombine)
