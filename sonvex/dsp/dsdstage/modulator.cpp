@@ -13,7 +13,7 @@
 // what a listener wants:
 // - Stability guard: checked after every output byte on S0, the first
 //   integrator of the cascade: it is the one that runs away first under
-//   overload (about +4 dB above PCM full scale; a +3 dB sine stays stable
+//   overload (from about +3.5 dB above PCM full scale; a +3 dB sine stays stable
 //   thanks to the four-level quantiser), while S1 stays inside its limit even
 //   when the loop has long lost track. A trip clears S0..S4 of both lanes.
 // - Hold-off: for the 5000 bytes after a trip the input is limited to PCM
@@ -34,6 +34,12 @@
 //   are exactly zero: the lane is quiescent. Modulation resumes from that
 //   state when the lane is wanted again: the loop restarts with empty
 //   integrators, so no stored charge turns into a step or thump.
+// - Loop choice: the steady-state loop (two lanes in one vector register
+//   where SSE2 exists) whenever no lane is shut down, and outside the
+//   guard's hold-off; the scalar transition loop while a lane is shut down.
+//   A pending switch between source and modulated bits needs nothing from
+//   the modulator: it runs on without a break and the splice only chooses
+//   which stream goes out, so both loops give the same bits there.
 #include <algorithm>
 #include <cstring>
 
