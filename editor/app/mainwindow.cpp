@@ -536,6 +536,14 @@ void MainWindow::timeCounterEnterPressed() {
   m_waveform->placeCursor(m_playPositionFraction);
 }
 
+void MainWindow::mousePressEvent(QMouseEvent* event) {
+  if (ui->lineEditTime->hasFocus()) {
+    ui->lineEditTime->leaveEditing();
+    timeCounterEnterPressed();
+  }
+  QMainWindow::mousePressEvent(event);
+}
+
 void MainWindow::timeCounterEscapePressed() {
   ui->lineEditTime->setText(formatTime(m_playPositionFrames, m_fileInfo.sampleRate));
 }

@@ -117,6 +117,8 @@ class MainWindow : public QMainWindow {
  protected:
   void dragEnterEvent(QDragEnterEvent* event) override;
   void dropEvent(QDropEvent* event) override;
+  // A press on the window ends typing in the time counter as Enter does.
+  void mousePressEvent(QMouseEvent* event) override;
 
  private:
   // Probes `path` and keeps its information; returns the library's code.

@@ -623,6 +623,19 @@ void TestWaveformView::mainWindowEditFlow() {
   QTest::keyClicks(counter, QStringLiteral("1"));
   QTest::keyClick(counter, Qt::Key_Escape);
   QCOMPARE(counter->text(), QStringLiteral("00:00:09.00"));
+  // A press elsewhere on the window takes the typed text as Enter does.
+  mw.activateWindow();
+  QVERIFY(QTest::qWaitForWindowActive(&mw));
+  counter->setFocus();
+  QTRY_VERIFY(counter->hasFocus());
+  counter->selectAll();
+  QTest::keyClick(counter, Qt::Key_Backspace);
+  QTest::keyClicks(counter, QStringLiteral("8"));
+  QTest::mouseClick(mw.centralWidget(), Qt::LeftButton, Qt::NoModifier, QPoint(780, 450));
+  QCOMPARE(counter->text(), QStringLiteral("00:00:08.00"));
+  QCOMPARE(mw.playPositionFrames(), uint64_t{8 * 48000});
+  QVERIFY(!counter->hasFocus());
+  locate("9");
 
   // Zoom and level zoom through the buttons.
   for (int i = 0; i < 3; ++i) QTest::mouseClick(child("zoomInTimeButton"), Qt::LeftButton);
