@@ -8,6 +8,7 @@
 #include <new>
 #include <vector>
 
+#include "chunkio.h"
 #include "convert_dsdout.h"
 #include "convert_kernels.h"
 #include "convert_plan.h"
@@ -20,6 +21,25 @@
 
 namespace sonvex::convert {
 namespace {
+
+constexpr uint16_t kWaveFormatExtensible = 0xFFFE;
+
+// The format tag an extensible WAV carries in its sub-format GUID (its first
+// two bytes), so 32- and 64-bit extensible files decode like plain ones.
+// 0xFFFE again when the fmt chunk is too short to hold one.
+uint16_t extensibleSubformat(FILE* f) {
+  uint64_t offset = 0;
+  const FormatDriver* wav = driverFor(kFileTypeWav);
+  if (!wav || !wav->findChunk || wav->findChunk(f, "fmt ", &offset) != 0)
+    return kWaveFormatExtensible;
+  uint8_t fmt[8 + 40];
+  if (seek64(f, offset) != 0 || std::fread(fmt, 1, sizeof fmt, f) != sizeof fmt)
+    return kWaveFormatExtensible;
+  const uint32_t size = le32(fmt + 4);
+  const uint16_t extra = le16(fmt + 8 + 16);
+  if (size < 40 || extra < 22) return kWaveFormatExtensible;
+  return le16(fmt + 8 + 24);
+}
 
 void storeInt(int32_t* p, int32_t v) {
   if (p) __atomic_store_n(p, v, __ATOMIC_RELEASE);
@@ -160,6 +180,8 @@ int Conversion::open() {
     std::printf("Search FMT Chunk Error!\n");
     return kConvertErrFormatChunk;
   }
+  if (srcType == kFileTypeWav && tag == kWaveFormatExtensible)
+    tag = extensibleSubformat(src_.get());
   if (bits >= 32 && tag != 1 && tag != 3) {
     std::printf("Search FMT Chunk Error!\n");
     return kConvertErrSampleFormat;
