@@ -2,6 +2,7 @@
 // locating by mouse; the picture caches; the summary thread with its restarts
 // (fed by a stand-in summary function) and, end to end, with the library.
 // Set LUMARA_SCREENSHOT_DIR to keep pictures of the view.
+#include <QFileInfo>
 #include <QLabel>
 #include <QLibrary>
 #include <QLineEdit>
@@ -195,6 +196,7 @@ class TestWaveformView : public QObject {
   void missingFunctionFailsAtOnce();
   void libraryEndToEnd();
   void mainWindowEditFlow();
+  void realDsdFile();
 
  private:
   void showSynthetic(int channels);
@@ -659,6 +661,40 @@ void TestWaveformView::mainWindowEditFlow() {
   QCOMPARE(mw.editRange().outFrames, int64_t{480000});
   QCOMPARE(mw.findChild<QScrollBar*>(QStringLiteral("waveScrollBar"))->value(), 0);
   QCOMPARE(mw.playPositionFrames(), uint64_t{0});
+}
+
+void TestWaveformView::realDsdFile() {
+  const QString path =
+      QStringLiteral(LUMARA_TESTDATA_DIR) + QStringLiteral("/dff/dsd2dxd-1kHz_stereo_i.dff");
+  if (!QFileInfo::exists(path)) QSKIP("shared test data absent");
+  QLibrary lib(QCoreApplication::applicationDirPath() + QStringLiteral("/libsonvex.so"));
+  auto fn = reinterpret_cast<GetAudioWaveFormFn>(lib.resolve("getAudioWaveForm"));
+  if (!fn) QSKIP("libsonvex.so or its summary export is missing");
+  QScrollBar bar(Qt::Horizontal);
+  WaveformController ctl(m_view, &bar);
+  ctl.setSummaryFunction(fn);
+  m_view->setFileLoaded(true);
+  ctl.resetForFile(path, 2, true);
+  ctl.startWaveformSummary();
+  QTRY_VERIFY_WITH_TIMEOUT(ctl.summaryReady(), 120000);
+  // A steady 1 kHz tone: both channels show the same level all along the file.
+  const SummaryEntry* mx = ctl.buffers().maxLevel(kCoarse);
+  const SummaryEntry* mn = ctl.buffers().minLevel(kCoarse);
+  const int64_t c = ctl.buffers().plan().columns[kCoarse];
+  double lo = 10.0, hi = 0.0;
+  for (int64_t i = c / 10; i < c * 9 / 10; i += 997) {
+    double m = 0.0;  // 40 columns span more than one period
+    for (int64_t k = i; k < i + 40; ++k)
+      m = std::max({m, mx[k].left, mx[k].right, -mn[k].left, -mn[k].right});
+    lo = std::min(lo, m);
+    hi = std::max(hi, m);
+  }
+  QVERIFY2(lo > 0.05 && hi < 1.0 && hi / lo < 1.2,
+           qPrintable(QStringLiteral("%1 .. %2").arg(lo).arg(hi)));
+  screenshot(QStringLiteral("waveform-dsd-stereo-zoom1.png"));
+  for (int i = 0; i < 9; ++i) ctl.zoomInTime(0.5);
+  ctl.placeCursor(0.5);
+  screenshot(QStringLiteral("waveform-dsd-stereo-zoom512.png"));
 }
 
 QTEST_MAIN(TestWaveformView)
