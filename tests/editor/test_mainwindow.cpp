@@ -34,6 +34,7 @@ class TestMainWindow : public QObject {
   void controlsHiddenAtStart();
   void noFileState();
   void menuTreeWithAndWithoutOscillator();
+  void oscillatorEntryFromTheSettingsFile();
   void overHoldActionsAreExclusive();
   void scrollBarStyleAndRange();
   void extensionAndRateChecks();
@@ -280,6 +281,27 @@ void TestMainWindow::menuTreeWithAndWithoutOscillator() {
   QCOMPARE(about[0]->text(), QStringLiteral("This Application"));
   QCOMPARE(about[1]->objectName(), QStringLiteral("actionAboutLicenses"));
   QCOMPARE(about[1]->text(), QStringLiteral("Licenses"));
+}
+
+void TestMainWindow::oscillatorEntryFromTheSettingsFile() {
+  delete m_window;  // this test builds its own windows
+  m_window = nullptr;
+  const QString path = settingsFilePath();
+  for (bool on : {true, false}) {
+    QFile settings(path);
+    QVERIFY(settings.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    settings.write(QByteArray("//NeverShowFirstInfo\ntrue\n//OscillatorMode\n") +
+                   (on ? "true\n" : "false\n"));
+    settings.close();
+    MainWindow window;
+    QCOMPARE(window.oscillatorMode(), on);
+    const QList<QAction*> tools = window.findChild<QMenu*>("menuTools")->actions();
+    QCOMPARE(tools.size(), on ? 2 : 1);
+    QAction* last = tools.last();
+    QCOMPARE(last->menu() ? last->menu()->objectName() : last->objectName(),
+             QString(on ? "actionOscillator" : "menuOVER_Indicator"));
+  }
+  QFile::remove(path);
 }
 
 void TestMainWindow::overHoldActionsAreExclusive() {
