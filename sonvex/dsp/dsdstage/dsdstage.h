@@ -34,7 +34,7 @@ constexpr int kSpliceRunFallback = 2;
 constexpr uint64_t kSpliceFallbackAfter = 1411200;
 // Stability guard: limit on the sign-folded upper word of the first
 // integrator (S0), and the hold-off in output bytes after a trip (during
-// which the input is limited to PCM full scale; see modulator.cpp).
+// which the input gain stays halved; see modulator.cpp).
 constexpr int32_t kGuardLimit = 1 << 27;
 constexpr int kGuardHoldOff = 5000;
 constexpr double kIdleSmoothing = 0.9;
@@ -86,6 +86,8 @@ class Modulator {
   // Stability guard: trips since reset() and the current hold-off (bytes).
   uint64_t guardTrips() const { return guardTrips_; }
   int holdOff() const { return holdOff_; }
+  // Input gain after trips (1.0 outside an overload; see modulator.cpp).
+  double overloadGain() const { return overloadGain_; }
   const Lane& lane(int c) const { return lane_[c]; }
   void setSmoothing(double left, double right);
 
@@ -95,7 +97,10 @@ class Modulator {
   void loop(const double* pcm, size_t frames, uint8_t* outL, uint8_t* outR, const bool shutdown[2]);
 
   Lane lane_[2];
+  void trip();
+
   int holdOff_ = 0;
+  double overloadGain_ = 1.0;
   uint64_t guardTrips_ = 0;
 };
 

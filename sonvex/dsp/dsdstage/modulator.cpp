@@ -16,11 +16,14 @@
 //   overload (from about +3.5 dB above PCM full scale; a +3 dB sine stays stable
 //   thanks to the four-level quantiser), while S1 stays inside its limit even
 //   when the loop has long lost track. A trip clears S0..S4 of both lanes.
-// - Hold-off: for the 5000 bytes after a trip the input is limited to PCM
-//   full scale (+-2^54), which the loop always tracks. A byte that needed the
-//   limiter re-arms the hold-off, so a sustained overload comes out as clean
-//   clipping instead of a burst of restarts; the limiter lets go 5000 bytes
-//   after the input is back inside full scale.
+// - Hold-off: a trip also halves an overload gain applied to the input of
+//   both lanes (down to 1/16) and holds it for the 5000 bytes of the
+//   hold-off; afterwards the gain recovers smoothly, doubling over 65536
+//   bytes, back to exactly 1.0. A sustained overload thus settles at a level
+//   the loop can track instead of restarting the loop byte after byte, and
+//   the waveform keeps its shape: a per-sample clamp would be wrong for a
+//   re-modulated DSD source, whose every sample is at twice PCM full scale.
+//   Outside an overload the gain is exactly 1.0 and changes nothing.
 // - Inputs beyond +-2^62 (and NaN) are clamped before the integer
 //   conversion; only values that could not be converted at all are affected.
 // - Shut-down (transition loop), per lane whose output is covered by the
@@ -60,8 +63,9 @@ constexpr int kIdleSign[8] = {-1, -1, +1, -1, +1, +1, -1, +1};
 constexpr int kShutdownShift[5] = {8, 12, 15, 17, 18};
 constexpr uint32_t kQuiescent = 0x20;
 constexpr double kInputLimit = 4611686018427387904.0;  // 2^62
-constexpr double kClipLevel = kInputFullScale;
-constexpr int32_t kThreeFeedbackHigh = 0x01800000;  // upper word of 3 * 2^55
+constexpr double kMinOverloadGain = 1.0 / 16;
+constexpr double kGainRecovery = 1.0000105766425498;  // 2^(1/65536) per byte
+constexpr int32_t kThreeFeedbackHigh = 0x01800000;    // upper word of 3 * 2^55
 
 inline int64_t wrapAdd(int64_t a, int64_t b) {
   return static_cast<int64_t>(static_cast<uint64_t>(a) + static_cast<uint64_t>(b));
@@ -158,7 +162,14 @@ void Modulator::reset() {
     fillTable(l);
   }
   holdOff_ = 0;
+  overloadGain_ = 1.0;
   guardTrips_ = 0;
+}
+
+void Modulator::trip() {
+  holdOff_ = kGuardHoldOff;
+  overloadGain_ = std::max(overloadGain_ * 0.5, kMinOverloadGain);
+  ++guardTrips_;
 }
 
 void Modulator::setSmoothing(double left, double right) {
@@ -196,10 +207,10 @@ void Modulator::run(const double* pcm, size_t frames, uint8_t* outL, uint8_t* ou
   const size_t whole = frames / 8;
   size_t j = 0;
   while (j < whole) {
-    if (holdOff_ == 0) {
+    if (holdOff_ == 0 && overloadGain_ == 1.0) {
       j += steadyVector(pcm + 16 * j, whole - j, outL + j, outR + j);
     } else {
-      const size_t n = std::min(whole - j, static_cast<size_t>(holdOff_));
+      const size_t n = std::min(whole - j, static_cast<size_t>(holdOff_ > 0 ? holdOff_ : 4096));
       loop<false>(pcm + 16 * j, 8 * n, outL + j, outR + j, shutdown);
       j += n;
     }
@@ -295,8 +306,7 @@ size_t Modulator::steadyVector(const double* pcm, size_t bytes, uint8_t* outL, u
     const __m128i over = _mm_cmpgt_epi32(_mm_xor_si128(s0, t0), guard);
     if (_mm_movemask_ps(_mm_castsi128_ps(over)) & 0xa) {
       s0 = s1 = s2 = s3 = s4 = _mm_setzero_si128();
-      holdOff_ = kGuardHoldOff;
-      ++guardTrips_;
+      trip();
       break;
     }
   }
@@ -324,8 +334,7 @@ void Modulator::loop(const double* pcm, size_t frames, uint8_t* outL, uint8_t* o
     const double* p = pcm + 16 * j;
     const unsigned used = frames - 8 * j < 8 ? static_cast<unsigned>(frames - 8 * j) : 8u;
     unsigned byteL = 0, byteR = 0;
-    bool clipped = false;
-    if (used == 8 && holdOff_ == 0) {
+    if (used == 8 && overloadGain_ == 1.0) {
       for (int k = 0; k < 8; ++k) {
         if (runL) byteL = (byteL << 1) | step(rl, toInteger(p[2 * k] + ll.idleTable[k]));
         if (runR) byteR = (byteR << 1) | step(rr, toInteger(p[2 * k + 1] + lr.idleTable[k]));
@@ -333,16 +342,9 @@ void Modulator::loop(const double* pcm, size_t frames, uint8_t* outL, uint8_t* o
     } else {
       for (unsigned k = 0; k < used; ++k) {
         double inL = p[2 * k], inR = p[2 * k + 1];
-        if (holdOff_ > 0) {
-          // Limited to full scale while the guard holds off (see above).
-          if (!(inL <= kClipLevel && inL >= -kClipLevel)) {
-            inL = inL > 0 ? kClipLevel : -kClipLevel;
-            clipped = clipped || runL;
-          }
-          if (!(inR <= kClipLevel && inR >= -kClipLevel)) {
-            inR = inR > 0 ? kClipLevel : -kClipLevel;
-            clipped = clipped || runR;
-          }
+        if (overloadGain_ != 1.0) {
+          inL *= overloadGain_;
+          inR *= overloadGain_;
         }
         if (runL) byteL = (byteL << 1) | step(rl, toInteger(inL + ll.idleTable[k]));
         if (runR) byteR = (byteR << 1) | step(rr, toInteger(inR + lr.idleTable[k]));
@@ -371,10 +373,12 @@ void Modulator::loop(const double* pcm, size_t frames, uint8_t* outL, uint8_t* o
     if (foldedHigh(rl.s0) > kGuardLimit || foldedHigh(rr.s0) > kGuardLimit) {
       rl.s0 = rl.s1 = rl.s2 = rl.s3 = rl.s4 = 0;
       rr.s0 = rr.s1 = rr.s2 = rr.s3 = rr.s4 = 0;
-      holdOff_ = kGuardHoldOff;
-      ++guardTrips_;
+      trip();
     } else if (holdOff_ > 0) {
-      holdOff_ = clipped ? kGuardHoldOff : holdOff_ - 1;
+      --holdOff_;
+    } else if (overloadGain_ != 1.0) {
+      overloadGain_ *= kGainRecovery;
+      if (overloadGain_ >= 1.0) overloadGain_ = 1.0;
     }
     smoothIdle(ll);
     smoothIdle(lr);

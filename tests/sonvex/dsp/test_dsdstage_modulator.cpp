@@ -3,6 +3,7 @@
 // levels, the guard, the idle weight and the shut-down.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <complex>
 #include <cstring>
@@ -18,13 +19,14 @@ namespace {
 constexpr double kPi = 3.14159265358979323846;
 
 // Plain rendering of the loop, one sample at a time, written from the
-// equations (including the guard on S0, its hold-off limiter and the idle
-// weight smoothing) for comparison with the optimised loops.
+// equations (including the guard on S0, its hold-off with the overload gain
+// and the idle weight smoothing) for comparison with the optimised loops.
 struct Reference {
   int64_t s[2][5] = {};
   int64_t q[2] = {};
   double w[2] = {0, 0};
   int holdOff = 0;
+  double gain = 1.0;
   uint64_t trips = 0;
 
   static int64_t wrap(__int128 x) { return static_cast<int64_t>(static_cast<uint64_t>(x)); }
@@ -35,7 +37,6 @@ struct Reference {
     for (int c = 0; c < 2; ++c)
       if (std::fabs(w[c] - target) < 5e-5) w[c] = target;
     for (size_t j = 0; j < (frames + 7) / 8; ++j) {
-      bool clipped = false;
       for (int c = 0; c < 2; ++c) {
         unsigned byte = 0;
         for (int k = 0; k < 8; ++k) {
@@ -44,11 +45,7 @@ struct Reference {
             byte = (byte << 1) | ((0x96 >> (7 - k)) & 1);
             continue;
           }
-          double p = pcm[2 * n + c];
-          if (holdOff > 0 && std::fabs(p) > 18014398509481984.0) {
-            p = p > 0 ? 18014398509481984.0 : -18014398509481984.0;
-            clipped = true;
-          }
+          const double p = pcm[2 * n + c] * gain;
           const unsigned bit = q[c] >= 0;
           byte = (byte << 1) | bit;
           int64_t v = s[c][4] >= 0 ? F : -F;
@@ -70,9 +67,12 @@ struct Reference {
       if ((h0 < 0 ? -h0 - 1 : h0) > (1 << 27) || (h1 < 0 ? -h1 - 1 : h1) > (1 << 27)) {
         std::memset(s, 0, sizeof s);
         holdOff = 5000;
+        gain = std::max(gain / 2, 1.0 / 16);
         ++trips;
       } else if (holdOff > 0) {
-        holdOff = clipped ? 5000 : holdOff - 1;
+        --holdOff;
+      } else if (gain < 1.0) {
+        gain = std::min(1.0, gain * 1.0000105766425498);  // doubles over 65536 bytes
       }
       for (int c = 0; c < 2; ++c) w[c] = target + 0.9 * (w[c] - target);
     }
@@ -184,6 +184,20 @@ BandPower analyse(const std::vector<double>& p, double rate, double freq,
 
 double db(double x) { return 10 * std::log10(x); }
 
+// Power that spectrum() shows for a PCM sine of amplitude a (a/2 of the +-1
+// stream): N * A^2 * sum(w^2) / 4 in the positive-frequency bins.
+double tonePower(double a, int log2n) {
+  const size_t n = size_t(1) << log2n;
+  double w2 = 0;
+  const double i0 = besselI0(20.0);
+  for (size_t k = 0; k < n; ++k) {
+    const double x = 2.0 * static_cast<double>(k) / static_cast<double>(n - 1) - 1.0;
+    const double w = besselI0(20.0 * std::sqrt(std::max(0.0, 1 - x * x))) / i0;
+    w2 += w * w;
+  }
+  return static_cast<double>(n) * (a / 2) * (a / 2) * w2 / 4;
+}
+
 TEST(DsdModulator, MatchesPlainEquationsOverLevelsIdleAndOverload) {
   // Random PCM at several levels, idle targets that change between blocks
   // and a stretch of overload that trips the guard.
@@ -268,18 +282,7 @@ TEST(DsdModulator, StableFromSilenceToThreeDbOverFullScale) {
       for (int64_t s : m.lane(c).s) EXPECT_LT(std::fabs(static_cast<double>(s)), 16.0 * kFeedback);
     const auto p = spectrum(st.left, 18);
     const auto bp = analyse(p, 2822400, 1000, {20, 20000});
-    // A sine of amplitude A under window w carries N * A^2 * sum(w^2) / 4 in
-    // the positive-frequency bins; PCM amplitude a is a/2 of the +-1 stream.
-    const size_t n = size_t(1) << 18;
-    double w2 = 0;
-    const double i0 = besselI0(20.0);
-    for (size_t k = 0; k < n; ++k) {
-      const double x = 2.0 * static_cast<double>(k) / static_cast<double>(n - 1) - 1.0;
-      const double w = besselI0(20.0 * std::sqrt(std::max(0.0, 1 - x * x))) / i0;
-      w2 += w * w;
-    }
-    const double expected = static_cast<double>(n) * (a / 2) * (a / 2) * w2 / 4;
-    EXPECT_NEAR(db(bp.signal / expected), 0.0, 0.5);
+    EXPECT_NEAR(db(bp.signal / tonePower(a, 18)), 0.0, 0.5);
   }
 }
 
@@ -302,33 +305,63 @@ TEST(DsdModulator, FullScaleSineSwingsBetweenQuarterAndThreeQuarterOnes) {
 }
 
 TEST(DsdModulator, OverloadTripsTheGuardAndTheStreamRecovers) {
-  // 0.1 s at +6 dBFS, then 0.2 s at -6 dBFS: the guard trips during the
-  // overload, the output never sticks, and afterwards the tone comes back
-  // clean with the guard quiet.
+  // 0.1 s at +6 dBFS, then -6 dBFS: the guard trips during the overload, the
+  // output never sticks, the overload gain settles where the loop tracks
+  // (the tone stays near full scale), and once the overload is over the
+  // gain returns to exactly 1 and the tone comes back clean.
   const double rate = 2822400;
-  const size_t over = 282240, after = size_t(1) << 19;
+  const size_t over = 282240, after = (size_t(1) << 22) + (size_t(1) << 19);
   auto pcm = sine(over + after, rate, 997, 2.0);
   for (size_t n = over; n < over + after; ++n) {
     pcm[2 * n] *= 0.25;
     pcm[2 * n + 1] *= 0.25;
   }
   Modulator m;
-  const auto st = modulateAll(m, pcm, 47040);
+  const std::vector<double> loud(pcm.begin(), pcm.begin() + 2 * over);
+  const auto st = modulateAll(m, loud, 47040);
   EXPECT_GT(m.guardTrips(), 0u);
+  EXPECT_LT(m.overloadGain(), 1.0);
   // The output never sticks: no 64-bit stretch of all ones or all zeros.
   for (size_t j = 0; j + 8 <= st.left.size(); j += 8) {
     int ones = 0;
     for (size_t k = j; k < j + 8; ++k) ones += __builtin_popcount(st.left[k]);
     ASSERT_TRUE(ones > 0 && ones < 64) << "at byte " << j;
   }
+  const auto pl = analyse(spectrum(st.left, 18), rate, 997, {20, 20000});
+  // The tone stays between -3 and +4 dB re PCM full scale.
+  EXPECT_GT(db(pl.signal / tonePower(1.0, 18)), -3.0);
+  EXPECT_LT(db(pl.signal / tonePower(1.0, 18)), 4.0);
   const uint64_t tripsAtEnd = m.guardTrips();
-  const auto p = spectrum(st.left, 19);
-  const auto bp = analyse(p, rate, 997, {20, 20000});
-  EXPECT_GT(db(bp.signal / bp.bands[0]), 90.0);
-  // More quiet signal: no further trips, hold-off ran out.
-  modulateAll(m, sine(size_t(1) << 17, rate, 997, 0.5), 65536);
+  const std::vector<double> quiet(pcm.begin() + 2 * over, pcm.end());
+  const auto sq = modulateAll(m, quiet, 65536);
   EXPECT_EQ(m.guardTrips(), tripsAtEnd);
   EXPECT_EQ(m.holdOff(), 0);
+  EXPECT_EQ(m.overloadGain(), 1.0);
+  const auto bp = analyse(spectrum(sq.left, 19), rate, 997, {20, 20000});
+  EXPECT_GT(db(bp.signal / bp.bands[0]), 97.0);
+}
+
+TEST(DsdModulator, OverloadedDsdSourceKeepsItsWaveform) {
+  // A re-modulated 1-bit source has every sample at twice PCM full scale;
+  // boosted 3x it overloads the loop. The guard's gain must shrink the
+  // whole waveform (tone well above the unboosted source), not clip each
+  // sample (which would leave half the source's level).
+  const double rate = 2822400;
+  const size_t frames = size_t(1) << 20;
+  Modulator src;
+  const auto bits = modulateAll(src, sine(frames, rate, 997, 0.5), 65536);
+  std::vector<double> boosted(2 * frames);
+  for (size_t n = 0; n < frames; ++n) {
+    const int b = (bits.left[n / 8] >> (7 - n % 8)) & 1;
+    boosted[2 * n] = boosted[2 * n + 1] = 3.0 * (4.0 * b - 2.0) * kInputFullScale;
+  }
+  Modulator m;
+  const auto out = modulateAll(m, boosted, 65536);
+  EXPECT_GT(m.guardTrips(), 0u);
+  const double source = analyse(spectrum(bits.left, 19), rate, 997, {20, 20000}).signal;
+  const double result = analyse(spectrum(out.left, 19), rate, 997, {20, 20000}).signal;
+  EXPECT_GT(db(result / source), 3.0);
+  EXPECT_LT(db(result / source), 9.6);
 }
 
 TEST(DsdModulator, IdleWeightSmoothsPerByteAndSnapsNearTarget) {
