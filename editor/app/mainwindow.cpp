@@ -403,6 +403,12 @@ void MainWindow::on_pushButtonPostFader_toggled(bool checked) {
   // >>> engine hook: setPostFader(checked ? 1 : 0)
 }
 
+void MainWindow::on_comboBox_driver_currentIndexChanged(int index) {
+  if (index < 0) return;
+  m_driverType = index;
+  // >>> output device hook: stop the device, list the driver's devices
+}
+
 void MainWindow::on_pushAsioCont_clicked() {
   // >>> output device hook: m_asio.openPanel(ctx) while an ASIO device is open
 }
@@ -593,6 +599,9 @@ void MainWindow::loadSettings() {
   m_dialogEdit->restoreChoices(s.bounceFormat, s.bounceFreq, s.bounceBit, s.applyShortFade);
   (s.overHolds2sec ? ui->actionOverHolds2sec : ui->actionOverHoldsUntilClicked)->setChecked(true);
   setOscillatorMode(s.oscillatorMode);
+  // The saved driver type shows in the output row; building its device list
+  // and reopening the device belong to the output device code.
+  ui->comboBox_driver->setCurrentIndex(m_driverType == 1 ? 1 : 0);
   // >>> output device hook: applyAudioSelection(s.audioDevice, s.playFreq)
 }
 

@@ -94,6 +94,7 @@ class MainWindow : public QMainWindow {
   void on_stopButton_clicked();
   void on_pushButtonPostFader_toggled(bool checked);
   void on_pushAsioCont_clicked();
+  void on_comboBox_driver_currentIndexChanged(int index);
   void on_setPointButtonSetIn_clicked();
   void on_setPointButtonSetOut_clicked();
   void on_zoomInTimeButton_clicked();
