@@ -239,8 +239,7 @@ void TestControls::pictureSwitchModes() {
   QTest::mouseClick(&osc, Qt::LeftButton);
   QCOMPARE(oscToggled.count(), 1);
   QCOMPARE(oscToggled.at(0).at(0).toInt(), 1);
-  QCOMPARE(picture(osc),
-           QImage(":/jpgData/oscOn.png").convertToFormat(picture(osc).format()));
+  QCOMPARE(picture(osc), QImage(":/jpgData/oscOn.png").convertToFormat(picture(osc).format()));
   osc.setMode(pictureSwitch::Mode::Click);
   QTest::mouseClick(&osc, Qt::LeftButton);
   QCOMPARE(oscClicked.count(), 1);
