@@ -424,37 +424,58 @@ int32_t waveformSummary(const char16_t* path, int64_t start, int64_t end, WaveLe
                                        minOut ? minOut->coarse : nullptr, levels->coarseCount, n);
   const uint32_t frameBytes = dsd ? 0 : src.bits / 8 * src.channels;
 
+  // Columns follow each other through the file, so whole chunks are read once
+  // and served to as many columns as they cover: with thousands of columns
+  // per second of audio the file is still read sequentially, a chunk at a time.
+  int64_t winFirst = -1;  // PCM: first frame held; DSD: first per-channel byte held
+  int64_t winCount = 0;   // PCM: frames held; DSD: real bytes held per channel
+  const int64_t dsdCapacity = chunkFrames / 8 + kLookAheadBytes;
+  uint8_t* out[2] = {channelBytes[0].get(), channelBytes[1].get()};
+
   for (int64_t j = 0; j < n; ++j) {
     ChannelExtremes col;
     const int64_t c = plan.columnStart(j);
     int64_t done = 0;
     while (done < plan.framesPerColumn) {
-      if (cancelled(cancelFlag)) return kErrWaveCancelled;
       const int64_t pos = c + done;
       int64_t want = std::min(chunkFrames, plan.framesPerColumn - done);
       if (dsd) {
-        uint8_t* out[2] = {channelBytes[0].get(), channelBytes[1].get()};
-        const size_t count = size_t(want / 8 + kLookAheadBytes);
-        const int64_t got = readDsdBytes(src, uint64_t(pos / 8), count, scratch.get(), out);
-        if (got < 0) return int32_t(got);
-        if (got == 0) break;
-        const size_t frames = size_t(std::min<int64_t>(want, got * 8));
+        const int64_t first = pos / 8;
+        const int64_t need = want / 8 + kLookAheadBytes;
+        if (winFirst < 0 || first < winFirst || first + need > winFirst + dsdCapacity) {
+          if (cancelled(cancelFlag)) return kErrWaveCancelled;
+          const int64_t got =
+              readDsdBytes(src, uint64_t(first), size_t(dsdCapacity), scratch.get(), out);
+          if (got < 0) return int32_t(got);
+          winFirst = first;
+          winCount = got;
+        }
+        const int64_t real = winFirst + winCount - first;
+        if (real <= 0) break;
+        const size_t frames = size_t(std::min<int64_t>(want, real * 8));
         for (uint32_t ch = 0; ch < src.channels; ++ch)
-          dsdExtremes(table.data(), out[ch], frames, int(ch), &col);
+          dsdExtremes(table.data(), out[ch] + (first - winFirst), frames, int(ch), &col);
         done += want;
       } else {
         // Never read past the audio into trailing chunks.
         want = std::min<int64_t>(want, src.frames - pos);
         if (want <= 0) break;
-        if (!seekWithRetry(src.file, src.dataOffset + uint64_t(pos) * frameBytes))
-          return kErrWaveSeek;
-        const size_t got = std::fread(scratch.get(), 1, size_t(want) * frameBytes, src.file);
-        if (got < size_t(want) * frameBytes && std::ferror(src.file)) return kErrWaveRead;
-        const size_t frames = got / frameBytes;
-        if (frames == 0) break;
-        pcmExtremes(scratch.get(), frames, src.bits, src.channels, src.tag, &col);
-        done += int64_t(frames);
-        if (frames < size_t(want)) break;
+        if (winFirst < 0 || pos < winFirst || pos + want > winFirst + winCount) {
+          if (cancelled(cancelFlag)) return kErrWaveCancelled;
+          const int64_t frames = std::min<int64_t>(chunkFrames, src.frames - pos);
+          if (!seekWithRetry(src.file, src.dataOffset + uint64_t(pos) * frameBytes))
+            return kErrWaveSeek;
+          const size_t got = std::fread(scratch.get(), 1, size_t(frames) * frameBytes, src.file);
+          if (got < size_t(frames) * frameBytes && std::ferror(src.file)) return kErrWaveRead;
+          winFirst = pos;
+          winCount = int64_t(got / frameBytes);
+        }
+        const int64_t take = std::min(want, winFirst + winCount - pos);
+        if (take <= 0) break;
+        pcmExtremes(scratch.get() + size_t(pos - winFirst) * frameBytes, size_t(take), src.bits,
+                    src.channels, src.tag, &col);
+        done += take;
+        if (take < want) break;  // the file ended early
       }
     }
     if (!dsd)
@@ -467,8 +488,9 @@ int32_t waveformSummary(const char16_t* path, int64_t start, int64_t end, WaveLe
     medium.add(col);
     const int64_t written = coarse.add(col);
     if (written >= 0 && progress) {
-      __atomic_store_n(&progress[0], int32_t(written), __ATOMIC_RELAXED);
+      // Release: a reader that sees the index also sees the entries before it.
       __atomic_store_n(&progress[1], int32_t(written >> 32), __ATOMIC_RELAXED);
+      __atomic_store_n(&progress[0], int32_t(written), __ATOMIC_RELEASE);
     }
   }
   return int32_t(std::min<int64_t>(n, INT32_MAX));
