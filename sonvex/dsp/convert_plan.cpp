@@ -144,7 +144,10 @@ int makeRangePlan(const RatePlan& rate, int srcType, uint32_t srcChannels, int64
   r.start = start;
   const int64_t endPlus = end > kInt64Max - rate.preRoll ? kInt64Max : end + rate.preRoll;
   r.readEnd = std::min(endPlus, sourceFrames);
-  const int64_t span = r.readEnd - rate.preRoll - start;
+  // The output covers the whole requested range, clamped to the file. Near the
+  // file's end the filter's look-ahead reads silence (the reader pads past
+  // readEnd), so the last source frames are not cut off by the pre-roll.
+  const int64_t span = std::min(end, sourceFrames) - start;
   if (r.readEnd <= start || span <= 0) return kConvertErrNothing;
   if (!mulDiv(span, rate.up, rate.down, &r.outFrames)) return kConvertErrFrameCount;
   if (r.outFrames <= 0) return kConvertErrNothing;

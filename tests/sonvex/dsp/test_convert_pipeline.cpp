@@ -162,8 +162,8 @@ TEST(ConvertStream, SlotsPositionsAndCapacities) {
       ASSERT_EQ(blocks[i].frames, cap);
     }
   }
-  const int64_t p = 4095 / 160;
-  EXPECT_EQ(pos, uint64_t((3 * 44100 - p) * 160 / 147));
+  // The whole three seconds, although the range ends at the file's end.
+  EXPECT_EQ(pos, uint64_t(3 * 48000));
 }
 
 TEST(ConvertStream, DsdRateOutputCarriesDoublesAtTheModulatorScale) {
@@ -460,7 +460,7 @@ TEST(ConvertStream, DsdSourcesReportTheirFilter) {
   ASSERT_FALSE(recorder().blocks.empty());
   EXPECT_EQ(recorder().blocks[0].taps, 1023);
   EXPECT_EQ(recorder().blocks[0].capacity, 11760);
-  EXPECT_EQ(recorder().blocks.back().position, uint64_t((320000 - 1023) / 16));
+  EXPECT_EQ(recorder().blocks.back().position, uint64_t(320000 / 16));
   // Playback of the same: the stream cut-off (79380 Hz) gives 511 taps.
   Job play(kRate176400, kFileTypeWav, 24, false);
   ASSERT_EQ(play.run(dff, ""), 0);

@@ -137,12 +137,16 @@ TEST(ConvertRangePlan, RoundingAndOutputLength) {
   EXPECT_EQ(r.outFrames, 9900);
 
   // PCM pre-roll: frames beyond the end feed the filter; at the file's end
-  // they are missing and the output is shorter by the pre-roll.
+  // the filter reads silence there, so the whole range still comes out.
   const RatePlan up = plan(44100, 48000);
   ASSERT_EQ(makeRangePlan(up, 0, 2, 0, 44100, 88200, 2, 24, &r), kSonvexOk);
   EXPECT_EQ(r.outFrames, 48000);
+  EXPECT_EQ(r.readEnd, 44100 + up.preRoll);
   ASSERT_EQ(makeRangePlan(up, 0, 2, 0, 44100, 44100, 2, 24, &r), kSonvexOk);
-  EXPECT_EQ(r.outFrames, (44100 - up.preRoll) * 160 / 147);
+  EXPECT_EQ(r.outFrames, 48000);
+  EXPECT_EQ(r.readEnd, 44100);
+  ASSERT_EQ(makeRangePlan(up, 0, 2, 0, 44090, 44100, 2, 24, &r), kSonvexOk);
+  EXPECT_EQ(r.outFrames, 44090 * 160 / 147);
 
   // DSD: both ends toward zero to whole bytes; DSF start to 32768 x channels.
   const RatePlan dsd = plan(2822400, 2822400, true, 0, kFileTypeDsdiff, kFileTypeDsdiff);
@@ -198,7 +202,7 @@ TEST(ConvertBlockPlan, CapacitiesAndReadCounts) {
   EXPECT_EQ(b.inputPerBlock, 188160);
   EXPECT_EQ(b.zeroPrefix, 0);
   EXPECT_EQ(b.framesToRead, 2822400 - 1023);
-  EXPECT_EQ(r.outFrames, (2822400 - 1023) / 16);
+  EXPECT_EQ(r.outFrames, 2822400 / 16);  // the whole second, up to the file's end
 
   const RatePlan up = plan(44100, 48000);
   ASSERT_EQ(makeRangePlan(up, 0, 2, 0, 44100, 88200, 2, 24, &r), kSonvexOk);

@@ -255,7 +255,6 @@ TEST(DsdStageExport, OverloadTripsTheGuardAndTheExportCarriesOn) {
   ASSERT_EQ(job.run(src, out), 0);
   Bytes ol, orr;
   convtest::dsfChannels(out, &ol, &orr);
-  // (The rate plan keeps back the filter's pre-roll at the end.)
   ASSERT_GT(ol.size(), size_t(0.45 * 2822400 / 8));
   // The same blocks through a modulator of our own give the same bits, and
   // that one reports the guard's trips.
