@@ -10,7 +10,9 @@ OUT=$(pwd)/docs
 if [ "${LUMARA_SHOTS_INNER:-}" != 1 ]; then
   cmake --build "$BUILD" --target LumaraEditor sonvex
   mkdir -p "$OUT"
-  LUMARA_SHOTS_INNER=1 exec xvfb-run -a -s "-screen 0 1024x768x24" bash "$0" "$BUILD"
+  # A random first display number keeps clear of other virtual displays.
+  LUMARA_SHOTS_INNER=1 exec xvfb-run -a -n $((200 + RANDOM % 500)) -s "-screen 0 1024x768x24 -noreset" \
+    bash "$0" "$BUILD"
 fi
 
 # A private home whose settings skip the start-up notice.
