@@ -389,6 +389,13 @@ void DialogEdit::on_pushBounce_released() {
                                              "or try a location that has a shorter path."));
     return;
   }
+  // Writing the export truncates its destination: it must never be the source.
+  if (QFileInfo::exists(path) &&
+      QFileInfo(path).canonicalFilePath() == QFileInfo(sourcePath).canonicalFilePath()) {
+    QMessageBox::critical(this, QStringLiteral("Error"),
+                          QStringLiteral("The exported file cannot replace the source file."));
+    return;
+  }
   if (QFileInfo::exists(path)) {
     const auto answer =
         QMessageBox::question(this, QStringLiteral("Confirmation"),

@@ -162,6 +162,11 @@ int Conversion::open() {
   wf_.notMono = (f.channels & 0xFFFF) == 1 ? 0 : 1;
   wf_.timeReference = 0;
   if (export_) {
+    // Opening the destination truncates it: never when it is the source.
+    if (isSameFile(src_.get(), rq_.destinationPath)) {
+      std::printf("Destination Is Source Error!\n");
+      return kConvertErrDestinationIsSource;
+    }
     dst_ = openFile(rq_.destinationPath, "w+b");
     if (!dst_) {
       std::printf("Write File Open Error!\n");

@@ -1,5 +1,6 @@
 #include "fileio.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace sonvex {
@@ -61,6 +62,15 @@ int seekEnd64(FILE* f) { return fseeko(f, 0, SEEK_END) == 0 ? 0 : -1; }
 int seekCur64(FILE* f, int64_t delta) { return fseeko(f, off_t(delta), SEEK_CUR) == 0 ? 0 : -1; }
 
 int64_t tell64(FILE* f) { return int64_t(ftello(f)); }
+
+bool isSameFile(FILE* f, const char16_t* path) {
+  if (!f || !path) return false;
+  struct stat open {
+  }, named{};
+  if (fstat(fileno(f), &open) != 0) return false;
+  if (stat(utf16ToUtf8(path).c_str(), &named) != 0) return false;
+  return open.st_dev == named.st_dev && open.st_ino == named.st_ino;
+}
 
 int truncateFile(FILE* f, uint64_t size) {
   if (std::fflush(f) != 0) return -1;

@@ -30,6 +30,10 @@ int seek64(FILE* f, uint64_t offset);
 int seekEnd64(FILE* f);
 int seekCur64(FILE* f, int64_t delta);
 int64_t tell64(FILE* f);
+// True when `path` names the file already open as `f` (same device and
+// inode), whatever the spelling of the path. False when `path` does not exist.
+bool isSameFile(FILE* f, const char16_t* path);
+
 // Truncates the stream's file to `size` bytes (flushes first). 0 or -1.
 int truncateFile(FILE* f, uint64_t size);
 

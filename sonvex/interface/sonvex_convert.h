@@ -175,6 +175,8 @@ enum {
   kConvertErrIoObject = -33, /* a non-null ioObject is not supported */
   kConvertErrSampleFormat = -35,
   kConvertErrFrameCount = -37, /* frame arithmetic would overflow */
+  kConvertErrDestinationIsSource = -38, /* the destination names the source file:
+                                           "Destination Is Source Error!" */
   kConvertErrFftBuffer = -67,
   kConvertErrRingSlot = -122,
   kConvertStoppedDsd = -254,

@@ -518,6 +518,28 @@ class TestDialogEdit : public QObject {
     QCOMPARE(requests, 1);
   }
 
+  void exportOverItsOwnSourceIsRefused() {
+    // The user names the export after the source itself (another spelling of
+    // the same path): no confirmation, no job, the source untouched.
+    const QString src = tmp.filePath("own.wav");
+    QVERIFY(writeFile(src, "original audio"));
+    DialogEdit d;
+    d.setSource(src, 2, "", "", "", "");
+    d.setFolder(tmp.path() + "/.");
+    int requests = 0;
+    QObject::connect(&d, &DialogEdit::convertExecute, [&] { ++requests; });
+    child<QLineEdit>(d, "lineEditFileName")->setText("own");
+    BoxAnswerer box(QMessageBox::Ok);
+    child<QPushButton>(d, "pushBounce")->click();
+    QVERIFY(box.seen);
+    QCOMPARE(box.title, QString("Error"));
+    QCOMPARE(box.text, QString("The exported file cannot replace the source file."));
+    QCOMPARE(requests, 0);
+    QFile f(src);
+    QVERIFY(f.open(QIODevice::ReadOnly));
+    QCOMPARE(f.readAll(), QByteArray("original audio"));
+  }
+
   void shortFadesFollowTheSourceRate() {
     if (!libraryHasConversion()) QSKIP("libsonvex.so with sonvexert not beside the test");
     const QString src = tmp.filePath("hires.wav");
