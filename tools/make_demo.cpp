@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "bitreverse.h"
 #include "dsdstage.h"
 
 namespace {
@@ -58,12 +59,6 @@ double envelope(double t) {
   const double fadeOut = 0.6;
   if (t > kSeconds - fadeOut) return std::max(0.0, (kSeconds - t) / fadeOut);
   return 1.0;
-}
-
-uint8_t reverseBits(uint8_t v) {
-  v = uint8_t((v & 0xF0) >> 4 | (v & 0x0F) << 4);
-  v = uint8_t((v & 0xCC) >> 2 | (v & 0x33) << 2);
-  return uint8_t((v & 0xAA) >> 1 | (v & 0x55) << 1);
 }
 
 void putLe(std::string& b, uint64_t v, int n) {
@@ -165,7 +160,7 @@ int main(int argc, char** argv) {
     for (const std::vector<uint8_t>* ch : {&left, &right}) {
       for (uint32_t i = 0; i < kBlockBytes; ++i) {
         const uint64_t at = b * kBlockBytes + i;
-        block[i] = reverseBits(at < bytesPerChannel ? (*ch)[at] : sonvex::dsd::kIdleByte);
+        block[i] = sonvex::kBitReverse[at < bytesPerChannel ? (*ch)[at] : sonvex::dsd::kIdleByte];
       }
       ok = ok && std::fwrite(block.data(), 1, block.size(), out.get()) == block.size();
     }
