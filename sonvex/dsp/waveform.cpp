@@ -322,6 +322,9 @@ int openSource(const char16_t* path, FilePtr* file, Source* src) {
     std::printf("Search DATA Chunk Error!\n");
     return kErrDataChunk;
   }
+  // DSD is one bit per sample whatever the header's bits field claims; a
+  // wild value there would otherwise size the read chunks to nothing.
+  if (src->dsd()) src->bits = 1;
   // A header with no channels or bits describes no frames: nothing to divide by.
   if (src->bits == 0 || src->channels == 0 || (src->bits % 8 != 0 && !src->dsd())) {
     src->frames = 0;

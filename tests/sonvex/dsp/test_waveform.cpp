@@ -244,6 +244,33 @@ TEST(WaveformSummary, FileErrors) {
   EXPECT_EQ(s.run(threeCh), kErrWaveDsfUnpack);
 }
 
+// The DSF bits field is not trusted: DSD is one bit per sample, so a wild
+// value there must neither stall the summary nor change what it draws.
+TEST(WaveformSummary, DsfBitsFieldDoesNotShapeTheSummary) {
+  const std::vector<uint8_t> idle(20000, 0x96);
+  const std::string good = tempPath("bits", ".dsf");
+  writeDsf(good, 2822400, {idle, idle});
+  Summary ref(1, 2, 8);
+  ASSERT_EQ(ref.run(good), 8);
+  for (uint32_t bits : {0u, 8u, 0x60000001u, 0xFFFFFFFFu}) {
+    const std::string wild = tempPath("bits", ".dsf");
+    writeDsf(wild, 2822400, {idle, idle});
+    FILE* f = std::fopen(wild.c_str(), "r+b");
+    ASSERT_NE(f, nullptr);
+    const uint8_t le[4] = {uint8_t(bits), uint8_t(bits >> 8), uint8_t(bits >> 16),
+                           uint8_t(bits >> 24)};
+    ASSERT_EQ(std::fseek(f, 60, SEEK_SET), 0);  // fmt chunk: bits per sample
+    ASSERT_EQ(std::fwrite(le, 1, 4, f), 4u);
+    std::fclose(f);
+    Summary s(1, 2, 8);
+    ASSERT_EQ(s.run(wild), 8) << bits;
+    for (size_t j = 0; j < 8; ++j) {
+      EXPECT_EQ(s.maxF[j].left, ref.maxF[j].left) << bits;
+      EXPECT_EQ(s.minF[j].right, ref.minF[j].right) << bits;
+    }
+  }
+}
+
 TEST(WaveformSummary, IdleDsdDrawsNearZero) {
   const std::vector<uint8_t> idle(100000, 0x96);
   const std::string dsf = tempPath("idle", ".dsf");
