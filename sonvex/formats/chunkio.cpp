@@ -60,8 +60,8 @@ int flatChunkSearch(FILE* f, const char id[4], ChunkLayout layout, uint64_t* off
     }
     // DSF sizes are 64-bit and include the header; skip with all of it so
     // chunks behind a payload of 4 GiB or more are still reached.
-    uint64_t stored = riff ? uint64_t(low) : le64(header + 4);
-    if (stored > kMaxSeek) {
+    const uint64_t stored = riff ? uint64_t(low) : le64(header + 4);
+    if (stored >= kMaxSeek) {  // also keeps the padded size below 2^63
       std::printf("kCHUNK_ERR fseek \n");
       return failSearch(offset, size);
     }

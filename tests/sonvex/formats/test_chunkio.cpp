@@ -147,6 +147,19 @@ TEST_F(ChunkSearch, HostileSizesEndTheWalkInsteadOfLooping) {
   EXPECT_EQ(flat(f.get(), "fmt ", ChunkLayout::Dsf).result, -1);
   testing::internal::GetCapturedStdout();
 
+  // An odd size of 2^63 - 1 pads to 2^63, past any signed offset.
+  for (const uint64_t huge : {uint64_t(INT64_MAX), uint64_t(INT64_MAX) - 1}) {
+    Bytes odd;
+    putId(odd, "DSD ");
+    putLe(odd, huge, 8);
+    odd.resize(28, 0);
+    dsfChunk(odd, "fmt ", Bytes(40, 0));
+    auto h = open(dir.write("odd.dsf", odd), "rb");
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(flat(h.get(), "fmt ", ChunkLayout::Dsf).result, -1) << huge;
+    testing::internal::GetCapturedStdout();
+  }
+
   // The same for DSDIFF: a size that points back at its own header.
   Bytes chunks;
   putId(chunks, "FVER");
