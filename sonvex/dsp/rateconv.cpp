@@ -95,6 +95,82 @@ DotPairsFn pickDotPairs() {
   return dotPairs;
 }
 
+// Integer up-sampling (M = 1): the L outputs that share one input window are
+// computed together, tap by tap, from a table laid out tap-major (tap j of
+// output o at pairs j * L + o). Every output is one sequential sum over j, so
+// the kernels and the one-output fallback below agree to the last bit.
+void groupPortable(const double* t, size_t stride, size_t taps, const double* x, size_t count,
+                   double* out) noexcept {
+  double acc[32] = {};
+  for (size_t j = 0; j < taps; ++j, t += 2 * stride, x += 2)
+    for (size_t i = 0; i < 2 * count; ++i) acc[i] = acc[i] + t[i] * x[i & 1];
+  std::memcpy(out, acc, sizeof(double) * 2 * count);
+}
+
+#if defined(SONVEX_HAVE_AVX2_PATH)
+// Sixteen outputs (eight accumulators) per pass keep both FMA ports busy
+// through the multiply-add latency.
+__attribute__((target("avx2,fma"))) void groupAvx2(const double* t, size_t stride, size_t taps,
+                                                   const double* x, size_t count,
+                                                   double* out) noexcept {
+  if (count == 16) {
+    __m256d a0 = _mm256_setzero_pd(), a1 = a0, a2 = a0, a3 = a0, a4 = a0, a5 = a0, a6 = a0, a7 = a0;
+    for (size_t j = 0; j < taps; ++j, t += 2 * stride, x += 2) {
+      const __m256d v = _mm256_broadcast_pd(reinterpret_cast<const __m128d*>(x));
+      a0 = _mm256_fmadd_pd(_mm256_load_pd(t), v, a0);
+      a1 = _mm256_fmadd_pd(_mm256_load_pd(t + 4), v, a1);
+      a2 = _mm256_fmadd_pd(_mm256_load_pd(t + 8), v, a2);
+      a3 = _mm256_fmadd_pd(_mm256_load_pd(t + 12), v, a3);
+      a4 = _mm256_fmadd_pd(_mm256_load_pd(t + 16), v, a4);
+      a5 = _mm256_fmadd_pd(_mm256_load_pd(t + 20), v, a5);
+      a6 = _mm256_fmadd_pd(_mm256_load_pd(t + 24), v, a6);
+      a7 = _mm256_fmadd_pd(_mm256_load_pd(t + 28), v, a7);
+    }
+    _mm256_storeu_pd(out, a0);
+    _mm256_storeu_pd(out + 4, a1);
+    _mm256_storeu_pd(out + 8, a2);
+    _mm256_storeu_pd(out + 12, a3);
+    _mm256_storeu_pd(out + 16, a4);
+    _mm256_storeu_pd(out + 20, a5);
+    _mm256_storeu_pd(out + 24, a6);
+    _mm256_storeu_pd(out + 28, a7);
+    return;
+  }
+  // Eight outputs.
+  __m256d a0 = _mm256_setzero_pd(), a1 = a0, a2 = a0, a3 = a0;
+  for (size_t j = 0; j < taps; ++j, t += 2 * stride, x += 2) {
+    const __m256d v = _mm256_broadcast_pd(reinterpret_cast<const __m128d*>(x));
+    a0 = _mm256_fmadd_pd(_mm256_load_pd(t), v, a0);
+    a1 = _mm256_fmadd_pd(_mm256_load_pd(t + 4), v, a1);
+    a2 = _mm256_fmadd_pd(_mm256_load_pd(t + 8), v, a2);
+    a3 = _mm256_fmadd_pd(_mm256_load_pd(t + 12), v, a3);
+  }
+  _mm256_storeu_pd(out, a0);
+  _mm256_storeu_pd(out + 4, a1);
+  _mm256_storeu_pd(out + 8, a2);
+  _mm256_storeu_pd(out + 12, a3);
+}
+#endif
+
+using GroupFn = void (*)(const double*, size_t, size_t, const double*, size_t, double*) noexcept;
+
+struct GroupKernel {
+  GroupFn fn = groupPortable;
+  bool fused = false;  // the kernel rounds once per multiply-add
+};
+
+GroupKernel pickGroupKernel() {
+  GroupKernel k;
+#if defined(SONVEX_HAVE_AVX2_PATH)
+  __builtin_cpu_init();
+  if (__builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma")) {
+    k.fn = groupAvx2;
+    k.fused = true;
+  }
+#endif
+  return k;
+}
+
 // Doubles with 64-byte alignment for the coefficient and table arrays.
 struct AlignedDoubles {
   double* p = nullptr;
@@ -133,6 +209,15 @@ void dotPairsPortable(const double* c, const double* x, size_t n, double* out) n
 void dotPairsSelected(const double* c, const double* x, size_t n, double* out) noexcept {
   static const DotPairsFn dot = pickDotPairs();
   dot(c, x, n, out);
+}
+void upsampleWindowPortable(const double* t, size_t stride, size_t taps, const double* x,
+                            size_t count, double* out) noexcept {
+  groupPortable(t, stride, taps, x, count, out);
+}
+void upsampleWindowSelected(const double* t, size_t stride, size_t taps, const double* x,
+                            size_t count, double* out) noexcept {
+  static const GroupKernel kernel = pickGroupKernel();
+  kernel.fn(t, stride, taps, x, count, out);
 }
 }  // namespace detail
 
@@ -254,6 +339,11 @@ struct PolyphaseResampler::Impl {
   size_t bufFrames = 0;
   uint64_t nextOut = 0;
   uint64_t pushed = 0;
+  // Integer up-sampling by a multiple of 8: outputs in groups of L.
+  bool grouped = false;
+  size_t groupTaps = 0;   // taps of the longest phase, ceil(len / L)
+  size_t groupChunk = 0;  // outputs per kernel pass, 16 or 8
+  AlignedDoubles table;   // tap-major, each coefficient twice, zero-padded
 
   // First input frame output k reads: ceil(k M / L).
   uint64_t firstInput(uint64_t k) const { return (k * M + L - 1) / L; }
@@ -298,6 +388,21 @@ PolyphaseResampler::PolyphaseResampler(const double* h, size_t len, uint32_t up,
   }
   s.offset[s.L] = at;
   s.reserveFrames(blockFrames + len_ / s.L + 2);
+
+  if (s.M == 1 && s.L >= 8 && s.L % 8 == 0 && len) {
+    // Output k = (w - 1) L + 1 + o reads x[w + j] with phase L - 1 - o.
+    s.grouped = true;
+    s.groupTaps = (len_ + s.L - 1) / s.L;
+    s.groupChunk = s.L % 16 == 0 ? 16 : 8;
+    s.table = AlignedDoubles(2 * s.groupTaps * s.L);
+    for (size_t j = 0; j < s.groupTaps; ++j)
+      for (size_t o = 0; o < s.L; ++o) {
+        const size_t tap = (s.L - 1 - o) + j * s.L;
+        const double v = tap < len_ ? h[tap] : 0.0;
+        s.table.p[2 * (j * s.L + o)] = v;
+        s.table.p[2 * (j * s.L + o) + 1] = v;
+      }
+  }
 }
 
 PolyphaseResampler::~PolyphaseResampler() = default;
@@ -343,6 +448,10 @@ size_t PolyphaseResampler::pull(double* out, size_t maxFrames) {
   Impl& s = *impl_;
   const size_t n = size_t(std::min<uint64_t>(maxFrames, s.availableFor(s.pushed)));
   if (!n) return 0;
+  if (s.grouped) {
+    pullGrouped(out, n);
+    return n;
+  }
   const uint64_t L = s.L, M = s.M;
   // s = k M kept as quotient and remainder by L so no division per frame.
   const uint64_t sPos = s.nextOut * M;
@@ -369,6 +478,54 @@ size_t PolyphaseResampler::pull(double* out, size_t maxFrames) {
   // Drop spent input once it is a large share of the buffer.
   if (2 * (s.firstInput(s.nextOut) - s.bufStart) > s.bufFrames) s.compact();
   return n;
+}
+
+void PolyphaseResampler::pullGrouped(double* out, size_t n) {
+  Impl& s = *impl_;
+  static const GroupKernel kernel = pickGroupKernel();
+  const uint64_t L = s.L, P = s.groupTaps, chunk = s.groupChunk;
+  const double* x = s.buf.data();
+  const uint64_t base = s.bufStart;
+  const uint64_t end = s.nextOut + n;
+  // Window w serves outputs (w - 1) L + 1 .. w L; output 0 is the last of w = 0.
+  uint64_t k = s.nextOut;
+  while (k < end) {
+    const uint64_t w = (k + L - 1) / L;
+    const uint64_t o = k + L - 1 - w * L;
+    const double* xw = x + 2 * (w - base);
+    const uint64_t take = std::min<uint64_t>(L - o, end - k);
+    if (take == L) {
+      for (uint64_t c = 0; c < L; c += chunk)
+        kernel.fn(s.table.p + 2 * c, size_t(L), size_t(P), xw, size_t(chunk), out + 2 * c);
+    } else {
+      // Part of a window, at either end of the pull: the taps that reach past
+      // the pushed input have zero coefficients and are left out, so each
+      // output is the same sequential sum as in a whole window.
+      for (uint64_t i = 0; i < take; ++i) {
+        const uint64_t oi = o + i;
+        const uint64_t phase = L - 1 - oi;
+        const uint64_t taps = phase < s.len ? (s.len - phase + L - 1) / L : 0;
+        const double* t = s.table.p + 2 * oi;
+        double l = 0.0, r = 0.0;
+        for (uint64_t j = 0; j < taps; ++j, t += 2 * L) {
+          if (kernel.fused) {
+            l = std::fma(t[0], xw[2 * j], l);
+            r = std::fma(t[1], xw[2 * j + 1], r);
+          } else {
+            l = l + t[0] * xw[2 * j];
+            r = r + t[1] * xw[2 * j + 1];
+          }
+        }
+        out[2 * i] = l;
+        out[2 * i + 1] = r;
+      }
+    }
+    out += 2 * take;
+    k += take;
+  }
+  s.nextOut = end;
+  pulled_ = s.nextOut;
+  if (2 * (s.firstInput(s.nextOut) - s.bufStart) > s.bufFrames) s.compact();
 }
 
 // ------------------------------------------------------------------- FFT --

@@ -131,6 +131,7 @@ class PolyphaseResampler final : public Resampler {
   size_t taps() const { return len_; }
 
  private:
+  void pullGrouped(double* out, size_t n);
   struct Impl;
   std::unique_ptr<Impl> impl_;
   uint32_t up_, down_;
@@ -225,6 +226,13 @@ namespace detail {
 // FMA where present). Exposed so both can be checked.
 void dotPairsPortable(const double* c, const double* x, size_t n, double* out) noexcept;
 void dotPairsSelected(const double* c, const double* x, size_t n, double* out) noexcept;
+// The integer up-sampler's window kernel: `count` (8 or 16) two-lane outputs,
+// out[2o + lane] = sum over j < taps of t[2(j stride + o) + lane] * x[2j + lane],
+// t 32-byte aligned. Portable and selected forms, as above.
+void upsampleWindowPortable(const double* t, size_t stride, size_t taps, const double* x,
+                            size_t count, double* out) noexcept;
+void upsampleWindowSelected(const double* t, size_t stride, size_t taps, const double* x,
+                            size_t count, double* out) noexcept;
 }  // namespace detail
 
 }  // namespace sonvex

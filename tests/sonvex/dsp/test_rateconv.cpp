@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <memory>
 #include <random>
 
 #include "fft.h"
@@ -162,7 +163,10 @@ INSTANTIATE_TEST_SUITE_P(Rates, PolyphaseVsReference,
                                            RatePair{512, 1, 16383}, RatePair{3, 2, 127},
                                            RatePair{1, 1, 31}, RatePair{7, 3, 30},
                                            // Filters shorter than L (empty phases), large M.
-                                           RatePair{160, 147, 31}, RatePair{1, 1000, 63}));
+                                           RatePair{160, 147, 31}, RatePair{1, 1000, 63},
+                                           // Integer up-sampling, computed a window at a time.
+                                           RatePair{64, 1, 2047}, RatePair{24, 1, 511},
+                                           RatePair{8, 1, 63}, RatePair{64, 1, 31}));
 
 TEST(PolyphaseResampler, InputNeededIsExact) {
   const std::vector<double> h = designLowpass(7056000.0, 19845.0, 4095, 1.0, 160);
@@ -387,4 +391,31 @@ TEST(DotPairs, PortableAndSelectedKernelsAgreeWithTheSum) {
     EXPECT_NEAR(b[0], l, 1e-13) << n;
     EXPECT_NEAR(b[1], r, 1e-13) << n;
   }
+}
+
+TEST(UpsampleWindow, PortableAndSelectedKernelsAgreeWithTheSum) {
+  std::minstd_rand rng(34);
+  std::uniform_real_distribution<double> d(-1.0, 1.0);
+  for (size_t count : {8u, 16u})
+    for (size_t taps : {0u, 1u, 7u, 32u}) {
+      const size_t stride = 48;
+      struct alignas(64) Block {
+        double v[2 * 48 * 32 + 8];
+      };
+      auto t = std::make_unique<Block>();
+      std::vector<double> x(2 * taps + 2);
+      for (double& c : t->v) c = d(rng);
+      for (double& v : x) v = d(rng);
+      double a[32], b[32];
+      std::fill(a, a + 32, 9.0);
+      std::fill(b, b + 32, 9.0);
+      detail::upsampleWindowPortable(t->v, stride, taps, x.data(), count, a);
+      detail::upsampleWindowSelected(t->v, stride, taps, x.data(), count, b);
+      for (size_t i = 0; i < 2 * count; ++i) {
+        double sum = 0.0;
+        for (size_t j = 0; j < taps; ++j) sum += t->v[2 * j * stride + i] * x[2 * j + (i & 1)];
+        EXPECT_NEAR(a[i], sum, 1e-13) << count << " " << taps << " " << i;
+        EXPECT_NEAR(b[i], sum, 1e-13) << count << " " << taps << " " << i;
+      }
+    }
 }
