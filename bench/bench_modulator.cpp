@@ -9,6 +9,8 @@
 // 128, 256), decoded back to 88.2 kHz float PCM by the library's own DSD ->
 // PCM path and, when ffmpeg is installed, by ffmpeg; each result's SNR over
 // 20 Hz..20 kHz (all noise and distortion in the band) and noise by band.
+// The same loop equations are also run in long double (no fixed point) and
+// as a linear model, to tell the loop's own noise floor from arithmetic.
 // Speed: x realtime on one core for the modulator alone (stereo) and for the
 // whole export of a 44.1 kHz/24-bit WAV to DSD64 DSF.
 #include <benchmark/benchmark.h>
@@ -247,6 +249,50 @@ std::vector<uint8_t> modulateSine(double rate, double freq, double dbfs, size_t 
   return l;
 }
 
+// The same loop equations in long double, without the integer word: no
+// truncation of the input, no arithmetic shifts, no wrap-around. Its SNR
+// tells the loop's own noise shaping apart from the fixed-point details.
+std::vector<uint8_t> modulateSineFloat(double rate, double freq, double dbfs, size_t frames) {
+  const long double unit = 36028797018963968.0L;  // 2^55, the feedback level
+  const long double a = std::pow(10.0L, dbfs / 20.0L) * unit / 2;
+  long double s0 = 0, s1 = 0, s2 = 0, s3 = 0, s4 = 0, q = 0;
+  std::vector<uint8_t> out(frames / 8);
+  for (size_t n = 0; n < frames; ++n) {
+    const bool bit = q >= 0;
+    const long double v = (s4 >= 0 ? 1 : -1) * (std::fabs(s4) > 3 * unit ? 3 : 1) * unit;
+    const long double b = bit ? unit : -unit;
+    const long double u = a * std::sin(2 * kPi * freq * double(n) / rate);
+    const long double n0 = s0 + u - v, n1 = s1 + s0 / 16 - v, n2 = s2 + s1 / 8 - v,
+                      n3 = s3 + s2 / 4 - v, n4 = s4 + s3 / 2 - v;
+    s0 = n0, s1 = n1, s2 = n2, s3 = n3, s4 = n4;
+    q += v - b;
+    if (bit) out[n / 8] |= uint8_t(0x80 >> (n % 8));
+  }
+  return out;
+}
+
+// In-band noise of the loop's linear model: the quantiser as a gain k plus
+// white error of the power the run saw, the error loop Q ignored. Returns
+// the noise transfer |NTF|^2 integrated over 20 Hz..20 kHz (per unit error
+// power), for the k that the modulated run settles to.
+double linearNtfInBand(double rate, double k) {
+  double sum = 0;
+  const int steps = 20000;
+  for (int i = 0; i < steps; ++i) {
+    const double f = 20 + (20000.0 - 20) * (i + 0.5) / steps;
+    const std::complex<double> z = std::polar(1.0, 2 * kPi * f / rate);
+    const std::complex<double> d = 1.0 / (z - 1.0);  // an integrator with one delay
+    // S4 = H(z) (u - v): the distributed feedback of v into every stage.
+    const std::complex<double> g4 = d, g3 = d * (0.5 * g4), g2 = d * (0.25 * g3),
+                               g1 = d * (0.125 * g2), g0 = d * (0.0625 * g1);
+    // S4 = -v (g4 + g3 + g2 + g1) + g0 * (u - v): loop filter from v to S4.
+    const std::complex<double> loop = g4 + g3 + g2 + g1 + g0;
+    const std::complex<double> ntf = 1.0 / (1.0 + k * loop);
+    sum += std::norm(ntf) * (20000.0 - 20) / steps;
+  }
+  return sum * 2 / rate;  // one-sided band over the Nyquist range of a white error
+}
+
 int convert(const std::string& src, const std::string& dst, int rateIndex, int fileType, int bits,
             uint8_t levelActive = 0) {
   ConvertFormat fmt{};
@@ -288,6 +334,17 @@ void qualityReport() {
     // PCM full scale is half the +-1 stream.
     printAnalysis(what, analyse(bitsToDouble(bits), rate, 997, 0.5));
   }
+  for (int mult : {1, 2, 4}) {
+    const double rate = 2822400.0 * mult;
+    const auto bits = modulateSineFloat(rate, 997, -6.0, size_t(1) << (21 + mult / 2));
+    char what[64];
+    std::snprintf(what, sizeof what, "DSD%d -6 dBFS, long double loop", 64 * mult);
+    printAnalysis(what, analyse(bitsToDouble(bits), rate, 997, 0.5));
+  }
+  std::printf("Linear model of the loop, in-band |NTF|^2 over 20 Hz..20 kHz (DSD64):");
+  for (double k : {0.25, 0.5, 1.0, 2.0})
+    std::printf("  k=%.2f %.1f dB", k, 10 * std::log10(linearNtfInBand(2822400.0, k)));
+  std::printf("\n");
   for (double dbfs : {-60.0, -20.0, 0.0, 3.0, 4.0, 6.0}) {
     uint64_t trips = 0;
     const auto bits = modulateSine(2822400, 997, dbfs, size_t(1) << 21, &trips);
