@@ -341,6 +341,31 @@ TEST(DsdModulator, OverloadTripsTheGuardAndTheStreamRecovers) {
   EXPECT_GT(db(bp.signal / bp.bands[0]), 97.0);
 }
 
+TEST(DsdModulator, ThreeDbOverFullScaleSquareTripsTheGuard) {
+  // A +3 dBFS sine is carried (above); a square wave at +3 dBFS kicks the
+  // first integrator past the guard's limit at its edges. The guard clears
+  // the loop, the stream goes on without sticking, and a quiet tone after it
+  // is clean again.
+  const double rate = 2822400;
+  auto square = sine(size_t(rate), rate, 1000, 1.0);
+  for (double& v : square) v = (v > 0 ? 1.4125 : -1.4125) * kInputFullScale;
+  Modulator m;
+  const auto st = modulateAll(m, square, 47040);
+  EXPECT_GT(m.guardTrips(), 0u);
+  for (size_t j = 0; j + 8 <= st.left.size(); j += 8) {
+    int ones = 0;
+    for (size_t k = j; k < j + 8; ++k) ones += __builtin_popcount(st.left[k]);
+    ASSERT_TRUE(ones > 0 && ones < 64) << "at byte " << j;
+  }
+  const uint64_t trips = m.guardTrips();
+  const auto sq =
+      modulateAll(m, sine((size_t(1) << 20) + (size_t(1) << 19), rate, 997, 0.5), 65536);
+  EXPECT_EQ(m.guardTrips(), trips);
+  EXPECT_EQ(m.overloadGain(), 1.0);
+  const auto bp = analyse(spectrum(sq.left, 19), rate, 997, {20, 20000});
+  EXPECT_GT(db(bp.signal / bp.bands[0]), 97.0);
+}
+
 TEST(DsdModulator, OverloadedDsdSourceKeepsItsWaveform) {
   // A re-modulated 1-bit source has every sample at twice PCM full scale;
   // boosted 3x it overloads the loop. The guard's gain must shrink the
