@@ -108,47 +108,32 @@ void groupPortable(const double* t, size_t stride, size_t taps, const double* x,
 }
 
 #if defined(SONVEX_HAVE_AVX2_PATH)
+// K accumulators of two outputs each; the loops over K unroll, keeping the
+// accumulators in registers.
+template <int K>
+__attribute__((target("avx2,fma"), always_inline)) inline void groupAvx2Pass(
+    const double* t, size_t stride, size_t taps, const double* x, double* out) noexcept {
+  __m256d a[K];
+#pragma GCC unroll 8
+  for (int i = 0; i < K; ++i) a[i] = _mm256_setzero_pd();
+  for (size_t j = 0; j < taps; ++j, t += 2 * stride, x += 2) {
+    const __m256d v = _mm256_broadcast_pd(reinterpret_cast<const __m128d*>(x));
+#pragma GCC unroll 8
+    for (int i = 0; i < K; ++i) a[i] = _mm256_fmadd_pd(_mm256_load_pd(t + 4 * i), v, a[i]);
+  }
+#pragma GCC unroll 8
+  for (int i = 0; i < K; ++i) _mm256_storeu_pd(out + 4 * i, a[i]);
+}
+
 // Sixteen outputs (eight accumulators) per pass keep both FMA ports busy
 // through the multiply-add latency.
 __attribute__((target("avx2,fma"))) void groupAvx2(const double* t, size_t stride, size_t taps,
                                                    const double* x, size_t count,
                                                    double* out) noexcept {
-  if (count == 16) {
-    __m256d a0 = _mm256_setzero_pd(), a1 = a0, a2 = a0, a3 = a0, a4 = a0, a5 = a0, a6 = a0, a7 = a0;
-    for (size_t j = 0; j < taps; ++j, t += 2 * stride, x += 2) {
-      const __m256d v = _mm256_broadcast_pd(reinterpret_cast<const __m128d*>(x));
-      a0 = _mm256_fmadd_pd(_mm256_load_pd(t), v, a0);
-      a1 = _mm256_fmadd_pd(_mm256_load_pd(t + 4), v, a1);
-      a2 = _mm256_fmadd_pd(_mm256_load_pd(t + 8), v, a2);
-      a3 = _mm256_fmadd_pd(_mm256_load_pd(t + 12), v, a3);
-      a4 = _mm256_fmadd_pd(_mm256_load_pd(t + 16), v, a4);
-      a5 = _mm256_fmadd_pd(_mm256_load_pd(t + 20), v, a5);
-      a6 = _mm256_fmadd_pd(_mm256_load_pd(t + 24), v, a6);
-      a7 = _mm256_fmadd_pd(_mm256_load_pd(t + 28), v, a7);
-    }
-    _mm256_storeu_pd(out, a0);
-    _mm256_storeu_pd(out + 4, a1);
-    _mm256_storeu_pd(out + 8, a2);
-    _mm256_storeu_pd(out + 12, a3);
-    _mm256_storeu_pd(out + 16, a4);
-    _mm256_storeu_pd(out + 20, a5);
-    _mm256_storeu_pd(out + 24, a6);
-    _mm256_storeu_pd(out + 28, a7);
-    return;
-  }
-  // Eight outputs.
-  __m256d a0 = _mm256_setzero_pd(), a1 = a0, a2 = a0, a3 = a0;
-  for (size_t j = 0; j < taps; ++j, t += 2 * stride, x += 2) {
-    const __m256d v = _mm256_broadcast_pd(reinterpret_cast<const __m128d*>(x));
-    a0 = _mm256_fmadd_pd(_mm256_load_pd(t), v, a0);
-    a1 = _mm256_fmadd_pd(_mm256_load_pd(t + 4), v, a1);
-    a2 = _mm256_fmadd_pd(_mm256_load_pd(t + 8), v, a2);
-    a3 = _mm256_fmadd_pd(_mm256_load_pd(t + 12), v, a3);
-  }
-  _mm256_storeu_pd(out, a0);
-  _mm256_storeu_pd(out + 4, a1);
-  _mm256_storeu_pd(out + 8, a2);
-  _mm256_storeu_pd(out + 12, a3);
+  if (count == 16)
+    groupAvx2Pass<8>(t, stride, taps, x, out);
+  else
+    groupAvx2Pass<4>(t, stride, taps, x, out);
 }
 #endif
 
