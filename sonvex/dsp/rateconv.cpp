@@ -85,12 +85,18 @@ __attribute__((target("avx2,fma"))) void dotPairsAvx2(const double* c, const dou
 }
 #endif
 
+#if defined(SONVEX_HAVE_AVX2_PATH)
+bool haveAvx2Fma() {
+  __builtin_cpu_init();
+  return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma");
+}
+#endif
+
 using DotPairsFn = void (*)(const double*, const double*, size_t, double*) noexcept;
 
 DotPairsFn pickDotPairs() {
 #if defined(SONVEX_HAVE_AVX2_PATH)
-  __builtin_cpu_init();
-  if (__builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma")) return dotPairsAvx2;
+  if (haveAvx2Fma()) return dotPairsAvx2;
 #endif
   return dotPairs;
 }
@@ -147,8 +153,7 @@ struct GroupKernel {
 GroupKernel pickGroupKernel() {
   GroupKernel k;
 #if defined(SONVEX_HAVE_AVX2_PATH)
-  __builtin_cpu_init();
-  if (__builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma")) {
+  if (haveAvx2Fma()) {
     k.fn = groupAvx2;
     k.fused = true;
   }

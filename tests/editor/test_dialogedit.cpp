@@ -40,6 +40,11 @@ bool writeFile(const QString& path, const QByteArray& bytes) {
   return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size();
 }
 
+QByteArray readFile(const QString& path) {
+  QFile f(path);
+  return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
 // 16-bit stereo WAV; sample(ch, n) in -1..1.
 bool writeWav16(const QString& path, uint32_t rate, int64_t frames,
                 const std::function<double(int, int64_t)>& sample) {
@@ -509,9 +514,7 @@ class TestDialogEdit : public QObject {
       QCOMPARE(box.text, QString("song_44k.wav already exists.\nDo you want to overwrite?"));
     }
     QCOMPARE(requests, 0);
-    QFile f(existing);
-    QVERIFY(f.open(QIODevice::ReadOnly));
-    QCOMPARE(f.readAll(), QByteArray("keep me"));
+    QCOMPARE(readFile(existing), QByteArray("keep me"));
     BoxAnswerer ok(QMessageBox::Ok);
     child<QPushButton>(d, "pushBounce")->click();
     QVERIFY(ok.seen);
@@ -535,9 +538,7 @@ class TestDialogEdit : public QObject {
     QCOMPARE(box.title, QString("Error"));
     QCOMPARE(box.text, QString("The exported file cannot replace the source file."));
     QCOMPARE(requests, 0);
-    QFile f(src);
-    QVERIFY(f.open(QIODevice::ReadOnly));
-    QCOMPARE(f.readAll(), QByteArray("original audio"));
+    QCOMPARE(readFile(src), QByteArray("original audio"));
   }
 
   void shortFadesFollowTheSourceRate() {
