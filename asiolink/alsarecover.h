@@ -1,0 +1,25 @@
+// The one answer to a failed ALSA call, shared by the direct and the shared
+// output so both treat underruns, suspends and lost devices alike.
+#pragma once
+
+#include <alsa/asoundlib.h>
+
+namespace asiolink {
+
+enum class Recovery {
+  kRetry,      // interrupted or not ready: try the same call again
+  kRecovered,  // the stream was prepared again; the next write restarts it
+  kGone,       // the device disappeared (unplugged, driver unloaded)
+  kFailed,     // anything else; the stream cannot go on
+};
+
+// `err` is the negative result of a PCM call.
+[[nodiscard]] Recovery recoverPcm(snd_pcm_t* pcm, int err);
+
+// Writes every frame, waiting while the device is full and recovering on the
+// way; `recovered` counts underruns and suspends survived. Returns kRecovered
+// when all frames went out, else the reason they did not.
+[[nodiscard]] Recovery writeAll(snd_pcm_t* pcm, const void* data, snd_pcm_uframes_t frames,
+                                unsigned frameBytes, int waitMs, unsigned* recovered);
+
+}  // namespace asiolink
