@@ -1,6 +1,7 @@
 #include "alsaharness.h"
 
 #include <alsa/asoundlib.h>
+#include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -117,6 +118,27 @@ bool waitRendered(long amount) {
     std::this_thread::sleep_for(std::chrono::milliseconds(1));
   }
   return gContent.rendered.load() >= amount;
+}
+
+std::vector<int32_t> leftSamples(const std::vector<uint8_t>& b, int bytes, bool bigEndian,
+                                 int shift) {
+  std::vector<int32_t> out;
+  for (size_t f = 0; f + 2 * bytes <= b.size(); f += 2 * bytes) {
+    uint32_t v = 0;
+    for (int i = 0; i < bytes; ++i)
+      v |= uint32_t{b[f + (bigEndian ? bytes - 1 - i : i)]} << (8 * i);
+    out.push_back(static_cast<int32_t>(v << shift));
+  }
+  return out;
+}
+
+void expectPcmContent(const std::vector<int32_t>& left, long frames, long leadIn, int32_t step) {
+  size_t s = 0;
+  while (s < left.size() && left[s] == 0) ++s;
+  EXPECT_GE(static_cast<long>(s), leadIn);
+  ASSERT_GE(left.size(), s + frames);
+  for (long n = 0; n < frames; ++n) ASSERT_EQ(left[s + n], (n + 1) * step) << "frame " << n;
+  for (size_t i = s + frames; i < left.size(); ++i) ASSERT_EQ(left[i], 0) << "after content " << i;
 }
 
 }  // namespace alsatest

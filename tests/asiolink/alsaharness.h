@@ -40,6 +40,14 @@ void renderBlock(int unused, int sampleType, int frames, void* left, void* right
 // Waits (bounded) until the renderer has handed out `amount`.
 bool waitRendered(long amount);
 
+// Left channel of a stereo capture of `bytes`-byte samples, shifted left
+// by `shift` (8 for 24-bit samples) back to 32 bits.
+std::vector<int32_t> leftSamples(const std::vector<uint8_t>& capture, int bytes, bool bigEndian,
+                                 int shift);
+// A lead-in of silence no shorter than `leadIn`, then content frame n equal to
+// (n + 1) x step without gap or repeat, then only silence.
+void expectPcmContent(const std::vector<int32_t>& left, long frames, long leadIn, int32_t step);
+
 inline uint8_t dsdLeft(long k) { return static_cast<uint8_t>(1 + k % 251); }
 inline uint8_t dsdRight(long k) { return static_cast<uint8_t>(~dsdLeft(k)); }
 

@@ -58,29 +58,6 @@ class Bridge : public ::testing::Test {
   Bytes captured;
 };
 
-// Left channel of a stereo capture, each sample widened back to 32 bits.
-std::vector<int32_t> leftSamples(const Bytes& b, int bytes, bool bigEndian, int shift) {
-  std::vector<int32_t> out;
-  for (size_t f = 0; f + 2 * bytes <= b.size(); f += 2 * bytes) {
-    uint32_t v = 0;
-    for (int i = 0; i < bytes; ++i)
-      v |= uint32_t{b[f + (bigEndian ? bytes - 1 - i : i)]} << (8 * i);
-    out.push_back(static_cast<int32_t>(v << shift));
-  }
-  return out;
-}
-
-// Lead-in of silence no shorter than `leadIn`, the content without gap or
-// repeat, silence after.
-void expectPcmContent(const std::vector<int32_t>& left, long frames, long leadIn, int32_t step) {
-  size_t s = 0;
-  while (s < left.size() && left[s] == 0) ++s;
-  EXPECT_GE(static_cast<long>(s), leadIn);
-  ASSERT_GE(left.size(), s + frames);
-  for (long n = 0; n < frames; ++n) ASSERT_EQ(left[s + n], (n + 1) * step) << "frame " << n;
-  for (size_t i = s + frames; i < left.size(); ++i) ASSERT_EQ(left[i], 0) << "after content " << i;
-}
-
 // Splits a DSD capture into per-channel byte streams.
 void splitDsd(const Bytes& b, int word, bool bigEndian, Bytes* l, Bytes* r) {
   for (size_t f = 0; f + 2 * word <= b.size(); f += 2 * word) {
