@@ -1,5 +1,7 @@
 #include "alsarecover.h"
 
+#include <unistd.h>
+
 #include <cerrno>
 
 namespace asiolink {
@@ -44,6 +46,7 @@ Recovery writeAll(snd_pcm_t* pcm, const void* data, snd_pcm_uframes_t frames, un
       // A full device that frees no space for this long has stopped running.
       const int w = snd_pcm_wait(pcm, waitMs);
       if (w == 0) return Recovery::kFailed;
+      if (w == -ESTRPIPE) usleep(10000);  // still suspended: nothing can play meanwhile
       if (w < 0 && w != -EPIPE && w != -ESTRPIPE) {
         const Recovery rw = recoverPcm(pcm, w);
         if (rw == Recovery::kGone || rw == Recovery::kFailed) return rw;

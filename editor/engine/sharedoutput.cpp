@@ -202,6 +202,7 @@ void SharedOutput::run() {
       if (avail < 0) {
         const Recovery r = asiolink::recoverPcm(m_pcm, static_cast<int>(avail));
         if (r == Recovery::kRecovered) m_recovered.store(++recovered);
+        if (r == Recovery::kRetry && avail == -ESTRPIPE) usleep(10000);  // still suspended
         alive = r == Recovery::kRetry || r == Recovery::kRecovered;
         if (r != Recovery::kRecovered) continue;
         avail = m_bufferFrames;  // prepared again: the whole buffer is free
