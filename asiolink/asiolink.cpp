@@ -19,6 +19,7 @@
 
 #include "alsarecover.h"
 #include "packers.h"
+#include "reservation.h"
 
 namespace {
 
@@ -342,6 +343,7 @@ struct Bridge {
   std::deque<Device> extra;   // added by the user, kept; grows without moving
   std::vector<const char*> names;
   std::unique_ptr<Stream> stream;
+  asiolink::CardReservation reservation;  // held as long as the stream
   std::string streamPcm;
   std::string lastError = "No device opened yet.";
   int lastStatus = kAsioLinkOk;
@@ -392,6 +394,7 @@ struct Bridge {
     stream->finish(hard);
     const int status = stream->status();
     stream.reset();
+    reservation.release();
     lastStatus = status;
     if (status == kAsioLinkDeviceGone) lastError = streamPcm + ": the device disappeared.";
     return status;
@@ -412,9 +415,16 @@ int Bridge::open(int index, int rate, AsioLinkRender render, uint32_t* mask) {
     lastError = "No such device.";
     return kAsioLinkNoDevice;
   }
+  int card = -1;
+  std::string why;
+  if (std::sscanf(d->pcm.c_str(), "hw:%d", &card) == 1 && !reservation.acquire(card, &why)) {
+    lastError = d->pcm + " is in use by another application: " + why + ".";
+    return kAsioLinkBusy;
+  }
   snd_pcm_t* pcm = nullptr;
   const int err = snd_pcm_open(&pcm, d->pcm.c_str(), SND_PCM_STREAM_PLAYBACK, SND_PCM_NONBLOCK);
   if (err < 0) {
+    reservation.release();
     if (err == -EBUSY) {
       lastError = d->pcm + " is in use by another application.";
       return kAsioLinkBusy;
@@ -422,9 +432,10 @@ int Bridge::open(int index, int rate, AsioLinkRender render, uint32_t* mask) {
     lastError = d->pcm + ": cannot open (" + snd_strerror(err) + ").";
     return kAsioLinkOpenFailed;
   }
-  auto fail = [&](int code, const std::string& why) {
+  auto fail = [&](int code, const std::string& reason) {
     snd_pcm_close(pcm);
-    lastError = d->pcm + ": " + why;
+    reservation.release();
+    lastError = d->pcm + ": " + reason;
     return code;
   };
   snd_pcm_hw_params_t* hw;
@@ -466,6 +477,8 @@ int Bridge::open(int index, int rate, AsioLinkRender render, uint32_t* mask) {
                                        Stream(pcm, c, period, buffer, render, &d->dopPhase));
   if (!s) return fail(kAsioLinkNoMemory, "out of memory.");
   if (!s->allocate() || !s->start()) {
+    s.reset();
+    reservation.release();
     lastError = d->pcm + ": out of memory.";
     return kAsioLinkNoMemory;  // the stream closes the PCM
   }

@@ -50,6 +50,8 @@ ASIOLINK_EXPORT int getAsioDriverNames(int handle, AsioLinkNames callback);
 // Opens `device` at `rate` Hz and starts rendering after at least one period of
 // silence. `rateMask` bit i: rate code i plays on this device (codes 0..7 PCM,
 // 16..19 DSD natively or as DoP). Busy cards answer kAsioLinkBusy at once.
+// A card ("hw:N,...") is first asked of the desktop's sound server over the
+// session bus (device reservation) and held until the device is released.
 ASIOLINK_EXPORT int openAsioDevice(int handle, void* ctx, int device, int rate,
                                    AsioLinkRender render, int* unused, uint32_t* rateMask);
 // Render callbacks cease; what was rendered plays out after a period of
