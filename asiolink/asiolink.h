@@ -18,7 +18,7 @@
 //
 // Results: 0 or a count is success, negatives are the kAsioLink* codes.
 // `ctx` is never dereferenced. No output on stdout; one line on stderr when
-// real-time priority is not granted.
+// real-time priority, and one when locking the buffers in memory, is refused.
 #pragma once
 
 #include <cstdint>
