@@ -260,8 +260,7 @@ bool prepareEngine(int deviceRate, const LibraryFunctions& fns, int maxFrames) {
   pc.envelopeUnity.store(0, kRelaxed);
   // Both channels want and are direct: a first fade-in leaves the source.
   r.stage.reset(true, 0);
-  r.stage.modulator().setSmoothing(pc.dsdSmoothing.load(kRelaxed),
-                                   pc.dsdSmoothing.load(kRelaxed));
+  r.stage.modulator().setSmoothing(pc.dsdSmoothing.load(kRelaxed), pc.dsdSmoothing.load(kRelaxed));
   if (fns.setDecimationFirParam)
     (void)fns.setDecimationFirParam(double(deviceRate), deviceRate * 0.0078125, kDecimationTaps,
                                     r.firPairs, 1.0);
@@ -347,8 +346,8 @@ int runPlayback(int mode, JobRequest* request, ConvertFunction convertFn,
   pc.consumed.store(0, kRelaxed);
   pc.pcmSlots.store(nullptr, kRelaxed);
   pc.dsdSlots.store(nullptr, kRelaxed);
-  pc.playPosition.store(
-      srcRate ? uint64_t(request->range.startFrame) * playRate / srcRate : 0, kRelaxed);
+  pc.playPosition.store(srcRate ? uint64_t(request->range.startFrame) * playRate / srcRate : 0,
+                        kRelaxed);
   for (int i = 0; i < kEnvelopeEntries; ++i) {
     pc.envelopePosition[i].store(envelope[i].position, kRelaxed);
     pc.envelopeLevel[i].store(envelope[i].level, kRelaxed);
@@ -358,9 +357,9 @@ int runPlayback(int mode, JobRequest* request, ConvertFunction convertFn,
   if (mode == 8) pc.startRequested.store(1, kRelease);
 
   const SonvexChar* sources[1] = {request->sourcePath.c_str()};
-  const int result = convertFn(request->destinationPath.c_str(), sources, nullptr,
-                               &request->format, &request->matrix, request->sourceEnabled,
-                               &request->range, onBlockProduced, isPlaybackDrained, envelope);
+  const int result = convertFn(request->destinationPath.c_str(), sources, nullptr, &request->format,
+                               &request->matrix, request->sourceEnabled, &request->range,
+                               onBlockProduced, isPlaybackDrained, envelope);
 
   __atomic_store_n(&request->range.statusWord, 0, __ATOMIC_RELEASE);
   pc.startRequested.store(0, kRelaxed);

@@ -21,7 +21,7 @@ namespace dsd = sonvex::dsd;
 constexpr auto kRelaxed = std::memory_order_relaxed;
 constexpr auto kAcquire = std::memory_order_acquire;
 constexpr auto kRelease = std::memory_order_release;
-constexpr double kToUnit = 4.656612873077393e-10;  // 1 / 2^31
+constexpr double kToUnit = 4.656612873077393e-10;   // 1 / 2^31
 constexpr double kDsdClamp = 144115188075855872.0;  // 2^57
 constexpr int kDsdChunk = 500;
 constexpr uint8_t kIdleLsbFirst = 0x69;  // the idle byte with its bits reversed
@@ -158,7 +158,8 @@ void prepareBlock(PlaybackControl& pc, Resources& res, const EqSnapshot& eqs, bo
   }
   if (eqs.masterOn == 1) {
     for (int band = 3; band >= 0; --band)
-      if (eqs.on[band] == 1) eq::runBiquad(res.biquads + band * eq::kBiquadDoubles, x, x, size_t(n));
+      if (eqs.on[band] == 1)
+        eq::runBiquad(res.biquads + band * eq::kBiquadDoubles, x, x, size_t(n));
     const double g = eqs.totalGain;
     for (int i = 0; i < 2 * n; ++i) x[i] *= g;
   }
@@ -257,12 +258,15 @@ void packPcm(int type, const double* y, int n, uint8_t* l, uint8_t* r, bool mono
 
 // --- DSD output stage -----------------------------------------------------
 
-void outputDsdBlock(PlaybackControl& pc, Resources& res, RampLanes& ramp, const double* x,
-                    const uint8_t* srcL, const uint8_t* srcR, int count, uint8_t* outL,
-                    uint8_t* outR) {
+void outputDsdBlock(PlaybackControl& pc, Resources& res, RampLanes& ramp, bool processed,
+                    const double* x, const uint8_t* srcL, const uint8_t* srcR, int count,
+                    uint8_t* outL, uint8_t* outR) {
   dsd::OutputStage& stage = res.stage;
-  const bool directOK =
-      pc.dsdDirect.load(kRelaxed) == 1 && pc.envelopeUnity.load(kRelaxed) == 1 && srcL && srcR;
+  // The source's own bits go out only while nothing would change them: the
+  // permission given at the start, a unity envelope, and (changeable during
+  // playback) neither EQ nor a monitor volume other than 0 dB.
+  const bool directOK = pc.dsdDirect.load(kRelaxed) == 1 && pc.envelopeUnity.load(kRelaxed) == 1 &&
+                        !processed && srcL && srcR;
   const int delay = pc.alignDelay.load(kRelaxed);
   const uint8_t* idle[2] = {res.idle, res.idle + res.idleBytes};
   const uint8_t* src[2] = {srcL ? srcL : idle[0], srcR ? srcR : idle[1]};
@@ -380,7 +384,9 @@ void renderDsdBlock(PlaybackControl& pc, Resources& res, const EqSnapshot& eqs, 
                            !stage.channel(1).wantDirect && !stage.channel(1).isDirect;
     if (modulated) b.ramp.step();
   }
-  outputDsdBlock(pc, res, b.ramp, x, srcL, srcR, count, outL, outR);
+  const bool processed = eqs.masterOn == 1 || pc.monitorGain[0].load(kRelaxed) != 1.0 ||
+                         pc.monitorGain[1].load(kRelaxed) != 1.0;
+  outputDsdBlock(pc, res, b.ramp, processed, x, srcL, srcR, count, outL, outR);
   b.ramp.store(pc.ramp);
   if (mono) std::memcpy(outR, outL, size_t(count) / 8);
 
@@ -403,7 +409,7 @@ struct Output {
   bool device;  // per-channel device buffers (else interleaved stereo)
   int type;     // sample type, or interleaved format code
   uint8_t* l;
-  uint8_t* r;   // device form only
+  uint8_t* r;  // device form only
 };
 
 void renderAsio(PlaybackControl& pc, Resources& res, const EqSnapshot& eqs, int type, int count,
@@ -562,7 +568,9 @@ void renderPiece(PlaybackControl& pc, Resources& res, const EqSnapshot& eqs, con
       slot = (slot + 1) % kRingSlots;
     }
     pc.consumed.store(consumed + uint64_t(count), kRelease);
-    pc.playPosition.store(position + uint64_t(frames), kRelaxed);
+    // Source frames played: an underrun's idle stretch must not count, or
+    // the end test would cut as much off the end of the range.
+    pc.playPosition.store(position + uint64_t(count), kRelaxed);
     if (!o.device) endOfPlay(pc, false);
   }
   if (o.device) endOfPlay(pc, true);

@@ -30,7 +30,11 @@ enum DeviceSampleType : int {
 };
 
 // Format codes of the interleaved form: stereo frames of two samples.
-enum InterleavedFormat : int { kInterleavedOther = 0, kInterleavedFloat32 = 1, kInterleavedInt16 = 2 };
+enum InterleavedFormat : int {
+  kInterleavedOther = 0,
+  kInterleavedFloat32 = 1,
+  kInterleavedInt16 = 2
+};
 
 // `frames` samples into each of left and right, in sampleType's encoding.
 // The first argument is not used.

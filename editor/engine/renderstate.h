@@ -28,9 +28,7 @@ struct EqSnapshot {
 class EqExchange {
  public:
   EqSnapshot& back() { return slots_[back_]; }
-  void publish() {
-    back_ = middle_.exchange(back_ | kFresh, std::memory_order_acq_rel) & kIndex;
-  }
+  void publish() { back_ = middle_.exchange(back_ | kFresh, std::memory_order_acq_rel) & kIndex; }
   const EqSnapshot& take() {
     if (middle_.load(std::memory_order_relaxed) & kFresh)
       front_ = middle_.exchange(front_, std::memory_order_acq_rel) & kIndex;
@@ -47,12 +45,12 @@ class EqExchange {
 
 // Render-thread resources, sized by prepareEngine.
 struct Resources {
-  int capacity = 0;            // frames per render piece (multiple of 8)
-  double* work = nullptr;      // capacity stereo frames
+  int capacity = 0;             // frames per render piece (multiple of 8)
+  double* work = nullptr;       // capacity stereo frames
   double* meterCopy = nullptr;  // capacity stereo frames (DSD metering)
-  uint8_t* idle = nullptr;     // two idle-byte buffers of idleBytes each
+  uint8_t* idle = nullptr;      // two idle-byte buffers of idleBytes each
   int idleBytes = 0;
-  double* firPairs = nullptr;   // decimation coefficient pairs (2045)
+  double* firPairs = nullptr;    // decimation coefficient pairs (2045)
   double* meterTable = nullptr;  // 64 x 256 meter lookup
   double* biquads = nullptr;     // 4 blocks of 18 doubles
   uint64_t eqSerial = ~uint64_t(0);

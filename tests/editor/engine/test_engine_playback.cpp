@@ -1,0 +1,223 @@
+// PCM playback end to end: the library's stream through the ring to the
+// device buffers, fades, stop, end of range, flow control, underrun and the
+// device sample formats.
+#include <cmath>
+
+#include "engine_harness.h"
+#include "eqsettings.h"
+
+using namespace enginetest;
+
+namespace {
+
+constexpr double kFs = 2147483647.0;
+
+// 44.1 kHz 16-bit stereo, never zero: two offset sines.
+std::string pcmFile(int frames) {
+  std::vector<int16_t> s;
+  for (int n = 0; n < frames; ++n) {
+    s.push_back(int16_t(16000 + 9000 * std::sin(n * 0.0627)));
+    s.push_back(int16_t(-12000 + 5000 * std::sin(n * 0.011)));
+  }
+  const std::string path = testsupport::tempPath("engine", ".wav");
+  testsupport::writeWav(path, 44100, 16, 2, 1, testsupport::pcm16Bytes(s));
+  return path;
+}
+
+// The EQ as the renderer must apply it: bands 4..1 from a clear state, then the total gain.
+std::vector<double> equalised(std::vector<double> x, const EqSettings* eqs) {
+  for (int b = 3; b >= 0; --b) {
+    double bq[eq::kBiquadDoubles] = {};
+    std::memcpy(bq, eqs->band[b].biquad, 10 * sizeof(double));
+    if (eqs->band[b].on) eq::runBiquad(bq, x.data(), x.data(), x.size() / 2);
+  }
+  for (double& v : x) v *= eqs->totalGain;
+  return x;
+}
+
+TEST(EnginePlayback, PlaysTheLibraryStreamThroughEqWithFadeInAndStopsAtTheEnd) {
+  const std::string path = pcmFile(44100);
+  EqSettingsBlock eqb;
+  EqSettings* eqs = eqb.get();
+  setParameters(&eqs->band[3], 6.0, 1000.0, 1.0, 44100, 0);
+  eqs->band[0].type = eq::kTypeLowShelf;
+  setParameters(&eqs->band[0], -3.0, 200.0, 0.7, 44100, eq::kTypeLowShelf);
+  eqs->band[3].on = eqs->band[0].on = 1;
+  setTotalGainDb(eqs, -2.0);
+  eqb.setMasterOn(true);
+  prepare(44100);
+  engine::setEqSettings(eqs);
+  const std::vector<double> ref = equalised(libraryStream(path, kRate44100), eqs);
+  ASSERT_EQ(ref.size(), 2u * 44100);
+
+  Device dev;
+  dev.start();
+  Playback pb;
+  pb.start(path, kRate44100, sonvexert);
+  EXPECT_EQ(pb.wait(), 0);
+  ASSERT_TRUE(waitFor([] { return !engine::isPlaying(); }));
+  dev.stop();
+  const auto l = Device::int32s(dev.left), r = Device::int32s(dev.right);
+  const size_t s = firstRenderedFrame(dev);
+  ASSERT_LE(s + 44100 + 512, l.size());
+  int wrong = 0;
+  double last = 0.0;
+  for (size_t k = 0; k < 44100; ++k) {
+    const double gain = l[s + k] / (ref[2 * k] * kFs);
+    if (k < 4410) {
+      EXPECT_GE(gain, last - 1e-8) << k;  // the fade-in rises monotonically
+      last = gain;
+      if (k == 0) {
+        EXPECT_LT(gain, 0.01);
+      }
+      if (k == 441) {
+        EXPECT_NEAR(gain, 0.9, 0.01);  // T = 0.01 s leaves 10 %
+      }
+    } else {
+      wrong +=
+          l[s + k] != std::lrint(ref[2 * k] * kFs) || r[s + k] != std::lrint(ref[2 * k + 1] * kFs);
+    }
+  }
+  EXPECT_EQ(wrong, 0);
+  for (size_t k = s + 44100; k < l.size(); ++k) ASSERT_EQ(l[k], 0) << "idle after the end";
+}
+
+// At 48 kHz from 44.1 kHz the library's blocks are short, so it is still
+// producing (and flow-controlled) when the stop comes.
+TEST(EnginePlayback, StopFadesOutAndEndsTheConversion) {
+  const std::string path = pcmFile(3 * 44100);
+  prepare(48000);
+  const std::vector<double> ref = libraryStream(path, kRate48000);
+  Device dev;
+  size_t stopCall = 0;
+  Playback pb;
+  dev.onCall = [&](size_t call) {
+    if (!stopCall && dev.consumedAfter.size() > 0 && dev.consumedAfter.back() > 20000) {
+      stopCall = call;
+      pb.stop();
+    }
+  };
+  dev.start();
+  pb.start(path, kRate48000, sonvexert);
+  EXPECT_EQ(pb.wait(), kConvertStoppedPcm);
+  dev.stop();
+  EXPECT_FALSE(engine::isPlaying());
+  EXPECT_EQ(pb.request.range.statusWord, 0);
+  const auto l = Device::int32s(dev.left);
+  const size_t s = firstRenderedFrame(dev), at = stopCall * dev.frames;
+  ASSERT_GT(at, s);
+  EXPECT_NEAR(l[at] / (ref[2 * (at - s)] * kFs), 1.0, 1e-3);
+  EXPECT_NEAR(l[at + 480] / (ref[2 * (at + 480 - s)] * kFs), 0.1, 0.01);
+  for (size_t k = at + 8 * 480; k < l.size(); ++k) ASSERT_EQ(l[k], 0) << k - at;
+}
+
+// Frame i of the scripted source carries its own index, so a slot read
+// after it was rewritten shows up as a jump.
+TEST(EnginePlayback, RingNeverReadsAnOverwrittenSlotAndUnderrunsPlayIdle) {
+  prepare(44100);
+  FakeSource& f = fake();
+  const int total = 64 * 256 * 3;
+  f.pcm.resize(2 * size_t(total));
+  for (int i = 0; i < total; ++i) f.pcm[2 * i] = -(f.pcm[2 * i + 1] = (i + 1) / 65536.0);
+  Device dev;
+  dev.frames = 384;
+  dev.pauseUs = 100;
+  uint64_t ahead = 0;
+  dev.onCall = [&](size_t call) {
+    ahead = std::max(ahead, f.produced.load() - engine::control().consumed.load());
+    if (call == 60) f.hold = true;
+    if (call == 140) f.hold = false;
+  };
+  dev.start();
+  Playback pb;
+  pb.source = SourceDescription{44100, 16, 2, 0, 0, uint64_t(total), 0, 0, 1};
+  pb.startWith(u"scripted", kRate44100, fakeConvert);
+  EXPECT_EQ(pb.wait(), 0);
+  dev.stop();
+  EXPECT_LE(ahead, 64u * 256);
+  const auto l = Device::int32s(dev.left), r = Device::int32s(dev.right);
+  int64_t previous = -1, idle = 0, jumps = 0;
+  for (size_t k = firstRenderedFrame(dev) + 4410; k < l.size(); ++k) {
+    if (r[k] == 0) {
+      idle += previous >= 0;
+      continue;
+    }
+    const int64_t index = std::lrint(r[k] / (kFs / 65536.0)) - 1;
+    jumps += previous >= 0 && index != previous + 1;
+    EXPECT_EQ(l[k], -r[k]);
+    previous = index;
+  }
+  EXPECT_EQ(jumps, 0);
+  EXPECT_GT(idle, 0) << "the held producer must leave an underrun";
+  EXPECT_EQ(previous, total - 1) << "an underrun must not cut the end off";
+}
+
+struct FormatCase {
+  int type;
+  bool interleaved;
+  int channels;
+  std::function<void(const Device&, size_t frame)> check;
+};
+
+TEST(EnginePlayback, FullScaleAndMonoInEveryDeviceFormat) {
+  auto at = [](const std::vector<uint8_t>& b, size_t i, int n) {
+    return std::vector<uint8_t>(b.begin() + i * n, b.begin() + (i + 1) * n);
+  };
+  const std::vector<FormatCase> cases = {
+      {kSampleInt32Lsb, false, 2,
+       [](const Device& d, size_t k) {
+         EXPECT_EQ(Device::int32s(d.left)[k], 2147483647);
+         EXPECT_EQ(Device::int32s(d.right)[k], -2147483647);
+       }},
+      {kSampleInt16Lsb, false, 2,
+       [&](const Device& d, size_t k) {
+         EXPECT_EQ(at(d.left, k, 2), (std::vector<uint8_t>{0xff, 0x7f}));
+         EXPECT_EQ(at(d.right, k, 2), (std::vector<uint8_t>{0x00, 0x80}));
+       }},
+      {kSampleInt32Msb, false, 2,
+       [&](const Device& d, size_t k) {
+         EXPECT_EQ(at(d.left, k, 4), (std::vector<uint8_t>{0x7f, 0xff, 0xff, 0xff}));
+       }},
+      {kSampleFloat32Lsb, false, 2,
+       [&](const Device& d, size_t k) {
+         float v;
+         std::memcpy(&v, &d.left[4 * k], 4);
+         EXPECT_EQ(v, float(2147483647.0 / 2147483648.0));
+       }},
+      {kSampleFloat64Lsb, false, 2,
+       [&](const Device& d, size_t k) {
+         double v;
+         std::memcpy(&v, &d.left[8 * k], 8);
+         EXPECT_EQ(v, 2147483647.0 / 2147483648.0);
+       }},
+      {kSampleInt24Msb, false, 1,
+       [&](const Device& d, size_t k) {
+         EXPECT_EQ(at(d.left, k, 3), (std::vector<uint8_t>{0x7f, 0xff, 0xff}));
+         EXPECT_EQ(d.left, d.right);
+       }},
+      {kInterleavedInt16, true, 1,
+       [&](const Device& d, size_t k) {
+         EXPECT_EQ(at(d.left, k, 4), (std::vector<uint8_t>{0xff, 0x7f, 0xff, 0x7f}));
+       }},
+  };
+  for (const FormatCase& c : cases) {
+    SCOPED_TRACE(c.type);
+    prepare(44100);
+    FakeSource& f = fake();
+    f.pcm.clear();
+    for (int i = 0; i < 8192; ++i) f.pcm.insert(f.pcm.end(), {1.0, c.channels == 1 ? 0.0 : -1.0});
+    Device dev;
+    dev.interleaved = c.interleaved;
+    (c.interleaved ? dev.formatCode : dev.type) = c.type;
+    dev.pauseUs = 100;
+    dev.start();
+    Playback pb;
+    pb.source = SourceDescription{44100, 16, uint32_t(c.channels), 0, 0, 8192, 0, 0, 1};
+    pb.startWith(u"scripted", kRate44100, fakeConvert);
+    EXPECT_EQ(pb.wait(), 0);
+    dev.stop();
+    c.check(dev, firstRenderedFrame(dev) + 8000);
+  }
+}
+
+}  // namespace
