@@ -352,7 +352,7 @@ int runPlayback(int mode, JobRequest* request, ConvertFunction convertFn,
     pc.envelopePosition[i].store(envelope[i].position, kRelaxed);
     pc.envelopeLevel[i].store(envelope[i].level, kRelaxed);
   }
-  pc.statusWord.store(&request->range.statusWord, kRelaxed);
+  pc.statusWord.store(&request->range.statusWord, kRelease);
   request->range.levelActive = envelopeActive(envelope);
   if (mode == 8) pc.startRequested.store(1, kRelease);
 

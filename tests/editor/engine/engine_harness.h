@@ -70,6 +70,7 @@ struct Device {
         left.insert(left.end(), l.begin(), l.end());
         if (!interleaved) right.insert(right.end(), r.begin(), r.end());
         consumedAfter.push_back(engine::control().consumed.load());
+        ++calls;
         std::this_thread::sleep_for(std::chrono::microseconds(pauseUs));
       }
     });
@@ -90,9 +91,23 @@ struct Device {
     std::memcpy(v.data(), b.data(), v.size() * 4);
     return v;
   }
+  // What the ring delivered, in order: the leading frames of each call that
+  // consumed some (an underrun leaves the rest of its call idle).
+  std::vector<uint8_t> ringStream(const std::vector<uint8_t>& ch, int bitsPerFrame) const {
+    std::vector<uint8_t> out;
+    uint64_t before = 0;
+    for (size_t i = 0; i < consumedAfter.size(); ++i) {
+      const size_t n = (consumedAfter[i] - before) * bitsPerFrame / 8;
+      const auto at = ch.begin() + i * (ch.size() / consumedAfter.size());
+      out.insert(out.end(), at, at + n);
+      before = consumedAfter[i];
+    }
+    return out;
+  }
   ~Device() { stop(); }
 
   std::atomic<bool> running{false};
+  std::atomic<size_t> calls{0};
   std::thread thread;
 };
 
