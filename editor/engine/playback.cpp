@@ -305,6 +305,16 @@ uint8_t envelopeActive(const LevelPoint* envelope) {
   return 0;
 }
 
+namespace {
+// The library polls its drain callback without pause while the renderer
+// plays out the ring, which can take minutes: poll gently instead.
+int32_t playbackDrainPoll() {
+  const int32_t drained = isPlaybackDrained();
+  if (drained == 0) std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  return drained;
+}
+}  // namespace
+
 int runPlayback(int mode, JobRequest* request, ConvertFunction convertFn,
                 const SourceDescription* source, LevelPoint* envelope) {
   if (!convertFn) return kJobNoConversionFunction;
@@ -359,7 +369,7 @@ int runPlayback(int mode, JobRequest* request, ConvertFunction convertFn,
   const SonvexChar* sources[1] = {request->sourcePath.c_str()};
   const int result = convertFn(request->destinationPath.c_str(), sources, nullptr, &request->format,
                                &request->matrix, request->sourceEnabled, &request->range,
-                               onBlockProduced, isPlaybackDrained, envelope);
+                               onBlockProduced, playbackDrainPoll, envelope);
 
   __atomic_store_n(&request->range.statusWord, 0, __ATOMIC_RELEASE);
   pc.startRequested.store(0, kRelaxed);
