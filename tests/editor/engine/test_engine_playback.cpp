@@ -201,6 +201,13 @@ TEST(EnginePlayback, FullScaleAndMonoInEveryDeviceFormat) {
          EXPECT_EQ(at(d.left, k, 3), (std::vector<uint8_t>{0x7f, 0xff, 0xff}));
          EXPECT_EQ(d.left, d.right);
        }},
+      {kInterleavedFloat32, true, 2,
+       [&](const Device& d, size_t k) {
+         float v[2];
+         std::memcpy(v, &d.left[8 * k], 8);
+         EXPECT_EQ(v[0], 2147483647.0f * 4.656613e-10f);
+         EXPECT_EQ(v[1], -v[0]);
+       }},
       {kInterleavedInt16, true, 1,
        [&](const Device& d, size_t k) {
          EXPECT_EQ(at(d.left, k, 4), (std::vector<uint8_t>{0xff, 0x7f, 0xff, 0x7f}));
@@ -224,6 +231,25 @@ TEST(EnginePlayback, FullScaleAndMonoInEveryDeviceFormat) {
     dev.stop();
     c.check(dev, firstRenderedFrame(dev) + 8000);
   }
+}
+
+TEST(EnginePlayback, SettersAndTheDeviceWatchdog) {
+  prepare(44100);
+  engine::setMonitorVolume(-100.0);
+  EXPECT_EQ(engine::control().monitorGain[1].load(), 0.0);
+  EXPECT_EQ(engine::control().monitorGainDb.load(), -300.0);
+  engine::setMonitorVolume(-99.9);
+  EXPECT_DOUBLE_EQ(engine::control().monitorGain[0].load(), std::pow(10.0, -99.9 / 20));
+  engine::setPostFader(1);
+  engine::setPostFader(2);
+  EXPECT_EQ(engine::control().postFaderMeter.load(), 1);
+  engine::setDeviceWatchdog(90);
+  EXPECT_FALSE(engine::consumeWatchdog(45));
+  EXPECT_FALSE(engine::consumeWatchdog(45));
+  EXPECT_TRUE(engine::consumeWatchdog(45)) << "a device that stopped calling";
+  int32_t buf[2][64];
+  renderDeviceBlock(0, kSampleInt32Lsb, 64, buf[0], buf[1]);
+  EXPECT_FALSE(engine::consumeWatchdog(45)) << "every callback reloads the countdown";
 }
 
 }  // namespace
