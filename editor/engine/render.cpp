@@ -262,6 +262,9 @@ void outputDsdBlock(PlaybackControl& pc, Resources& res, RampLanes& ramp, bool p
                     const double* x, const uint8_t* srcL, const uint8_t* srcR, int count,
                     uint8_t* outL, uint8_t* outR) {
   dsd::OutputStage& stage = res.stage;
+  // The playback job sets the idle smoothing for its rate.
+  const double smoothing = pc.dsdSmoothing.load(kRelaxed);
+  stage.modulator().setSmoothing(smoothing, smoothing);
   // The source's own bits go out only while nothing would change them: the
   // permission given at the start, a unity envelope, and (changeable during
   // playback) neither EQ nor a monitor volume other than 0 dB.

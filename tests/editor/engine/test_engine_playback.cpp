@@ -243,6 +243,14 @@ TEST(EnginePlayback, SettersAndTheDeviceWatchdog) {
   engine::setPostFader(1);
   engine::setPostFader(2);
   EXPECT_EQ(engine::control().postFaderMeter.load(), 1);
+  LevelPoint env[4] = {
+      {0, 1.0, 0, 0, 0}, {500, 1.0, 0, 0, 0}, {900, 0.0, 0, 1, 0}, {INT64_MAX, 0, 0, 0, 0}};
+  EXPECT_EQ(engine::envelopeActive(env), 0) << "a hold that jumps to 0 does not change the level";
+  env[1].shape = 1;
+  EXPECT_EQ(engine::envelopeActive(env), 1) << "a ramp from 1 to 0";
+  env[0].level = 0.5;
+  env[1].shape = 0;
+  EXPECT_EQ(engine::envelopeActive(env), 1) << "a level other than 0 and 1";
   engine::setDeviceWatchdog(90);
   EXPECT_FALSE(engine::consumeWatchdog(45));
   EXPECT_FALSE(engine::consumeWatchdog(45));
