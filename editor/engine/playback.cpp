@@ -306,12 +306,38 @@ uint8_t envelopeActive(const LevelPoint* envelope) {
 }
 
 namespace {
+// A stop that no renderer answers (the output stopped calling) would keep
+// the job waiting for ever: after a second without consumption the job
+// ends the playback itself. Job thread only.
+constexpr int kUnansweredStopMs = 1000;
+uint64_t gLastConsumed = 0;
+int gStopWaitedMs = 0;
+
+bool stopUnanswered(int stepMs) {
+  PlaybackControl& pc = control();
+  const uint64_t consumed = pc.consumed.load(kAcquire);
+  if (pc.stopRequested.load(kAcquire) == 0 || consumed != gLastConsumed) {
+    gLastConsumed = consumed;
+    gStopWaitedMs = 0;
+    return false;
+  }
+  gStopWaitedMs += stepMs;
+  if (gStopWaitedMs < kUnansweredStopMs) return false;
+  pc.playing.store(0, kRelease);
+  pc.outputEnabled.store(0, kRelease);
+  pc.primed.store(0, kRelease);
+  pc.stopRequested.store(0, kRelease);
+  if (int32_t* w = pc.statusWord.load(kAcquire)) clearStatusBits(w, kStatusPlayback);
+  return true;
+}
+
 // The library polls its drain callback without pause while the renderer
 // plays out the ring, which can take minutes: poll gently instead.
 int32_t playbackDrainPoll() {
   const int32_t drained = isPlaybackDrained();
-  if (drained == 0) std::this_thread::sleep_for(std::chrono::milliseconds(2));
-  return drained;
+  if (drained != 0) return drained;
+  std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  return stopUnanswered(2) ? -1 : 0;
 }
 }  // namespace
 
@@ -363,6 +389,8 @@ int runPlayback(int mode, JobRequest* request, ConvertFunction convertFn,
     pc.envelopeLevel[i].store(envelope[i].level, kRelaxed);
   }
   pc.statusWord.store(&request->range.statusWord, kRelease);
+  gLastConsumed = 0;
+  gStopWaitedMs = 0;
   request->range.levelActive = envelopeActive(envelope);
   if (mode == 8) pc.startRequested.store(1, kRelease);
 
@@ -414,7 +442,9 @@ int32_t onBlockProduced(uint32_t positionLow, uint32_t positionHigh, int32_t /*f
       if (status) clearStatusBits(status, kStatusPlayback);
       return -1;
     }
-    std::this_thread::sleep_for(std::chrono::milliseconds(pc.producerWaitMs.load(kRelaxed)));
+    const int waitMs = pc.producerWaitMs.load(kRelaxed);
+    std::this_thread::sleep_for(std::chrono::milliseconds(waitMs));
+    if (stopUnanswered(waitMs)) return -1;
   }
   uint8_t start = 1;
   if (pc.startRequested.compare_exchange_strong(start, 0, std::memory_order_acq_rel)) {

@@ -158,6 +158,18 @@ TEST(EnginePlayback, RingNeverReadsAnOverwrittenSlotAndUnderrunsPlayIdle) {
   EXPECT_EQ(previous, total - 1) << "an underrun must not cut the end off";
 }
 
+TEST(EnginePlayback, StopEndsThePlaybackWhenTheDeviceHasStoppedCalling) {
+  prepare(44100);
+  fake().pcm.assign(2 * 64 * 256 * 2, 0.5);
+  Playback pb;
+  pb.source = SourceDescription{44100, 16, 2, 0, 0, 64 * 256 * 2, 0, 0, 1};
+  pb.startWith(u"scripted", kRate44100, fakeConvert);
+  ASSERT_TRUE(waitFor([] { return engine::isPlaying(); }));
+  pb.stop();
+  EXPECT_EQ(pb.wait(5000), kConvertStoppedPcm);
+  EXPECT_FALSE(engine::isPlaying());
+}
+
 // Source 1.0 / -1.0 (mono: 0.5 left only) at 0 dB after the fade-in: the
 // bytes of one frame, left then right buffer (interleaved: one buffer).
 struct FormatCase {
