@@ -139,6 +139,10 @@ TEST(EngineDsd, RampStepsPerChunkAndShortBlocksMeterNothing) {
     Playback pb;
     pb.source = SourceDescription{44100, 16, 2, 0, 0, 64000ull * 44100 / kRate, 0, 0, 1};
     pb.startWith(u"scripted", kRateDsd64, fakeConvert);
+    while (!pb.done) {  // hand-overs racing the renderer (for TSan)
+      engine::publishEq();
+      std::this_thread::sleep_for(std::chrono::microseconds(50));
+    }
     EXPECT_EQ(pb.wait(), 0);
     dev.stop();
     f.capacity = 256;
