@@ -11,18 +11,7 @@
 #include <thread>
 #include <vector>
 
-#ifndef LUMARA_WAVEFORMAT_DEFINED
-#define LUMARA_WAVEFORMAT_DEFINED
-// Layout of the platform's classic wave format record.
-struct WaveFormat {
-  uint16_t formatTag;  // 1 integer PCM, 3 IEEE float
-  uint16_t channels;
-  uint32_t samplesPerSec;
-  uint32_t avgBytesPerSec;
-  uint16_t blockAlign;
-  uint16_t bitsPerSample;
-};
-#endif
+#include "waveformat.h"
 
 typedef struct _snd_pcm snd_pcm_t;
 

@@ -2,6 +2,8 @@
 
 #include <atomic>
 
+#include "playback.h"
+
 namespace jobcontrol {
 namespace {
 std::atomic<int> gAbortRequested{0};
@@ -28,9 +30,9 @@ int32_t exportDrained() { return 1; }
 }  // namespace jobcontrol
 
 int ClassSonvex::run(int /*mode*/, JobRequest* request, ConvertFunction convertFn,
-                     SourceDescription* /*sourceInfo*/, int* /*auxValue*/, LevelPoint* envelope) {
+                     SourceDescription* sourceInfo, int* /*auxValue*/, LevelPoint* envelope) {
   if (!convertFn) return kJobNoConversionFunction;
-  // Only the export form lives here; playback has its own run in the engine.
+  if (mode_ == 8) return engine::runPlayback(mode_, request, convertFn, sourceInfo, envelope);
   if (mode_ != 1 || request->range.statusWord != 1) return kJobModeNotAvailable;
   const SonvexChar* sources[1] = {request->sourcePath.c_str()};
   return convertFn(request->destinationPath.c_str(), sources, nullptr, &request->format,
