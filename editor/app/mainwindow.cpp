@@ -267,6 +267,9 @@ bool MainWindow::openAudioFile(const QString& path) {
   m_waveform->placeCursor(0.0);
   // >>> meter hook: clear the meter's hold
 
+  // An open export dialog describes the new file, never a mix of both.
+  if (m_dialogEdit->isVisible() && !m_dialogEdit->isExporting()) showSourceInExportDialog();
+
   // 8. Waveform summary, play rate follows the file.
   m_waveform->startWaveformSummary();
   // >>> output device hook: match the play rate to the file
@@ -337,15 +340,19 @@ void MainWindow::on_pushButtonEdit_clicked() {
     warn(tr("Cannot Export"), tr("IN - OUT too short."));
     return;
   }
-  m_dialogEdit->setSource(m_currentFilePath, int(m_fileInfo.channels), ui->label_orgCh->text(),
-                          ui->label_orgBit->text(), ui->label_orgFreq->text(),
-                          ui->label_orgFileType->text());
+  showSourceInExportDialog();
   m_dialogEdit->setFolder();
-  m_dialogEdit->setEditRange(m_editRange);
   m_dialogEdit->setEqContext(m_eq->get(), m_playRate);
   m_dialogEdit->show();
   m_dialogEdit->raise();
   m_dialogEdit->activateWindow();
+}
+
+void MainWindow::showSourceInExportDialog() {
+  m_dialogEdit->setSource(m_currentFilePath, int(m_fileInfo.channels), ui->label_orgCh->text(),
+                          ui->label_orgBit->text(), ui->label_orgFreq->text(),
+                          ui->label_orgFileType->text());
+  m_dialogEdit->setEditRange(m_editRange);
 }
 
 void MainWindow::on_pushButton_Combine_clicked() {

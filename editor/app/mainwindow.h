@@ -126,6 +126,8 @@ class MainWindow : public QMainWindow {
   int32_t prepareFile(const QString& path);
   void setFileLoadedState(bool loaded);
   void fillFileLabels();
+  // Source, labels and range of the open file into the export dialog.
+  void showSourceInExportDialog();
   bool checkReadyToPlay();
   void startPlayback();
   void warn(const QString& title, const QString& text);

@@ -776,6 +776,39 @@ class TestDialogEdit : public QObject {
     QVERIFY(std::fabs(toneAmplitude(left, 19200, 48000, 2000.0, 192000.0) - 0.4) < 0.005);
   }
 
+  void openingAnotherFileRetargetsTheOpenDialog() {
+    if (!libraryHasConversion()) QSKIP("libsonvex.so with sonvexert not beside the test");
+    QFile::remove(settingsFilePath());
+    const QString a = tmp.filePath("first.wav"), b = tmp.filePath("second.wav");
+    QVERIFY(writeWav16(a, 44100, 44100, [](int, int64_t n) {
+      return 0.4 * std::sin(2 * kPi * 1000.0 * n / 44100.0);
+    }));
+    QVERIFY(writeWav16(b, 48000, 24000, [](int, int64_t n) {
+      return 0.3 * std::sin(2 * kPi * 3000.0 * n / 48000.0);
+    }));
+    MainWindow w;
+    w.setNeverShowFirstInfo(true);
+    w.show();
+    QVERIFY(w.openAudioFile(a));
+    child<QPushButton>(w, "pushButtonEdit")->click();
+    DialogEdit* d = w.exportDialog();
+    d->restoreChoices(0, 1, 0, false);  // 48 kHz, 16-bit
+    child<QLineEdit>(*d, "lineEditFolder")->setText(tmp.path());
+    QVERIFY(w.openAudioFile(b));
+    QVERIFY(d->isVisible());
+    QCOMPARE(d->destinationPath(), tmp.filePath("second_48k.wav"));
+    BoxAnswerer box(QMessageBox::Ok);
+    child<QPushButton>(*d, "pushBounce")->click();
+    QVERIFY(QTest::qWaitFor([&] { return box.seen; }, 60000));
+    QCOMPARE(box.text, QString("Export completed."));
+    const Decoded out = readBack(tmp.filePath("second_48k.wav"));
+    QCOMPARE(out.rc, 0);
+    const std::vector<double> left = pcmChannel(out, 0);
+    QCOMPARE(left.size(), size_t(24000));
+    QVERIFY(std::fabs(toneAmplitude(left, 4800, 14400, 3000.0, 48000.0) - 0.3) < 0.005);
+    QVERIFY(toneAmplitude(left, 4800, 14400, 1000.0, 48000.0) < 0.005);
+  }
+
   void settingsSurviveTheMainWindow() {
     QFile::remove(settingsFilePath());
     {
