@@ -1,6 +1,7 @@
 #include "mainwindow.h"
 
 #include <QActionGroup>
+#include <QApplication>
 #include <QCheckBox>
 #include <QCoreApplication>
 #include <QDesktopServices>
@@ -73,6 +74,7 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), ui(new MainWindow
   m_jobThread = new audioThread(this, sonvexPath);
   // >>> dialog and engine hooks
   setAcceptDrops(true);
+  qApp->installEventFilter(this);
   ui->labelEqIndicator->setMode(pictureSwitch::Mode::Click);
 
   connect(ui->waveScrollBar, &QScrollBar::sliderPressed, this, &MainWindow::waveSliderPressed);
@@ -96,6 +98,7 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), ui(new MainWindow
   connect(ui->lineEditTime, &widgetTc::enterKeyPressed, this, &MainWindow::timeCounterEnterPressed);
   connect(ui->lineEditTime, &widgetTc::escapeKeyPressed, this,
           &MainWindow::timeCounterEscapePressed);
+  connect(ui->lineEditTime, &QLineEdit::textEdited, this, [this] { m_counterTyped = true; });
   connect(ui->labelGainVal, &labelGain::doubleClicked, this,
           &MainWindow::labelGainValDoubleClicked);
   // >>> connections of the oscillator and EQ dialogs
@@ -257,6 +260,7 @@ bool MainWindow::openAudioFile(const QString& path) {
   m_exportOutFrames = int64_t(m_totalFrames);
   emit moveInPoint(0.0);
   emit moveOutPoint(1.0);
+  m_counterTyped = false;
   ui->lineEditTime->setText(formatTime(0, m_fileInfo.sampleRate));
   QScrollBar* bar = ui->waveScrollBar;
   bar->blockSignals(true);
@@ -526,6 +530,7 @@ void MainWindow::trackEditParamChanged() {
   // >>> engine hook: user-requested stop, wait up to 200 x 10 ms, last job mode 7
   m_playPositionFrames =
       uint64_t(std::max<int64_t>(0, fractionToFrames(m_totalFrames, points.cursor)));
+  m_counterTyped = false;  // the locate replaces whatever was typed
   ui->lineEditTime->setText(formatTime(m_playPositionFrames, rate));
   m_playPositionFraction =
       m_totalFrames ? double(m_playPositionFrames) / double(m_totalFrames) : 0.0;
@@ -536,6 +541,7 @@ void MainWindow::trackEditParamChanged() {
 void MainWindow::trackMousePressed() {}
 
 void MainWindow::timeCounterEnterPressed() {
+  m_counterTyped = false;
   const std::optional<uint64_t> frames = parseTimeCounter(ui->lineEditTime->text().toStdString(),
                                                           m_fileInfo.sampleRate, m_totalFrames);
   if (!frames) {
@@ -549,15 +555,21 @@ void MainWindow::timeCounterEnterPressed() {
   m_waveform->placeCursor(m_playPositionFraction);
 }
 
-void MainWindow::mousePressEvent(QMouseEvent* event) {
-  if (ui->lineEditTime->hasFocus()) {
+bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
+  // Seen before the pressed control acts, so IN, OUT, PLAY and the view work
+  // from the typed time rather than the one it replaces.
+  // The counter has already lost its focus to the pressed control here, so
+  // the typed-but-unapplied text is tracked by its own flag.
+  if (event->type() == QEvent::MouseButtonPress && m_counterTyped && watched != ui->lineEditTime &&
+      watched->isWidgetType() && static_cast<QWidget*>(watched)->window() == this) {
     ui->lineEditTime->leaveEditing();
     timeCounterEnterPressed();
   }
-  QMainWindow::mousePressEvent(event);
+  return QMainWindow::eventFilter(watched, event);
 }
 
 void MainWindow::timeCounterEscapePressed() {
+  m_counterTyped = false;
   ui->lineEditTime->setText(formatTime(m_playPositionFrames, m_fileInfo.sampleRate));
 }
 

@@ -118,8 +118,9 @@ class MainWindow : public QMainWindow {
  protected:
   void dragEnterEvent(QDragEnterEvent* event) override;
   void dropEvent(QDropEvent* event) override;
-  // A press on the window ends typing in the time counter as Enter does.
-  void mousePressEvent(QMouseEvent* event) override;
+  // A press anywhere on the window ends typing in the time counter as Enter
+  // does, before the pressed control acts.
+  bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
   // Probes `path` and keeps its information; returns the library's code.
@@ -168,6 +169,7 @@ class MainWindow : public QMainWindow {
   bool m_neverShowFirstInfo = false;
   bool m_oscillatorMode = false;
   bool m_sliderHeld = false;
+  bool m_counterTyped = false;  // the time counter holds text not yet applied
   bool m_playing = false;
   int m_overHoldTimeMs = 2000;
   QDir m_outputDirectory;
