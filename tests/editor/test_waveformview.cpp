@@ -7,6 +7,7 @@
 #include <QLibrary>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QProcess>
 #include <QPushButton>
 #include <QScrollBar>
 #include <QSignalSpy>
@@ -191,6 +192,7 @@ class TestWaveformView : public QObject {
   void cursorMovesRepaintOnlyFromCache();
   void appendedColumnsMatchFullRedraw();
   void noFileStillMovesCursor();
+  void drawingAndMouseAgreeAtScale1And2();
   void summaryGrowsThenCompletes();
   void failingSummaryGivesUpAfterBoundedRestarts();
   void missingFunctionFailsAtOnce();
@@ -392,6 +394,47 @@ void TestWaveformView::noFileStillMovesCursor() {
   QVERIFY(std::fabs(m_view->cursorViewX() - 0.5) < 0.002);
   sendMouse(m_view, QEvent::MouseButtonRelease, pixelOf(*m_view, 0.5, 0.5));
   screenshot(QStringLiteral("waveform-nofile.png"));
+}
+
+void TestWaveformView::drawingAndMouseAgreeAtScale1And2() {
+  if (qEnvironmentVariableIsEmpty("QT_SCALE_FACTOR")) {
+    // The scale is fixed when the application starts: run this case again at 2.
+    QProcess child;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("QT_SCALE_FACTOR"), QStringLiteral("2"));
+    child.setProcessEnvironment(env);
+    child.setProcessChannelMode(QProcess::MergedChannels);
+    child.start(QCoreApplication::applicationFilePath(),
+                {QStringLiteral("drawingAndMouseAgreeAtScale1And2")});
+    QVERIFY(child.waitForFinished(60000));
+    QVERIFY2(child.exitCode() == 0, child.readAll().constData());
+  }
+  const double scale = qEnvironmentVariable("QT_SCALE_FACTOR", QStringLiteral("1")).toDouble();
+  QCOMPARE(m_view->devicePixelRatioF(), scale);
+  showSynthetic(2);
+  // The divider spans the whole view, drawn in device pixels.
+  QImage img = m_view->grabFrameBuffer();
+  QCOMPARE(img.width(), qRound(kViewWidth * scale));
+  const QColor divider = img.pixelColor((pixelOf(*m_view, 0.9, 0.5) * scale).toPoint());
+  QVERIFY2(std::abs(divider.red() - 56) <= 2 && std::abs(divider.blue() - 88) <= 2,
+           qPrintable(divider.name()));
+  // A click in the centre locates half-way, and the cursor is drawn there.
+  sendMouse(m_view, QEvent::MouseButtonPress, QPointF(kViewWidth / 2.0, 30));
+  sendMouse(m_view, QEvent::MouseButtonRelease, QPointF(kViewWidth / 2.0, 30));
+  QVERIFY(std::fabs(m_view->editPoints().cursor - 0.5) < 0.002);
+  m_view->updateGL();
+  img = m_view->grabFrameBuffer();
+  int cursorColumns = 0;
+  for (int dx = -3; dx <= 3; ++dx) {
+    const QColor c = img.pixelColor(qRound((kViewWidth / 2.0 + dx) * scale), qRound(20 * scale));
+    cursorColumns += c.red() > 200 && c.green() > 150 && c.blue() < 120;
+  }
+  QVERIFY(cursorColumns > 0);
+  // The in handle is grabbed where it is drawn.
+  m_view->arrangeInPoint(0.3);
+  sendMouse(m_view, QEvent::MouseButtonPress, pixelOf(*m_view, 0.3, 0.5) + QPointF(8, 6));
+  QCOMPARE(m_view->mouseMode(), int(kMouseIn));
+  sendMouse(m_view, QEvent::MouseButtonRelease, pixelOf(*m_view, 0.3, 0.5));
 }
 
 void TestWaveformView::summaryGrowsThenCompletes() {
