@@ -65,13 +65,14 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), ui(new MainWindow
 
   // 4.-6. Export dialog, EQ block and dialog, output and waveform threads,
   // combine dialog, job thread.
-  const QString sonvexPath = libraryDirectory() + QStringLiteral("/sonvex");
-  m_dialogEdit = new DialogEdit(this, sonvexPath);
+  // The library first: everything built below is handed its table.
+  m_sonvex.load(libraryDirectory() + QStringLiteral("/libsonvex.so"));
+  m_dialogEdit = new DialogEdit(this, m_sonvex.api());
   m_eq = new EqSettingsBlock;
   m_dialogEdit->setEqContext(m_eq->get(), m_playRate);
   m_dialogEdit->setFolder(m_outputDirectory.path());
   connect(m_dialogEdit, &DialogEdit::convertExecute, this, &MainWindow::convertExecute);
-  m_jobThread = new audioThread(this, sonvexPath);
+  m_jobThread = new audioThread(this, m_sonvex.api());
   // >>> dialog and engine hooks
   setAcceptDrops(true);
   qApp->installEventFilter(this);
@@ -103,10 +104,8 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), ui(new MainWindow
           &MainWindow::labelGainValDoubleClicked);
   // >>> connections of the oscillator and EQ dialogs
 
-  // 7. The library, from the program's own folder.
-  m_sonvex.load(libraryDirectory() + QStringLiteral("/libsonvex.so"));
-  // Same layout as the library's records (three int64 counts, three pointers).
-  m_waveform->setSummaryFunction(reinterpret_cast<GetAudioWaveFormFn>(m_sonvex.getAudioWaveForm));
+  // 7. The waveform summary through the same binding.
+  m_waveform->setSummaryFunction(m_sonvex.getAudioWaveForm);
 
   // 8. OVER-hold group, output bridge, timers.
   m_overHoldGroup = new QActionGroup(this);
@@ -170,6 +169,7 @@ MainWindow::~MainWindow() {
   m_waveform->shutdown();
   // The export job reads the EQ block: end it before the block goes.
   delete m_dialogEdit;
+  delete findChild<DialogCombine*>();  // both use the binding, a member
   delete m_jobThread;
   delete m_eq;
   delete ui;
@@ -362,8 +362,7 @@ void MainWindow::showSourceInExportDialog() {
 void MainWindow::on_pushButton_Combine_clicked() {
   // One dialog for the window's lifetime, owned by it; made on first use.
   auto* combine = findChild<DialogCombine*>();
-  if (!combine)
-    combine = new DialogCombine(this, libraryDirectory() + QStringLiteral("/libsonvex.so"));
+  if (!combine) combine = new DialogCombine(this, m_sonvex.api());
   if (isFileOpen()) {
     combine->setHeadFile(QFileInfo(m_currentFilePath).fileName(), m_currentFilePath,
                          m_fileInfo.sampleRate, m_fileInfo.bitsPerSample, m_fileInfo.channels,

@@ -1,14 +1,9 @@
 #include "audiothread.h"
 
-#include <QCoreApplication>
 #include <QMutexLocker>
 #include <QVector>
 
 #include "classsonvex.h"
-
-QFunctionPointer boundSetDecimationFirParam = nullptr;
-QFunctionPointer boundSetMeterFirParam = nullptr;
-QFunctionPointer boundAudioDecimationFir = nullptr;
 
 namespace {
 
@@ -25,19 +20,8 @@ QVector<audioThread*>& jobTable() {
 
 }  // namespace
 
-QString sonvexLibraryPath() {
-  return QCoreApplication::applicationDirPath() + QStringLiteral("/sonvex");
-}
-
-audioThread::audioThread(QObject* parent, const QString& libraryPath)
-    : QThread(parent), progress(new int(0)) {
-  library = new QLibrary(libraryPath);
-  if (library->load()) {
-    convertFn = reinterpret_cast<ConvertFunction>(library->resolve("sonvexert"));
-    boundSetDecimationFirParam = library->resolve("setDecimationFirParam");
-    boundSetMeterFirParam = library->resolve("setMeterFirParam");
-    boundAudioDecimationFir = library->resolve("gAudioDecimationFir");
-  }
+audioThread::audioThread(QObject* parent, const SonvexApi& sonvexApi)
+    : QThread(parent), convertFn(sonvexApi.sonvexert), api(&sonvexApi), progress(new int(0)) {
   {
     QMutexLocker lock(&tableLock());
     jobIndex = jobTable().size();
@@ -60,7 +44,6 @@ audioThread::~audioThread() {
   }
   qDeleteAll(queue);  // never run
   queue.clear();
-  delete library;  // not unloaded: other bindings may share the handle
   delete progress;
 }
 

@@ -2,28 +2,20 @@
 // stays responsive while the library converts synchronously.
 #pragma once
 
-#include <QLibrary>
 #include <QList>
 #include <QMutex>
 #include <QThread>
 #include <QWaitCondition>
 
+#include "sonvexbinding.h"
 #include "transaction.h"
-
-// Path of the library beside the program (QLibrary adds prefix and suffix).
-QString sonvexLibraryPath();
-
-// Resolved by every job thread when the library loads; the playback engine
-// calls them with their declared signatures.
-extern QFunctionPointer boundSetDecimationFirParam;
-extern QFunctionPointer boundSetMeterFirParam;
-extern QFunctionPointer boundAudioDecimationFir;
 
 class audioThread : public QThread {
   Q_OBJECT
 
  public:
-  explicit audioThread(QObject* parent = nullptr, const QString& libraryPath = sonvexLibraryPath());
+  // `api` must outlive the thread.
+  explicit audioThread(QObject* parent = nullptr, const SonvexApi& api = defaultSonvexApi());
   ~audioThread() override;
 
   // Copies the request and the source description under the lock. Must not be
@@ -38,6 +30,7 @@ class audioThread : public QThread {
 
   int index() const { return jobIndex; }
   bool hasConversionFunction() const { return convertFn != nullptr; }
+  const SonvexApi& sonvex() const { return *api; }
   // The library's percentage of the running conversion (written by the job).
   int progressValue() const;
   bool isBusy() const;
@@ -67,7 +60,7 @@ class audioThread : public QThread {
   QList<Transaction*> queue;
   mutable QMutex queueLock;
   QWaitCondition queueWake;
-  QLibrary* library = nullptr;
+  const SonvexApi* api;
   LevelPoint* envelope = nullptr;
   int* progress = nullptr;
 

@@ -10,9 +10,9 @@
 
 #include "combinethread.h"
 #include "sonvex.h"
+#include "sonvexbinding.h"
 #include "transaction.h"
 
-class QLibrary;
 class QLineEdit;
 class QPushButton;
 class QTimer;
@@ -81,7 +81,8 @@ class DialogCombine : public QDialog {
   Q_OBJECT
 
  public:
-  explicit DialogCombine(QWidget* parent = nullptr, const QString& libraryPath = QString());
+  // `api` must outlive the dialog.
+  explicit DialogCombine(QWidget* parent = nullptr, const SonvexApi& api = defaultSonvexApi());
   ~DialogCombine() override;
 
   // The main window's open file becomes the head.
@@ -122,9 +123,7 @@ class DialogCombine : public QDialog {
   SourceDescription tailDesc{};
   int combineProgress = 0;
   WriteFormat combineFormat{};
-  QLibrary* lib = nullptr;
-  decltype(&::getAudioFileInformation) getInfo = nullptr;
-  combineThread::CombineFunction combine = nullptr;
+  const SonvexApi* sonvex;
   combineThread* thread = nullptr;
   lmeProgressDialog* progressDialog = nullptr;
   QTimer* timer = nullptr;

@@ -186,19 +186,15 @@ QString resultText(int status) {
 
 }  // namespace exportplan
 
-DialogEdit::DialogEdit(QWidget* parent, const QString& libraryPath) : QDialog(parent) {
+DialogEdit::DialogEdit(QWidget* parent, const SonvexApi& api) : QDialog(parent), sonvex(&api) {
   setObjectName(QStringLiteral("DialogEdit"));
   buildUi();
 
-  jobThread = new audioThread(this, libraryPath);
+  jobThread = new audioThread(this, api);
   connect(jobThread, &audioThread::transactionStarted_, this, &DialogEdit::transactionStarted,
           Qt::QueuedConnection);
   connect(jobThread, &audioThread::allTransactionsDone_, this, &DialogEdit::allTransactionsDone,
           Qt::QueuedConnection);
-
-  library = new QLibrary(libraryPath);
-  if (library->load())
-    getInfo = reinterpret_cast<decltype(getInfo)>(library->resolve("getAudioFileInformation"));
 
   progressDialog = new lmeProgressDialog(QString(), QStringLiteral("Abort"), 0, 100, this);
   progressDialog->setObjectName(QStringLiteral("progressExport"));
@@ -219,7 +215,6 @@ DialogEdit::~DialogEdit() {
   timer->stop();
   delete jobThread;  // aborts a running export and waits for it
   jobThread = nullptr;
-  delete library;
 }
 
 void DialogEdit::buildUi() {
@@ -414,10 +409,7 @@ void DialogEdit::startJob(int mode) {
 
   // A failing probe is left to the conversion, which reports it as its code.
   sourceInfo = AudioFileInfo{};
-  if (getInfo) {
-    const std::u16string src = sourcePath.toStdU16String();
-    getInfo(src.c_str(), &sourceInfo);
-  }
+  (void)sonvex->probe(sourcePath, &sourceInfo);
   sourceDescription = describeSource(sourceInfo);
 
   exportplan::ExportChoice choice;

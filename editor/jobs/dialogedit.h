@@ -88,7 +88,8 @@ class DialogEdit : public QDialog {
   Q_OBJECT
 
  public:
-  explicit DialogEdit(QWidget* parent = nullptr, const QString& libraryPath = sonvexLibraryPath());
+  // `api` must outlive the dialog.
+  explicit DialogEdit(QWidget* parent = nullptr, const SonvexApi& api = defaultSonvexApi());
   ~DialogEdit() override;
 
   // Source path, its channel count and the main window's label texts.
@@ -154,8 +155,7 @@ class DialogEdit : public QDialog {
   LevelPoint envelope[kLevelPointMax] = {};
 
   audioThread* jobThread = nullptr;
-  QLibrary* library = nullptr;
-  decltype(&getAudioFileInformation) getInfo = nullptr;
+  const SonvexApi* sonvex;
   lmeProgressDialog* progressDialog = nullptr;
   QTimer* timer = nullptr;
 

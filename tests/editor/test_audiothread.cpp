@@ -65,7 +65,7 @@ struct Signals {
   }
 };
 
-const QString kNoLibrary = QStringLiteral("/nonexistent/dir/sonvex");
+const SonvexApi kNoLibrary{};  // a library that did not load
 
 }  // namespace
 

@@ -4,7 +4,6 @@
 // Set LUMARA_SCREENSHOT_DIR to keep pictures of the view.
 #include <QFileInfo>
 #include <QLabel>
-#include <QLibrary>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QProcess>
@@ -21,6 +20,7 @@
 
 #include "dialogedit.h"
 #include "mainwindow.h"
+#include "sonvexbinding.h"
 #include "timeformat.h"
 #include "trackgraphic.h"
 #include "waveformcontroller.h"
@@ -98,27 +98,26 @@ bool writeWav(const QString& path, int channels, uint32_t rate, uint32_t frames,
 // coarse entry with the synthetic shape, publishing progress as it goes.
 std::atomic<int> gFakeCalls{0};
 std::atomic<int> gFakeFailures{0};  // calls that fail before one succeeds
-int32_t fakeSummary(const char16_t*, uint32_t, int32_t, uint32_t, int32_t, int64_t* levels,
-                    WaveColumnSet* maxOut, WaveColumnSet* minOut, uint8_t* cancel,
-                    int32_t* progress) {
+int32_t fakeSummary(const SonvexChar*, uint32_t, int32_t, uint32_t, int32_t, WaveLevels* levels,
+                    WaveColumns* maxOut, WaveColumns* minOut, uint8_t* cancel, int32_t* progress) {
   const int call = gFakeCalls.fetch_add(1);
   if (call < gFakeFailures.load()) return -14;
-  const int64_t a = levels[0], b = levels[1], n = levels[2];
+  const int64_t a = levels->coarseCount, b = levels->mediumCount, n = levels->columnCount;
   SyntheticSummary shape(n / 64);
   for (int64_t j = 0; j < a; ++j) {
     if (__atomic_load_n(cancel, __ATOMIC_ACQUIRE)) return int32_t(kWaveformCancelled);
     const SummaryEntry mx = shape.max[size_t(j * (n / 64) / a)];
     const SummaryEntry mn = shape.min[size_t(j * (n / 64) / a)];
     for (int64_t k = 0; k < n / a; ++k) {
-      maxOut->level[2][j * (n / a) + k] = mx;
-      minOut->level[2][j * (n / a) + k] = mn;
+      maxOut->fine[j * (n / a) + k] = mx;
+      minOut->fine[j * (n / a) + k] = mn;
     }
     for (int64_t k = 0; k < b / a; ++k) {
-      maxOut->level[1][j * (b / a) + k] = mx;
-      minOut->level[1][j * (b / a) + k] = mn;
+      maxOut->medium[j * (b / a) + k] = mx;
+      minOut->medium[j * (b / a) + k] = mn;
     }
-    maxOut->level[0][j] = mx;
-    minOut->level[0][j] = mn;
+    maxOut->coarse[j] = mx;
+    minOut->coarse[j] = mn;
     __atomic_store_n(&progress[0], int32_t(j), __ATOMIC_RELEASE);
     if (j % 2048 == 0) QThread::msleep(5);  // slow enough to be seen growing
   }
@@ -516,10 +515,8 @@ void TestWaveformView::missingFunctionFailsAtOnce() {
 }
 
 void TestWaveformView::libraryEndToEnd() {
-  QLibrary lib(QCoreApplication::applicationDirPath() + QStringLiteral("/libsonvex.so"));
-  if (!lib.load()) QSKIP("libsonvex.so is not built beside the tests");
-  auto fn = reinterpret_cast<GetAudioWaveFormFn>(lib.resolve("getAudioWaveForm"));
-  if (!fn) QSKIP("the library has no summary export yet");
+  const GetAudioWaveFormFn fn = defaultSonvexApi().getAudioWaveForm;
+  if (!fn) QSKIP("libsonvex.so or its summary export is missing");
   QTemporaryDir dir;
   QVERIFY(dir.isValid());
   const uint32_t rate = 48000;
@@ -710,8 +707,7 @@ void TestWaveformView::realDsdFile() {
   const QString path =
       QStringLiteral(LUMARA_TESTDATA_DIR) + QStringLiteral("/dff/dsd2dxd-1kHz_stereo_i.dff");
   if (!QFileInfo::exists(path)) QSKIP("shared test data absent");
-  QLibrary lib(QCoreApplication::applicationDirPath() + QStringLiteral("/libsonvex.so"));
-  auto fn = reinterpret_cast<GetAudioWaveFormFn>(lib.resolve("getAudioWaveForm"));
+  const GetAudioWaveFormFn fn = defaultSonvexApi().getAudioWaveForm;
   if (!fn) QSKIP("libsonvex.so or its summary export is missing");
   QScrollBar bar(Qt::Horizontal);
   WaveformController ctl(m_view, &bar);
