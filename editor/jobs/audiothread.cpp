@@ -27,14 +27,14 @@ audioThread::audioThread(QObject* parent, const SonvexApi& sonvexApi)
     jobIndex = jobTable().size();
     jobTable().append(this);
   }
-  jobcontrol::clearRequests();
 }
 
 audioThread::~audioThread() {
   {
     QMutexLocker lock(&queueLock);
     quitting = true;
-    if (running) rangeMode == 1 ? jobcontrol::requestAbort() : jobcontrol::requestStop();
+    if (current)
+      rangeMode == 1 ? current->control().requestAbort() : current->control().requestStop();
     queueWake.wakeAll();
   }
   wait();
@@ -68,11 +68,12 @@ void audioThread::addTransaction(Transaction* t) {
 void audioThread::cancel() {
   QMutexLocker lock(&queueLock);
   cancelled = 1;
-  if (!running && queue.isEmpty()) return;  // a late click after the job ended
+  Transaction* job = current ? current : queue.isEmpty() ? nullptr : queue.first();
+  if (!job) return;  // a late click after the job ended
   if (rangeMode == 1)
-    jobcontrol::requestAbort();
+    job->control().requestAbort();
   else
-    jobcontrol::requestStop();
+    job->control().requestStop();
 }
 
 int audioThread::progressValue() const { return __atomic_load_n(progress, __ATOMIC_RELAXED); }
@@ -100,6 +101,7 @@ void audioThread::run() {
     while (queue.isEmpty() && !quitting) queueWake.wait(&queueLock);
     if (quitting) return;
     Transaction* t = queue.takeFirst();
+    current = t;
     running = true;
     cancelled = 0;
     lock.unlock();
@@ -107,13 +109,17 @@ void audioThread::run() {
     emit transactionStarted_(0);
     request.format.progress = progress;
     __atomic_store_n(progress, request.range.statusWord, __ATOMIC_RELAXED);
-    const int result = t->run(mode, &request, convertFn, &sourceInfo, &auxValue, envelope);
-    delete t;
+    int result;
+    {
+      const jobcontrol::Scope scope(t->control());
+      result = t->run(mode, &request, convertFn, &sourceInfo, &auxValue, envelope);
+    }
 
     lock.relock();
     running = false;
-    // A request the conversion did not see any more must not hit the next job.
-    jobcontrol::clearRequests();
+    current = nullptr;
+    // Its requests end with it; the next job starts with its own.
+    delete t;
     if (queue.isEmpty()) emit allTransactionsDone_(result);
   }
 }

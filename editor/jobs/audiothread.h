@@ -24,8 +24,9 @@ class audioThread : public QThread {
               const int* aux, LevelPoint* envelope);
   // Takes ownership of t and starts the thread when it is idle.
   void addTransaction(Transaction* t);
-  // Ends the running (or next) conversion: an export is aborted, a playback
-  // conversion asked to stop. Ignored when nothing is queued or running.
+  // Ends the running (or else the next queued) job through its own control:
+  // an export is aborted, a playback conversion asked to stop. Ignored when
+  // nothing is queued or running; other threads' jobs are never touched.
   void cancel();
 
   int index() const { return jobIndex; }
@@ -63,6 +64,7 @@ class audioThread : public QThread {
   const SonvexApi* api;
   LevelPoint* envelope = nullptr;
   int* progress = nullptr;
+  Transaction* current = nullptr;  // the running job, under queueLock
 
   int rangeMode = 0;  // statusWord of the request as set, read by cancel()
   bool running = false;
