@@ -15,6 +15,7 @@
 
 #include "audiothread.h"
 #include "lmeprogressdialog.h"
+#include "session.h"
 #include "timeformat.h"
 
 namespace combineplan {
@@ -232,6 +233,14 @@ void DialogCombine::setHeadFile(const QString& fileName, const QString& path, ui
   showFileName(headLabel);
   showDescription(headDesc);
   refreshProposedName();
+}
+
+void DialogCombine::takeHeadFrom(const Session& session) {
+  if (!session.isFileOpen()) return;
+  const QString path = QString::fromStdU16String(session.filePath());
+  const AudioFileInfo& info = session.fileInfo();
+  setHeadFile(QFileInfo(path).fileName(), path, info.sampleRate, info.bitsPerSample, info.channels,
+              info.fileType, info.formatTag);
 }
 
 void DialogCombine::setFolder(const QString& dir) {

@@ -14,6 +14,7 @@
 #include "transaction.h"
 
 class QLineEdit;
+class Session;
 class QPushButton;
 class QTimer;
 class lmeProgressDialog;
@@ -85,7 +86,9 @@ class DialogCombine : public QDialog {
   explicit DialogCombine(QWidget* parent = nullptr, const SonvexApi& api = defaultSonvexApi());
   ~DialogCombine() override;
 
-  // The main window's open file becomes the head.
+  // The session's open file becomes the head (nothing changes without one).
+  void takeHeadFrom(const Session& session);
+  // The given file becomes the head.
   void setHeadFile(const QString& fileName, const QString& path, uint32_t sampleRate,
                    uint32_t bitsPerSample, uint32_t channels, uint32_t fileType,
                    uint32_t formatTag);

@@ -16,6 +16,8 @@
 #include "classsonvex.h"
 #include "eqsettings.h"
 #include "lmeprogressdialog.h"
+#include "session.h"
+#include "timeformat.h"
 
 namespace exportplan {
 
@@ -212,6 +214,7 @@ DialogEdit::DialogEdit(QWidget* parent, const SonvexApi& api) : QDialog(parent),
 }
 
 DialogEdit::~DialogEdit() {
+  setSession(nullptr);
   timer->stop();
   delete jobThread;  // aborts a running export and waits for it
   jobThread = nullptr;
@@ -318,6 +321,25 @@ void DialogEdit::setEqContext(EqSettings* eq, int rate) {
 
 void DialogEdit::setEditRange(const EditRange& range) { edit_ = range; }
 
+void DialogEdit::setSession(Session* session) {
+  if (session_) session_->removeListener(sessionListener_);
+  session_ = session;
+  if (!session_) return;
+  sessionListener_ = session_->addListener([this](unsigned changes) { followSession(changes); });
+  followSession(Session::kFile | Session::kRange);
+}
+
+void DialogEdit::followSession(unsigned changes) {
+  if (!session_ || isExporting()) return;
+  if ((changes & Session::kFile) && session_->isFileOpen()) {
+    const AudioFileInfo& info = session_->fileInfo();
+    setSource(QString::fromStdU16String(session_->filePath()), int(info.channels),
+              channelsLabelText(info.channels), bitsLabelText(info.bitsPerSample),
+              rateLabelText(info.sampleRate), fileTypeLabelText(info.fileType));
+  }
+  if (changes & Session::kRange) setEditRange(session_->editRange());
+}
+
 int DialogEdit::formatIndex() const { return comboFormat->currentIndex(); }
 int DialogEdit::rateIndex() const { return comboFreq->currentIndex(); }
 int DialogEdit::bitIndex() const { return comboBit->currentIndex(); }
@@ -398,7 +420,13 @@ void DialogEdit::on_pushBounce_released() {
                               QMessageBox::Ok | QMessageBox::Cancel);
     if (answer != QMessageBox::Ok) return;
   }
-  emit convertExecute();
+  if (!session_) {
+    emit convertExecute();
+    return;
+  }
+  // Playback and export never convert at the same time.
+  session_->stopPlayback();
+  startJob(1);
 }
 
 void DialogEdit::startJob(int mode) {
@@ -457,6 +485,8 @@ void DialogEdit::allTransactionsDone(int status) {
       break;
   }
   if (eqSettings && playRate > 0) retuneEq(eqSettings, playRate);
+  // A file opened meanwhile shows now.
+  followSession(Session::kFile | Session::kRange);
 }
 
 void DialogEdit::cancelExporting() { jobThread->cancel(); }
