@@ -2,7 +2,8 @@
 // description, the marked range, the play position and the play state. The
 // main window and the export and combine dialogs read it; a new file, a
 // playback or an export changes it here once, and listeners hear of it.
-// Plain C++, so that the playback engine can share it.
+// Plain C++ like the playback engine; used on the GUI thread only (what the
+// engine's threads share goes through its own lock-free state).
 #pragma once
 
 #include <cstdint>
