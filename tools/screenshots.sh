@@ -11,7 +11,7 @@ if [ "${LUMARA_SHOTS_INNER:-}" != 1 ]; then
   cmake --build "$BUILD" --target LumaraEditor sonvex
   mkdir -p "$OUT"
   # A random first display number keeps clear of other virtual displays.
-  LUMARA_SHOTS_INNER=1 exec xvfb-run -a -n $((200 + RANDOM % 500)) -s "-screen 0 1024x768x24 -noreset" \
+  LUMARA_SHOTS_INNER=1 exec xvfb-run -a -n $((200 + RANDOM % 500)) -s "-screen 0 1700x1300x24 -noreset" \
     bash "$0" "$BUILD"
 fi
 
@@ -33,20 +33,22 @@ wait_for_window() {
   done
 }
 
-shot() {  # shot NAME SETTLE_SECONDS [FILE]
-  local name=$1 wait=$2
-  shift 2
-  "$BUILD/bin/LumaraEditor" "$@" &
+shot() {  # shot NAME SETTLE_SECONDS SCALE [FILE]
+  local name=$1 wait=$2 scale=$3
+  shift 3
+  QT_SCALE_FACTOR=$scale "$BUILD/bin/LumaraEditor" "$@" &
   local pid=$!
   wait_for_window
   sleep "$wait"
-  import -window root -crop 800x624+0+0 +repage "$OUT/$name.png"
+  import -window root -crop $((800 * scale))x$((624 * scale))+0+0 +repage "$OUT/$name.png"
   kill "$pid"
   wait "$pid" 2>/dev/null || true
 }
 
-shot main-window-empty 2
+shot main-window-empty 2 1
 if [ -f "$BUILD/bin/demo.dsf" ]; then
-  shot main-window-demo 30 "$BUILD/bin/demo.dsf"
+  shot main-window-demo 30 1 "$BUILD/bin/demo.dsf"
+  # A scaled screen: the whole window, view included, at twice the size.
+  shot main-window-scale2 30 2 "$BUILD/bin/demo.dsf"
 fi
 echo "screenshots written to $OUT"

@@ -11,6 +11,9 @@
 #include "mainwindow.h"
 
 int main(int argc, char* argv[]) {
+  // The window has fixed geometry: on a high-DPI screen it must grow with the
+  // screen's scale rather than shrink to a few centimetres.
+  QCoreApplication::setAttribute(Qt::AA_EnableHighDpiScaling);
   QApplication app(argc, argv);
   QCoreApplication::setOrganizationName(QStringLiteral("MALVEC"));
   QCoreApplication::setApplicationName(QStringLiteral("LumaraEditor"));

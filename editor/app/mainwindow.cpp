@@ -1,6 +1,7 @@
 #include "mainwindow.h"
 
 #include <QActionGroup>
+#include <QApplication>
 #include <QCheckBox>
 #include <QCoreApplication>
 #include <QDesktopServices>
@@ -64,15 +65,19 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), ui(new MainWindow
 
   // 4.-6. Export dialog, EQ block and dialog, output and waveform threads,
   // combine dialog, job thread.
-  const QString sonvexPath = libraryDirectory() + QStringLiteral("/sonvex");
-  m_dialogEdit = new DialogEdit(this, sonvexPath);
+  // The library first: everything built below is handed its table.
+  m_sonvex.load(libraryDirectory() + QStringLiteral("/libsonvex.so"));
+  m_dialogEdit = new DialogEdit(this, m_sonvex.api());
   m_eq = new EqSettingsBlock;
   m_dialogEdit->setEqContext(m_eq->get(), m_playRate);
   m_dialogEdit->setFolder(m_outputDirectory.path());
-  connect(m_dialogEdit, &DialogEdit::convertExecute, this, &MainWindow::convertExecute);
-  m_jobThread = new audioThread(this, sonvexPath);
+  // The dialogs follow the session; asked to stop playback, it comes here.
+  m_dialogEdit->setSession(&m_session);
+  m_session.setStopHook([this] { stopPlaybackAndWait(); });
+  m_jobThread = new audioThread(this, m_sonvex.api());
   // >>> dialog and engine hooks
   setAcceptDrops(true);
+  qApp->installEventFilter(this);
   ui->labelEqIndicator->setMode(pictureSwitch::Mode::Click);
 
   connect(ui->waveScrollBar, &QScrollBar::sliderPressed, this, &MainWindow::waveSliderPressed);
@@ -96,14 +101,13 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), ui(new MainWindow
   connect(ui->lineEditTime, &widgetTc::enterKeyPressed, this, &MainWindow::timeCounterEnterPressed);
   connect(ui->lineEditTime, &widgetTc::escapeKeyPressed, this,
           &MainWindow::timeCounterEscapePressed);
+  connect(ui->lineEditTime, &QLineEdit::textEdited, this, [this] { m_counterTyped = true; });
   connect(ui->labelGainVal, &labelGain::doubleClicked, this,
           &MainWindow::labelGainValDoubleClicked);
   // >>> connections of the oscillator and EQ dialogs
 
-  // 7. The library, from the program's own folder.
-  m_sonvex.load(libraryDirectory() + QStringLiteral("/libsonvex.so"));
-  // Same layout as the library's records (three int64 counts, three pointers).
-  m_waveform->setSummaryFunction(reinterpret_cast<GetAudioWaveFormFn>(m_sonvex.getAudioWaveForm));
+  // 7. The waveform summary through the same binding.
+  m_waveform->setSummaryFunction(m_sonvex.getAudioWaveForm);
 
   // 8. OVER-hold group, output bridge, timers.
   m_overHoldGroup = new QActionGroup(this);
@@ -130,12 +134,6 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), ui(new MainWindow
   const QString music = QStandardPaths::writableLocation(QStandardPaths::MusicLocation);
   if (!music.isEmpty()) QDir::setCurrent(music);
   m_outputDirectory = QDir::current();
-  m_currentFilePath.clear();
-  m_fileInfo = AudioFileInfo{};
-  m_fileInfo.sampleRate = 44100;
-  m_fileInfo.bitsPerSample = 16;
-  m_fileInfo.channels = 2;
-  m_fileInfo.fileType = kFileTypeWav;
 
   // 12. Settings file: load and apply.
   loadSettings();
@@ -167,6 +165,7 @@ MainWindow::~MainWindow() {
   m_waveform->shutdown();
   // The export job reads the EQ block: end it before the block goes.
   delete m_dialogEdit;
+  delete findChild<DialogCombine*>();  // both use the binding, a member
   delete m_jobThread;
   delete m_eq;
   delete ui;
@@ -195,69 +194,51 @@ bool MainWindow::checkSampleRate(uint32_t rate) {
   return (rate >= 44100 && rate <= 384000) || (rate >= 2822400 && rate <= 11289600);
 }
 
-int32_t MainWindow::prepareFile(const QString& path) {
-  AudioFileInfo info{};
-  const int32_t rc = m_sonvex.probe(path, &info);
+int32_t MainWindow::prepareFile(const QString& path, AudioFileInfo* info) {
+  const int32_t rc = m_sonvex.probe(path, info);
   if (rc < 0) return rc;
-  const uint64_t bytes = (uint64_t(info.dataBytesHigh) << 32) | info.dataBytesLow;
-  const uint64_t bitsPerFrame = uint64_t(info.channels) * info.bitsPerSample;
   // A header without channels, word length or rate cannot be shown or played.
-  if (bitsPerFrame == 0 || info.sampleRate == 0) return kErrFormatChunk;
-  m_fileInfo = info;
-  m_totalFrames = bytes * 8 / bitsPerFrame;
-  // >>> playback preparation hook (engine): the prepared file for playback,
-  // and the waveform view's short-file flag (m_totalFrames / rate < 901).
+  if (uint64_t(info->channels) * info->bitsPerSample == 0 || info->sampleRate == 0)
+    return kErrFormatChunk;
   return rc;
 }
 
 bool MainWindow::openAudioFile(const QString& path) {
   // 1. Stop playback and wait for it to end.
-  m_playing = false;
-  // >>> engine hook: stop playback and wait
+  m_session.stopPlayback();
 
   const QString fileName = QFileInfo(path).fileName();
   if (!checkFileExtension(path)) {
     warn(tr("Cannot Open"), fileName + QStringLiteral("\n") + tr("Unsupported audio file."));
     return false;
   }
-  const AudioFileInfo previousInfo = m_fileInfo;
-  const uint64_t previousFrames = m_totalFrames;
-  auto keepPrevious = [&]() {
-    if (m_currentFilePath.isEmpty() || prepareFile(m_currentFilePath) < 0) {
-      // The previous file cannot be prepared again: keep what was shown.
-      m_fileInfo = previousInfo;
-      m_totalFrames = previousFrames;
-    }
-  };
-  if (prepareFile(path) < 0) {
+  // A refused file leaves the session, and so the previous file, untouched.
+  AudioFileInfo info{};
+  if (prepareFile(path, &info) < 0) {
     warn(tr("Cannot Open"), fileName + QStringLiteral("\n") + tr("Unsupported audio file."));
-    keepPrevious();
     return false;
   }
-  if (!checkSampleRate(m_fileInfo.sampleRate)) {
+  if (!checkSampleRate(info.sampleRate)) {
     warn(tr("Cannot Open"), tr("Unsupported sampling frequency."));
-    keepPrevious();
     return false;
   }
 
-  // 5. The new file is current.
-  m_currentFilePath = path;
-  m_waveform->resetForFile(path, int(m_fileInfo.channels),
-                           m_totalFrames / m_fileInfo.sampleRate < 901);
+  // 5. The new file is current: whole file marked, position at the start.
+  // >>> playback preparation hook (engine): follows the session's file
+  m_session.openFile(path.toStdU16String(), info);
+  const AudioFileInfo& fi = m_session.fileInfo();
+  m_waveform->resetForFile(path, int(fi.channels), totalFrames() / fi.sampleRate < 901);
 
   // 6. File labels.
   ui->label_orgFileNameArea->setText(fileName);
   fillFileLabels();
 
-  // 7. Whole file marked, position at the start, zoom 1.
+  // 7. Markers at the ends, zoom 1.
   setFileLoadedState(true);
-  m_playPositionFrames = 0;
-  m_playPositionFraction = 0.0;
-  m_exportInFrames = 0;
-  m_exportOutFrames = int64_t(m_totalFrames);
   emit moveInPoint(0.0);
   emit moveOutPoint(1.0);
-  ui->lineEditTime->setText(formatTime(0, m_fileInfo.sampleRate));
+  m_counterTyped = false;
+  ui->lineEditTime->setText(formatTime(0, fi.sampleRate));
   QScrollBar* bar = ui->waveScrollBar;
   bar->blockSignals(true);
   bar->setPageStep(bar->maximum() * 4096);
@@ -274,11 +255,12 @@ bool MainWindow::openAudioFile(const QString& path) {
 }
 
 void MainWindow::fillFileLabels() {
-  ui->label_orgTime->setText(formatTime(m_totalFrames, m_fileInfo.sampleRate));
-  ui->label_orgFileType->setText(fileTypeLabelText(m_fileInfo.fileType));
-  ui->label_orgFreq->setText(rateLabelText(m_fileInfo.sampleRate));
-  ui->label_orgBit->setText(bitsLabelText(m_fileInfo.bitsPerSample));
-  ui->label_orgCh->setText(channelsLabelText(m_fileInfo.channels));
+  const AudioFileInfo& fi = m_session.fileInfo();
+  ui->label_orgTime->setText(formatTime(totalFrames(), fi.sampleRate));
+  ui->label_orgFileType->setText(fileTypeLabelText(fi.fileType));
+  ui->label_orgFreq->setText(rateLabelText(fi.sampleRate));
+  ui->label_orgBit->setText(bitsLabelText(fi.bitsPerSample));
+  ui->label_orgCh->setText(channelsLabelText(fi.channels));
 }
 
 void MainWindow::setFileLoadedState(bool loaded) {
@@ -325,7 +307,7 @@ void MainWindow::dropEvent(QDropEvent* event) {
 // ---------------------------------------------------------------------------
 // Guards in front of EXPORT, COMBINE and PLAY
 
-int64_t MainWindow::exportSpanFrames() const { return m_exportOutFrames - m_exportInFrames; }
+int64_t MainWindow::exportSpanFrames() const { return exportOutFrames() - exportInFrames(); }
 
 void MainWindow::on_pushButtonEdit_clicked() {
   if (!isFileOpen()) {
@@ -337,11 +319,7 @@ void MainWindow::on_pushButtonEdit_clicked() {
     warn(tr("Cannot Export"), tr("IN - OUT too short."));
     return;
   }
-  m_dialogEdit->setSource(m_currentFilePath, int(m_fileInfo.channels), ui->label_orgCh->text(),
-                          ui->label_orgBit->text(), ui->label_orgFreq->text(),
-                          ui->label_orgFileType->text());
   m_dialogEdit->setFolder();
-  m_dialogEdit->setEditRange(m_editRange);
   m_dialogEdit->setEqContext(m_eq->get(), m_playRate);
   m_dialogEdit->show();
   m_dialogEdit->raise();
@@ -351,13 +329,8 @@ void MainWindow::on_pushButtonEdit_clicked() {
 void MainWindow::on_pushButton_Combine_clicked() {
   // One dialog for the window's lifetime, owned by it; made on first use.
   auto* combine = findChild<DialogCombine*>();
-  if (!combine)
-    combine = new DialogCombine(this, libraryDirectory() + QStringLiteral("/libsonvex.so"));
-  if (isFileOpen()) {
-    combine->setHeadFile(QFileInfo(m_currentFilePath).fileName(), m_currentFilePath,
-                         m_fileInfo.sampleRate, m_fileInfo.bitsPerSample, m_fileInfo.channels,
-                         m_fileInfo.fileType, m_fileInfo.formatTag);
-  }
+  if (!combine) combine = new DialogCombine(this, m_sonvex.api());
+  combine->takeHeadFrom(m_session);
   combine->setFolder(m_outputDirectory.absolutePath());
   combine->show();
   combine->raise();
@@ -384,7 +357,7 @@ void MainWindow::startPlayback() {
   // >>> playback hook: dsdDirect, refresh the edit labels and export range,
   // queue the playback job and start the output, then mark as playing.
   // Until playback runs, the button must not claim that it does.
-  ui->playButton->setChecked(m_playing);
+  ui->playButton->setChecked(m_session.isPlaying());
 }
 
 void MainWindow::on_playButton_clicked() {
@@ -393,7 +366,7 @@ void MainWindow::on_playButton_clicked() {
 }
 
 void MainWindow::on_stopButton_clicked() {
-  m_playing = false;
+  m_session.setPlaying(false);
   ui->playButton->setChecked(false);
   // >>> engine hook: stop playback
 }
@@ -480,7 +453,7 @@ void MainWindow::waveSliderReleased() { m_sliderHeld = false; }
 void MainWindow::takeSeveralHundredMili() {
   // >>> engine poll hooks: play position, meter peaks, device watchdog,
   // waveform progress, output buffer-size requests.
-  if (m_playing) m_waveform->followPlayPosition(m_playPositionFraction, m_sliderHeld);
+  if (m_session.isPlaying()) m_waveform->followPlayPosition(playPositionFraction(), m_sliderHeld);
 }
 
 void MainWindow::warn(const QString& title, const QString& text) {
@@ -492,36 +465,28 @@ void MainWindow::warn(const QString& title, const QString& text) {
 
 void MainWindow::trackEditParamChanged() {
   const EditPoints& points = ui->widgetTrack1->editPoints();
-  const uint32_t rate = m_fileInfo.sampleRate;
-  m_editRange = editRangeFrames(points, m_totalFrames);
-  m_exportInFrames = m_editRange.inFrames;
-  m_exportOutFrames = m_editRange.outFrames;
+  const uint32_t rate = m_session.fileInfo().sampleRate;
+  m_session.setEditRange(editRangeFrames(points, totalFrames()));
+  const EditRange& range = m_session.editRange();
   if (isFileOpen()) {
-    ui->labelFadeIn->setText(tr("Fade In = ") +
-                             formatTime(uint64_t(m_editRange.fadeInFrames), rate));
-    ui->labelFadeOut->setText(tr("Fade Out = ") +
-                              formatTime(uint64_t(m_editRange.fadeOutFrames), rate));
-    ui->labelInPoint->setText(tr("In Point = ") + formatTime(uint64_t(m_editRange.inFrames), rate));
-    ui->labelOutPoint->setText(tr("Out Point = ") +
-                               formatTime(uint64_t(m_editRange.outFrames), rate));
+    ui->labelFadeIn->setText(tr("Fade In = ") + formatTime(uint64_t(range.fadeInFrames), rate));
+    ui->labelFadeOut->setText(tr("Fade Out = ") + formatTime(uint64_t(range.fadeOutFrames), rate));
+    ui->labelInPoint->setText(tr("In Point = ") + formatTime(uint64_t(range.inFrames), rate));
+    ui->labelOutPoint->setText(tr("Out Point = ") + formatTime(uint64_t(range.outFrames), rate));
     // The span counts both ends.
-    ui->labelInOut->setText(
-        tr("In-Out = ") +
-        formatTime(uint64_t(m_editRange.outFrames - m_editRange.inFrames + 1), rate));
+    ui->labelInOut->setText(tr("In-Out = ") +
+                            formatTime(uint64_t(range.outFrames - range.inFrames + 1), rate));
   }
   ui->labelGainVal->setGain(points.gain);
-  if (m_dialogEdit && !m_dialogEdit->isExporting()) m_dialogEdit->setEditRange(m_editRange);
   // >>> export dialog hook: recompute its estimate
 
   if (ui->widgetTrack1->mouseMode() != waveview::kMouseLocate) return;
   // The user clicked or dragged the play cursor: stop and locate there.
-  m_playing = false;
-  // >>> engine hook: user-requested stop, wait up to 200 x 10 ms, last job mode 7
-  m_playPositionFrames =
-      uint64_t(std::max<int64_t>(0, fractionToFrames(m_totalFrames, points.cursor)));
-  ui->lineEditTime->setText(formatTime(m_playPositionFrames, rate));
-  m_playPositionFraction =
-      m_totalFrames ? double(m_playPositionFrames) / double(m_totalFrames) : 0.0;
+  m_session.stopPlayback();
+  m_session.setPlayPosition(
+      uint64_t(std::max<int64_t>(0, fractionToFrames(totalFrames(), points.cursor))));
+  m_counterTyped = false;  // the locate replaces whatever was typed
+  ui->lineEditTime->setText(formatTime(playPositionFrames(), rate));
   ui->playButton->setChecked(false);
   if (ui->lineEditTime->hasFocus()) ui->lineEditTime->leaveEditing();
 }
@@ -529,29 +494,34 @@ void MainWindow::trackEditParamChanged() {
 void MainWindow::trackMousePressed() {}
 
 void MainWindow::timeCounterEnterPressed() {
-  const std::optional<uint64_t> frames = parseTimeCounter(ui->lineEditTime->text().toStdString(),
-                                                          m_fileInfo.sampleRate, m_totalFrames);
+  m_counterTyped = false;
+  const std::optional<uint64_t> frames = parseTimeCounter(
+      ui->lineEditTime->text().toStdString(), m_session.fileInfo().sampleRate, totalFrames());
   if (!frames) {
     timeCounterEscapePressed();
     return;
   }
-  m_playPositionFrames = *frames;
-  ui->lineEditTime->setText(formatTime(m_playPositionFrames, m_fileInfo.sampleRate));
-  m_playPositionFraction =
-      m_totalFrames ? double(m_playPositionFrames) / double(m_totalFrames) : 0.0;
-  m_waveform->placeCursor(m_playPositionFraction);
+  m_session.setPlayPosition(*frames);
+  ui->lineEditTime->setText(formatTime(*frames, m_session.fileInfo().sampleRate));
+  m_waveform->placeCursor(playPositionFraction());
 }
 
-void MainWindow::mousePressEvent(QMouseEvent* event) {
-  if (ui->lineEditTime->hasFocus()) {
+bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
+  // Seen before the pressed control acts, so IN, OUT, PLAY and the view work
+  // from the typed time rather than the one it replaces.
+  // The counter has already lost its focus to the pressed control here, so
+  // the typed-but-unapplied text is tracked by its own flag.
+  if (event->type() == QEvent::MouseButtonPress && m_counterTyped && watched != ui->lineEditTime &&
+      watched->isWidgetType() && static_cast<QWidget*>(watched)->window() == this) {
     ui->lineEditTime->leaveEditing();
     timeCounterEnterPressed();
   }
-  QMainWindow::mousePressEvent(event);
+  return QMainWindow::eventFilter(watched, event);
 }
 
 void MainWindow::timeCounterEscapePressed() {
-  ui->lineEditTime->setText(formatTime(m_playPositionFrames, m_fileInfo.sampleRate));
+  m_counterTyped = false;
+  ui->lineEditTime->setText(formatTime(playPositionFrames(), m_session.fileInfo().sampleRate));
 }
 
 void MainWindow::labelGainValDoubleClicked() {
@@ -559,33 +529,32 @@ void MainWindow::labelGainValDoubleClicked() {
   ui->labelGainVal->setText(tr("Gain = 0.0 dB"));
 }
 
-void MainWindow::on_setPointButtonSetIn_clicked() { emit moveInPoint(m_playPositionFraction); }
+void MainWindow::on_setPointButtonSetIn_clicked() { emit moveInPoint(playPositionFraction()); }
 
-void MainWindow::on_setPointButtonSetOut_clicked() { emit moveOutPoint(m_playPositionFraction); }
+void MainWindow::on_setPointButtonSetOut_clicked() { emit moveOutPoint(playPositionFraction()); }
 
-void MainWindow::on_zoomInTimeButton_clicked() { m_waveform->zoomInTime(m_playPositionFraction); }
+void MainWindow::on_zoomInTimeButton_clicked() { m_waveform->zoomInTime(playPositionFraction()); }
 
-void MainWindow::on_zoomOutTimeButton_clicked() { m_waveform->zoomOutTime(m_playPositionFraction); }
+void MainWindow::on_zoomOutTimeButton_clicked() { m_waveform->zoomOutTime(playPositionFraction()); }
 
 void MainWindow::on_zoomInLevelButton_clicked() { m_waveform->zoomInLevel(); }
 
 void MainWindow::on_zoomOutLevelButton_clicked() { m_waveform->zoomOutLevel(); }
 
 void MainWindow::on_waveScrollBar_valueChanged(int value) {
-  m_waveform->scrollValueChanged(value, m_playPositionFraction);
+  m_waveform->scrollValueChanged(value, playPositionFraction());
 }
 
 // ---------------------------------------------------------------------------
 // Export and settings
 
-void MainWindow::convertExecute() {
+void MainWindow::stopPlaybackAndWait() {
   // Wait only while a playback conversion is still ending, at most 3 s.
-  if (m_playing) on_stopButton_clicked();
+  if (m_session.isPlaying()) on_stopButton_clicked();
   if (m_jobThread->isBusy()) {
     m_jobThread->cancel();
     for (int i = 0; i < 300 && m_jobThread->isBusy(); ++i) QThread::msleep(10);
   }
-  m_dialogEdit->startJob(1);
 }
 
 void MainWindow::loadSettings() {

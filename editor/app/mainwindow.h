@@ -10,6 +10,7 @@
 
 #include "asiobridge.h"
 #include "editpoints.h"
+#include "session.h"
 #include "settings.h"
 #include "sonvex.h"
 #include "sonvexbinding.h"
@@ -41,11 +42,14 @@ class MainWindow : public QMainWindow {
   static bool checkFileExtension(const QString& path);
   static bool checkSampleRate(uint32_t rate);
 
-  bool isFileOpen() const { return !m_currentFilePath.isEmpty(); }
-  const QString& currentFilePath() const { return m_currentFilePath; }
-  const AudioFileInfo& fileInfo() const { return m_fileInfo; }
-  uint64_t totalFrames() const { return m_totalFrames; }
-  uint64_t playPositionFrames() const { return m_playPositionFrames; }
+  // The open file, its range, position and play state live in the session;
+  // these read it.
+  Session& session() { return m_session; }
+  bool isFileOpen() const { return m_session.isFileOpen(); }
+  QString currentFilePath() const { return QString::fromStdU16String(m_session.filePath()); }
+  const AudioFileInfo& fileInfo() const { return m_session.fileInfo(); }
+  uint64_t totalFrames() const { return m_session.totalFrames(); }
+  uint64_t playPositionFrames() const { return m_session.playPositionFrames(); }
 
   double monitorVolumeDb() const { return m_monitorVolumeDb; }
   int overHoldTimeMs() const { return m_overHoldTimeMs; }
@@ -57,10 +61,10 @@ class MainWindow : public QMainWindow {
 
   // The marked region in source frames (in, fades, out, gain): what EXPORT
   // checks and hands to the export dialog.
-  const EditRange& editRange() const { return m_editRange; }
-  int64_t exportInFrames() const { return m_exportInFrames; }
-  int64_t exportOutFrames() const { return m_exportOutFrames; }
-  double playPositionFraction() const { return m_playPositionFraction; }
+  const EditRange& editRange() const { return m_session.editRange(); }
+  int64_t exportInFrames() const { return m_session.editRange().inFrames; }
+  int64_t exportOutFrames() const { return m_session.editRange().outFrames; }
+  double playPositionFraction() const { return m_session.playPositionFraction(); }
   WaveformController* waveform() const { return m_waveform; }
 
   // Full redraw of the OpenGL views, for when something covered the window
@@ -112,20 +116,21 @@ class MainWindow : public QMainWindow {
   void waveSliderPressed();
   void waveSliderReleased();
   void takeSeveralHundredMili();
-  // The export dialog asks to start: stop playback first (bounded wait).
-  void convertExecute();
 
  protected:
   void dragEnterEvent(QDragEnterEvent* event) override;
   void dropEvent(QDropEvent* event) override;
-  // A press on the window ends typing in the time counter as Enter does.
-  void mousePressEvent(QMouseEvent* event) override;
+  // A press anywhere on the window ends typing in the time counter as Enter
+  // does, before the pressed control acts.
+  bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
-  // Probes `path` and keeps its information; returns the library's code.
-  int32_t prepareFile(const QString& path);
+  // Probes `path` into `info`; returns the library's code.
+  int32_t prepareFile(const QString& path, AudioFileInfo* info);
   void setFileLoadedState(bool loaded);
   void fillFileLabels();
+  // The session's stop hook: ends playback and its job (bounded wait).
+  void stopPlaybackAndWait();
   bool checkReadyToPlay();
   void startPlayback();
   void warn(const QString& title, const QString& text);
@@ -144,6 +149,7 @@ class MainWindow : public QMainWindow {
 
   WaveformController* m_waveform = nullptr;  // summary buffers, thread, zoom
   SonvexBinding m_sonvex;
+  Session m_session;  // outlives the dialogs, deleted in the destructor body
   AsioBridge m_asio;
 
   QString m_settingsFilePath;
@@ -151,22 +157,13 @@ class MainWindow : public QMainWindow {
   DialogEdit* m_dialogEdit = nullptr;
   EqSettingsBlock* m_eq = nullptr;
   audioThread* m_jobThread = nullptr;  // playback jobs
-  QString m_currentFilePath;
-  AudioFileInfo m_fileInfo{};
-  uint64_t m_totalFrames = 0;
-  uint64_t m_playPositionFrames = 0;
-  double m_playPositionFraction = 0.0;
-  // The marked region in frames, as the export takes it.
-  int64_t m_exportInFrames = 0;
-  int64_t m_exportOutFrames = 0;
-  EditRange m_editRange;
   int m_playRate = 44100;
   double m_monitorVolumeDb = 0.0;
   int m_driverType = 0;
   bool m_neverShowFirstInfo = false;
   bool m_oscillatorMode = false;
   bool m_sliderHeld = false;
-  bool m_playing = false;
+  bool m_counterTyped = false;  // the time counter holds text not yet applied
   int m_overHoldTimeMs = 2000;
   QDir m_outputDirectory;
 };

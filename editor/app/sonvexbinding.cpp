@@ -1,16 +1,42 @@
 #include "sonvexbinding.h"
 
+#include <QCoreApplication>
+
+namespace {
+
+template <typename Fn>
+void bind(QLibrary& library, Fn& fn, const char* name) {
+  fn = reinterpret_cast<Fn>(library.resolve(name));
+}
+
+}  // namespace
+
 bool SonvexBinding::load(const QString& libraryPath) {
   m_library.setFileName(libraryPath);
   if (!m_library.load()) return false;
-  getAudioFileInformation =
-      reinterpret_cast<GetAudioFileInformationFn>(m_library.resolve("getAudioFileInformation"));
-  getAudioWaveForm = reinterpret_cast<GetAudioWaveFormFn>(m_library.resolve("getAudioWaveForm"));
+  bind(m_library, getAudioFileInformation, "getAudioFileInformation");
+  bind(m_library, getAudioWaveForm, "getAudioWaveForm");
+  bind(m_library, sonvexert, "sonvexert");
+  bind(m_library, combineFiles, "combineFiles");
+  bind(m_library, setDecimationFirParam, "setDecimationFirParam");
+  bind(m_library, gAudioDecimationFir, "gAudioDecimationFir");
+  bind(m_library, setMeterFirParam, "setMeterFirParam");
   return true;
 }
 
-int32_t SonvexBinding::probe(const QString& path, AudioFileInfo* info) const {
+int32_t SonvexApi::probe(const QString& path, AudioFileInfo* info) const {
   if (!getAudioFileInformation) return kNotBound;
   // QString holds UTF-16 already; utf16() is NUL-terminated.
   return getAudioFileInformation(reinterpret_cast<const SonvexChar*>(path.utf16()), info);
+}
+
+QString sonvexLibraryPath() {
+  return QCoreApplication::applicationDirPath() + QStringLiteral("/sonvex");
+}
+
+const SonvexApi& defaultSonvexApi() {
+  static SonvexBinding binding;
+  static const bool loaded = binding.load(sonvexLibraryPath());
+  (void)loaded;
+  return binding;
 }

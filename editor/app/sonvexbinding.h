@@ -1,6 +1,8 @@
-// The main window's binding of libsonvex.so: loaded from the program's folder
-// by file name, the two functions it needs resolved by export name. A missing
-// library or export leaves the pointer unset; opening a file then fails.
+// The program's one binding of libsonvex.so: loaded by file name, every export
+// the program calls resolved once into a table typed from the public header.
+// Whoever calls the library (main window, job threads, dialogs, waveform
+// thread) is handed this table. A missing library or export leaves its entry
+// null; the feature that needs it then fails with its message.
 #pragma once
 
 #include <QLibrary>
@@ -8,22 +10,32 @@
 
 #include "sonvex.h"
 
-class SonvexBinding {
- public:
-  typedef int32_t (*GetAudioFileInformationFn)(const SonvexChar* path, AudioFileInfo* info);
-  typedef decltype(&::getAudioWaveForm) GetAudioWaveFormFn;
+struct SonvexApi {
+  decltype(&::getAudioFileInformation) getAudioFileInformation = nullptr;
+  decltype(&::getAudioWaveForm) getAudioWaveForm = nullptr;
+  decltype(&::sonvexert) sonvexert = nullptr;
+  decltype(&::combineFiles) combineFiles = nullptr;
+  decltype(&::setDecimationFirParam) setDecimationFirParam = nullptr;
+  decltype(&::gAudioDecimationFir) gAudioDecimationFir = nullptr;
+  decltype(&::setMeterFirParam) setMeterFirParam = nullptr;
 
   static constexpr int32_t kNotBound = kErrNotSupported;
-
-  bool load(const QString& libraryPath);
-  bool isLoaded() const { return m_library.isLoaded(); }
-
-  GetAudioFileInformationFn getAudioFileInformation = nullptr;
-  GetAudioWaveFormFn getAudioWaveForm = nullptr;
-
   // Probes `path`; kNotBound when the library or the export is missing.
   int32_t probe(const QString& path, AudioFileInfo* info) const;
+};
+
+class SonvexBinding : public SonvexApi {
+ public:
+  bool load(const QString& libraryPath);
+  bool isLoaded() const { return m_library.isLoaded(); }
+  const SonvexApi& api() const { return *this; }
 
  private:
   QLibrary m_library;
 };
+
+// Path of the library beside the program (QLibrary adds prefix and suffix).
+QString sonvexLibraryPath();
+// The binding of the library beside the program, loaded on first use; for
+// parts built on their own (the main window hands out its own table).
+const SonvexApi& defaultSonvexApi();

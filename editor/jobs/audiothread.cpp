@@ -1,14 +1,9 @@
 #include "audiothread.h"
 
-#include <QCoreApplication>
 #include <QMutexLocker>
 #include <QVector>
 
 #include "classsonvex.h"
-
-QFunctionPointer boundSetDecimationFirParam = nullptr;
-QFunctionPointer boundSetMeterFirParam = nullptr;
-QFunctionPointer boundAudioDecimationFir = nullptr;
 
 namespace {
 
@@ -25,32 +20,21 @@ QVector<audioThread*>& jobTable() {
 
 }  // namespace
 
-QString sonvexLibraryPath() {
-  return QCoreApplication::applicationDirPath() + QStringLiteral("/sonvex");
-}
-
-audioThread::audioThread(QObject* parent, const QString& libraryPath)
-    : QThread(parent), progress(new int(0)) {
-  library = new QLibrary(libraryPath);
-  if (library->load()) {
-    convertFn = reinterpret_cast<ConvertFunction>(library->resolve("sonvexert"));
-    boundSetDecimationFirParam = library->resolve("setDecimationFirParam");
-    boundSetMeterFirParam = library->resolve("setMeterFirParam");
-    boundAudioDecimationFir = library->resolve("gAudioDecimationFir");
-  }
+audioThread::audioThread(QObject* parent, const SonvexApi& sonvexApi)
+    : QThread(parent), convertFn(sonvexApi.sonvexert), api(&sonvexApi), progress(new int(0)) {
   {
     QMutexLocker lock(&tableLock());
     jobIndex = jobTable().size();
     jobTable().append(this);
   }
-  jobcontrol::clearRequests();
 }
 
 audioThread::~audioThread() {
   {
     QMutexLocker lock(&queueLock);
     quitting = true;
-    if (running) rangeMode == 1 ? jobcontrol::requestAbort() : jobcontrol::requestStop();
+    if (current)
+      rangeMode == 1 ? current->control().requestAbort() : current->control().requestStop();
     queueWake.wakeAll();
   }
   wait();
@@ -60,7 +44,6 @@ audioThread::~audioThread() {
   }
   qDeleteAll(queue);  // never run
   queue.clear();
-  delete library;  // not unloaded: other bindings may share the handle
   delete progress;
 }
 
@@ -85,11 +68,12 @@ void audioThread::addTransaction(Transaction* t) {
 void audioThread::cancel() {
   QMutexLocker lock(&queueLock);
   cancelled = 1;
-  if (!running && queue.isEmpty()) return;  // a late click after the job ended
+  Transaction* job = current ? current : queue.isEmpty() ? nullptr : queue.first();
+  if (!job) return;  // a late click after the job ended
   if (rangeMode == 1)
-    jobcontrol::requestAbort();
+    job->control().requestAbort();
   else
-    jobcontrol::requestStop();
+    job->control().requestStop();
 }
 
 int audioThread::progressValue() const { return __atomic_load_n(progress, __ATOMIC_RELAXED); }
@@ -117,6 +101,7 @@ void audioThread::run() {
     while (queue.isEmpty() && !quitting) queueWake.wait(&queueLock);
     if (quitting) return;
     Transaction* t = queue.takeFirst();
+    current = t;
     running = true;
     cancelled = 0;
     lock.unlock();
@@ -124,13 +109,17 @@ void audioThread::run() {
     emit transactionStarted_(0);
     request.format.progress = progress;
     __atomic_store_n(progress, request.range.statusWord, __ATOMIC_RELAXED);
-    const int result = t->run(mode, &request, convertFn, &sourceInfo, &auxValue, envelope);
-    delete t;
+    int result;
+    {
+      const jobcontrol::Scope scope(t->control());
+      result = t->run(mode, &request, convertFn, &sourceInfo, &auxValue, envelope);
+    }
 
     lock.relock();
     running = false;
-    // A request the conversion did not see any more must not hit the next job.
-    jobcontrol::clearRequests();
+    current = nullptr;
+    // Its requests end with it; the next job starts with its own.
+    delete t;
     if (queue.isEmpty()) emit allTransactionsDone_(result);
   }
 }

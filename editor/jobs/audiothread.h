@@ -2,28 +2,20 @@
 // stays responsive while the library converts synchronously.
 #pragma once
 
-#include <QLibrary>
 #include <QList>
 #include <QMutex>
 #include <QThread>
 #include <QWaitCondition>
 
+#include "sonvexbinding.h"
 #include "transaction.h"
-
-// Path of the library beside the program (QLibrary adds prefix and suffix).
-QString sonvexLibraryPath();
-
-// Resolved by every job thread when the library loads; the playback engine
-// calls them with their declared signatures.
-extern QFunctionPointer boundSetDecimationFirParam;
-extern QFunctionPointer boundSetMeterFirParam;
-extern QFunctionPointer boundAudioDecimationFir;
 
 class audioThread : public QThread {
   Q_OBJECT
 
  public:
-  explicit audioThread(QObject* parent = nullptr, const QString& libraryPath = sonvexLibraryPath());
+  // `api` must outlive the thread.
+  explicit audioThread(QObject* parent = nullptr, const SonvexApi& api = defaultSonvexApi());
   ~audioThread() override;
 
   // Copies the request and the source description under the lock. Must not be
@@ -32,12 +24,14 @@ class audioThread : public QThread {
               const int* aux, LevelPoint* envelope);
   // Takes ownership of t and starts the thread when it is idle.
   void addTransaction(Transaction* t);
-  // Ends the running (or next) conversion: an export is aborted, a playback
-  // conversion asked to stop. Ignored when nothing is queued or running.
+  // Ends the running (or else the next queued) job through its own control:
+  // an export is aborted, a playback conversion asked to stop. Ignored when
+  // nothing is queued or running; other threads' jobs are never touched.
   void cancel();
 
   int index() const { return jobIndex; }
   bool hasConversionFunction() const { return convertFn != nullptr; }
+  const SonvexApi& sonvex() const { return *api; }
   // The library's percentage of the running conversion (written by the job).
   int progressValue() const;
   bool isBusy() const;
@@ -67,9 +61,10 @@ class audioThread : public QThread {
   QList<Transaction*> queue;
   mutable QMutex queueLock;
   QWaitCondition queueWake;
-  QLibrary* library = nullptr;
+  const SonvexApi* api;
   LevelPoint* envelope = nullptr;
   int* progress = nullptr;
+  Transaction* current = nullptr;  // the running job, under queueLock
 
   int rangeMode = 0;  // statusWord of the request as set, read by cancel()
   bool running = false;

@@ -1,28 +1,23 @@
 #include "classsonvex.h"
 
-#include <atomic>
-
 #include "playback.h"
 
 namespace jobcontrol {
 namespace {
-std::atomic<int> gAbortRequested{0};
-std::atomic<int> gStopRequested{0};
+thread_local JobControl* tCurrent = nullptr;
 }  // namespace
 
-void requestAbort() noexcept { gAbortRequested.store(1); }
-void requestStop() noexcept { gStopRequested.store(1); }
-bool stopRequested() noexcept { return gStopRequested.load() != 0; }
+JobControl* current() noexcept { return tCurrent; }
 
-void clearRequests() noexcept {
-  gAbortRequested.store(0);
-  gStopRequested.store(0);
-}
+Scope::Scope(JobControl& control) noexcept : m_previous(tCurrent) { tCurrent = &control; }
+
+Scope::~Scope() { tCurrent = m_previous; }
 
 int32_t exportBlockProduced(uint32_t, uint32_t, int32_t, int32_t, int32_t, int32_t, double**,
                             uint8_t**, int32_t) {
   // An export is never flow-controlled: the file takes every block at once.
-  return gAbortRequested.exchange(0) ? -1 : 0;
+  JobControl* job = current();
+  return job && job->takeAbort() ? -1 : 0;
 }
 
 int32_t exportDrained() { return 1; }

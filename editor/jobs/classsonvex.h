@@ -3,13 +3,25 @@
 
 #include "transaction.h"
 
-// Abort and stop requests of the running conversion. The export's block
-// callback answers an abort request by stopping the library once.
+// The library calls a conversion's callbacks on the thread that runs it, so
+// they find their job's control through the thread (the callbacks carry no
+// context pointer).
 namespace jobcontrol {
-void requestAbort() noexcept;
-void requestStop() noexcept;
-bool stopRequested() noexcept;
-void clearRequests() noexcept;
+// The control of the job the calling thread runs; null outside a job.
+[[nodiscard]] JobControl* current() noexcept;
+
+// Makes `control` the calling thread's current job for its lifetime.
+class Scope {
+ public:
+  explicit Scope(JobControl& control) noexcept;
+  ~Scope();
+  Scope(const Scope&) = delete;
+  Scope& operator=(const Scope&) = delete;
+
+ private:
+  JobControl* m_previous;
+};
+
 // The export form's callbacks (BlockCallback / DrainCallback).
 int32_t exportBlockProduced(uint32_t positionLow, uint32_t positionHigh, int32_t frames,
                             int32_t capacity, int32_t slot, int32_t slotBytes, double** pcmSlots,

@@ -6,7 +6,6 @@
 #include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
-#include <QLibrary>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QMimeData>
@@ -16,6 +15,7 @@
 
 #include "audiothread.h"
 #include "lmeprogressdialog.h"
+#include "session.h"
 #include "timeformat.h"
 
 namespace combineplan {
@@ -126,15 +126,10 @@ void labelCombine::dropEvent(QDropEvent* event) {
 
 // ---------------------------------------------------------------------------
 
-DialogCombine::DialogCombine(QWidget* parent, const QString& libraryPath) : QDialog(parent) {
+DialogCombine::DialogCombine(QWidget* parent, const SonvexApi& api)
+    : QDialog(parent), sonvex(&api) {
   buildUi();
   QMetaObject::connectSlotsByName(this);
-
-  lib = new QLibrary(libraryPath.isEmpty() ? sonvexLibraryPath() : libraryPath);
-  if (lib->load()) {
-    getInfo = reinterpret_cast<decltype(getInfo)>(lib->resolve("getAudioFileInformation"));
-    combine = reinterpret_cast<combineThread::CombineFunction>(lib->resolve("combineFiles"));
-  }
 
   thread = new combineThread(this);
   timer = new QTimer(this);
@@ -158,7 +153,6 @@ DialogCombine::DialogCombine(QWidget* parent, const QString& libraryPath) : QDia
 DialogCombine::~DialogCombine() {
   // A combine cannot be aborted; let it end before its buffers go.
   thread->wait();
-  delete lib;
 }
 
 void DialogCombine::buildUi() {
@@ -241,6 +235,14 @@ void DialogCombine::setHeadFile(const QString& fileName, const QString& path, ui
   refreshProposedName();
 }
 
+void DialogCombine::takeHeadFrom(const Session& session) {
+  if (!session.isFileOpen()) return;
+  const QString path = QString::fromStdU16String(session.filePath());
+  const AudioFileInfo& info = session.fileInfo();
+  setHeadFile(QFileInfo(path).fileName(), path, info.sampleRate, info.bitsPerSample, info.channels,
+              info.fileType, info.formatTag);
+}
+
 void DialogCombine::setFolder(const QString& dir) {
   editFolder->setText(dir.isEmpty() ? QDir::currentPath() : dir);
   refreshProposedName();
@@ -269,8 +271,7 @@ int DialogCombine::loadDescription(const QString& path, SourceDescription* desc)
   }
   AudioFileInfo info{};
   const QString native = QDir::toNativeSeparators(path);
-  const int r = getInfo ? getInfo(reinterpret_cast<const SonvexChar*>(native.utf16()), &info)
-                        : kErrNotSupported;
+  const int r = sonvex->probe(native, &info);
   if (r < 0) {
     warn(QStringLiteral("Cannot Open"), name + QStringLiteral("\nUnsupported audio file."));
     return -2;
@@ -395,7 +396,7 @@ void DialogCombine::on_pushButton_clicked() {
   progressDialog->setValue(progressDialog->minimum());
   progressDialog->show();
   thread->setJob(headPath(), output, tailPath(), scratch, int(headDesc.fileType), combineFormat,
-                 &combineProgress, combine);
+                 &combineProgress, sonvex->combineFiles);
   timer->start(200);
   thread->start();
   thread->setPriority(QThread::NormalPriority);

@@ -10,10 +10,11 @@
 
 #include "combinethread.h"
 #include "sonvex.h"
+#include "sonvexbinding.h"
 #include "transaction.h"
 
-class QLibrary;
 class QLineEdit;
+class Session;
 class QPushButton;
 class QTimer;
 class lmeProgressDialog;
@@ -81,10 +82,13 @@ class DialogCombine : public QDialog {
   Q_OBJECT
 
  public:
-  explicit DialogCombine(QWidget* parent = nullptr, const QString& libraryPath = QString());
+  // `api` must outlive the dialog.
+  explicit DialogCombine(QWidget* parent = nullptr, const SonvexApi& api = defaultSonvexApi());
   ~DialogCombine() override;
 
-  // The main window's open file becomes the head.
+  // The session's open file becomes the head (nothing changes without one).
+  void takeHeadFrom(const Session& session);
+  // The given file becomes the head.
   void setHeadFile(const QString& fileName, const QString& path, uint32_t sampleRate,
                    uint32_t bitsPerSample, uint32_t channels, uint32_t fileType,
                    uint32_t formatTag);
@@ -122,9 +126,7 @@ class DialogCombine : public QDialog {
   SourceDescription tailDesc{};
   int combineProgress = 0;
   WriteFormat combineFormat{};
-  QLibrary* lib = nullptr;
-  decltype(&::getAudioFileInformation) getInfo = nullptr;
-  combineThread::CombineFunction combine = nullptr;
+  const SonvexApi* sonvex;
   combineThread* thread = nullptr;
   lmeProgressDialog* progressDialog = nullptr;
   QTimer* timer = nullptr;

@@ -16,6 +16,8 @@
 #include "classsonvex.h"
 #include "eqsettings.h"
 #include "lmeprogressdialog.h"
+#include "session.h"
+#include "timeformat.h"
 
 namespace exportplan {
 
@@ -186,19 +188,15 @@ QString resultText(int status) {
 
 }  // namespace exportplan
 
-DialogEdit::DialogEdit(QWidget* parent, const QString& libraryPath) : QDialog(parent) {
+DialogEdit::DialogEdit(QWidget* parent, const SonvexApi& api) : QDialog(parent), sonvex(&api) {
   setObjectName(QStringLiteral("DialogEdit"));
   buildUi();
 
-  jobThread = new audioThread(this, libraryPath);
+  jobThread = new audioThread(this, api);
   connect(jobThread, &audioThread::transactionStarted_, this, &DialogEdit::transactionStarted,
           Qt::QueuedConnection);
   connect(jobThread, &audioThread::allTransactionsDone_, this, &DialogEdit::allTransactionsDone,
           Qt::QueuedConnection);
-
-  library = new QLibrary(libraryPath);
-  if (library->load())
-    getInfo = reinterpret_cast<decltype(getInfo)>(library->resolve("getAudioFileInformation"));
 
   progressDialog = new lmeProgressDialog(QString(), QStringLiteral("Abort"), 0, 100, this);
   progressDialog->setObjectName(QStringLiteral("progressExport"));
@@ -216,10 +214,10 @@ DialogEdit::DialogEdit(QWidget* parent, const QString& libraryPath) : QDialog(pa
 }
 
 DialogEdit::~DialogEdit() {
+  setSession(nullptr);
   timer->stop();
   delete jobThread;  // aborts a running export and waits for it
   jobThread = nullptr;
-  delete library;
 }
 
 void DialogEdit::buildUi() {
@@ -323,6 +321,25 @@ void DialogEdit::setEqContext(EqSettings* eq, int rate) {
 
 void DialogEdit::setEditRange(const EditRange& range) { edit_ = range; }
 
+void DialogEdit::setSession(Session* session) {
+  if (session_) session_->removeListener(sessionListener_);
+  session_ = session;
+  if (!session_) return;
+  sessionListener_ = session_->addListener([this](unsigned changes) { followSession(changes); });
+  followSession(Session::kFile | Session::kRange);
+}
+
+void DialogEdit::followSession(unsigned changes) {
+  if (!session_ || isExporting()) return;
+  if ((changes & Session::kFile) && session_->isFileOpen()) {
+    const AudioFileInfo& info = session_->fileInfo();
+    setSource(QString::fromStdU16String(session_->filePath()), int(info.channels),
+              channelsLabelText(info.channels), bitsLabelText(info.bitsPerSample),
+              rateLabelText(info.sampleRate), fileTypeLabelText(info.fileType));
+  }
+  if (changes & Session::kRange) setEditRange(session_->editRange());
+}
+
 int DialogEdit::formatIndex() const { return comboFormat->currentIndex(); }
 int DialogEdit::rateIndex() const { return comboFreq->currentIndex(); }
 int DialogEdit::bitIndex() const { return comboBit->currentIndex(); }
@@ -403,7 +420,13 @@ void DialogEdit::on_pushBounce_released() {
                               QMessageBox::Ok | QMessageBox::Cancel);
     if (answer != QMessageBox::Ok) return;
   }
-  emit convertExecute();
+  if (!session_) {
+    emit convertExecute();
+    return;
+  }
+  // Playback and export never convert at the same time.
+  session_->stopPlayback();
+  startJob(1);
 }
 
 void DialogEdit::startJob(int mode) {
@@ -414,10 +437,7 @@ void DialogEdit::startJob(int mode) {
 
   // A failing probe is left to the conversion, which reports it as its code.
   sourceInfo = AudioFileInfo{};
-  if (getInfo) {
-    const std::u16string src = sourcePath.toStdU16String();
-    getInfo(src.c_str(), &sourceInfo);
-  }
+  (void)sonvex->probe(sourcePath, &sourceInfo);
   sourceDescription = describeSource(sourceInfo);
 
   exportplan::ExportChoice choice;
@@ -465,6 +485,8 @@ void DialogEdit::allTransactionsDone(int status) {
       break;
   }
   if (eqSettings && playRate > 0) retuneEq(eqSettings, playRate);
+  // A file opened meanwhile shows now.
+  followSession(Session::kFile | Session::kRange);
 }
 
 void DialogEdit::cancelExporting() { jobThread->cancel(); }

@@ -11,6 +11,7 @@
 #include "transaction.h"
 
 class QCheckBox;
+class Session;
 class QComboBox;
 class QLabel;
 class QLineEdit;
@@ -88,16 +89,21 @@ class DialogEdit : public QDialog {
   Q_OBJECT
 
  public:
-  explicit DialogEdit(QWidget* parent = nullptr, const QString& libraryPath = sonvexLibraryPath());
+  // `api` must outlive the dialog.
+  explicit DialogEdit(QWidget* parent = nullptr, const SonvexApi& api = defaultSonvexApi());
   ~DialogEdit() override;
 
+  // Follows `session` from now on: its file is the source, its range the
+  // range, and EXPORT first asks it to stop playback. Null detaches.
+  void setSession(Session* session);
   // Source path, its channel count and the main window's label texts.
+  // Without a session, whoever drives the dialog sets source and range.
   void setSource(const QString& path, int channels, const QString& channelText,
                  const QString& bitText, const QString& freqText, const QString& typeText);
   // The folder field; an empty argument takes the process's current directory.
   void setFolder(const QString& dir = QString());
   void setEqContext(EqSettings* eq, int playRate);
-  // In, out and fades in source frames, from the main window.
+  // In, out and fades in source frames.
   void setEditRange(const EditRange& range);
   const EditRange& editRange() const { return edit_; }
   void startJob(int mode);
@@ -120,6 +126,8 @@ class DialogEdit : public QDialog {
   bool isExporting() const;
 
  signals:
+  // EXPORT was confirmed on a dialog without a session: the owner starts
+  // the job (startJob(1)) once nothing else converts.
   void convertExecute();
 
  private slots:
@@ -136,6 +144,9 @@ class DialogEdit : public QDialog {
  private:
   void buildUi();
   void refreshFileName();
+  // Source and range from the session (not while an export runs: its job
+  // has its own copy, and it catches up when the job ends).
+  void followSession(unsigned changes);
 
   int exportType = 0;
   uint32_t exportRate = 44100;
@@ -154,8 +165,9 @@ class DialogEdit : public QDialog {
   LevelPoint envelope[kLevelPointMax] = {};
 
   audioThread* jobThread = nullptr;
-  QLibrary* library = nullptr;
-  decltype(&getAudioFileInformation) getInfo = nullptr;
+  Session* session_ = nullptr;
+  int sessionListener_ = 0;
+  const SonvexApi* sonvex;
   lmeProgressDialog* progressDialog = nullptr;
   QTimer* timer = nullptr;
 

@@ -1,6 +1,7 @@
 // A queued job of a job thread, and the records a job carries.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <string>
 
@@ -50,12 +51,35 @@ struct JobRequest {
 
 using ConvertFunction = decltype(&sonvexert);
 
+// Abort and stop requests of one job: raised by the GUI, read by that job's
+// conversion callbacks. Each job has its own, so a playback and an export are
+// stopped independently and a finishing job never clears another's request.
+class JobControl {
+ public:
+  void requestAbort() noexcept { m_abort.store(1, std::memory_order_release); }
+  void requestStop() noexcept { m_stop.store(1, std::memory_order_release); }
+  [[nodiscard]] bool stopRequested() const noexcept {
+    return m_stop.load(std::memory_order_acquire) != 0;
+  }
+  // True once per abort request: the export's block callback stops the
+  // library with it once.
+  [[nodiscard]] bool takeAbort() noexcept { return m_abort.exchange(0) != 0; }
+
+ private:
+  std::atomic<int> m_abort{0};
+  std::atomic<int> m_stop{0};
+};
+
 class Transaction {
  public:
   virtual ~Transaction() = default;
   // Negative results are failure codes (the library's, or kJob* below).
   virtual int run(int mode, JobRequest* request, ConvertFunction convertFn,
                   SourceDescription* sourceInfo, int* auxValue, LevelPoint* envelope) = 0;
+  JobControl& control() noexcept { return m_control; }
+
+ private:
+  JobControl m_control;
 };
 
 // Job failures that do not come from the library.

@@ -155,10 +155,18 @@ void trackGraphic::initializeGL() {
   resizeGL(width(), height());
 }
 
-void trackGraphic::resizeGL(int w, int h) {
+void trackGraphic::resizeGL(int, int) {
+  // Mouse positions and the model are in logical pixels; the framebuffer,
+  // the viewport and the pixel caches in device pixels. Qt hands either size
+  // here depending on the caller, so both are derived from the widget itself.
+  const int w = width(), h = height();
   if (w <= 0 || h <= 0) return;
+  m_dpr = devicePixelRatioF();
+  m_deviceWidth = std::max(1, qRound(w * m_dpr));
+  m_deviceHeight = std::max(1, qRound(h * m_dpr));
   m_geo = waveview::ViewGeometry::forSize(w, h);
-  glViewport(0, 0, w, h);
+  glViewport(0, 0, m_deviceWidth, m_deviceHeight);
+  glLineWidth(static_cast<GLfloat>(m_dpr));
   glMatrixMode(GL_PROJECTION);
   glLoadIdentity();
   glOrtho(m_geo.left, m_geo.right, m_geo.bottom, m_geo.top, -1.0, 1.0);
@@ -166,7 +174,7 @@ void trackGraphic::resizeGL(int w, int h) {
   glLoadIdentity();
   // Caches and pictures are RGBA rows (multiples of 4 bytes), so the default
   // 4-byte pixel alignment holds; the text renderer relies on it too.
-  const size_t bytes = (static_cast<size_t>(w) * h * 4 + 7) / 8 * 8;
+  const size_t bytes = (static_cast<size_t>(m_deviceWidth) * m_deviceHeight * 4 + 7) / 8 * 8;
   m_waveCache.assign(bytes, 0);
   m_markerCache.assign(bytes, 0);
   m_waveCacheValid = m_markerCacheValid = false;
@@ -176,7 +184,7 @@ void trackGraphic::resizeGL(int w, int h) {
 
 void trackGraphic::windowPos(double px, double py) {
   if (m_windowPos) {
-    m_windowPos(static_cast<float>(px), static_cast<float>(py));
+    m_windowPos(static_cast<float>(px * m_dpr), static_cast<float>(py * m_dpr));
   } else {
     glRasterPos2d(m_geo.left + px / m_geo.width * (m_geo.right - m_geo.left),
                   m_geo.bottom + py / m_geo.height * (m_geo.top - m_geo.bottom));
@@ -184,15 +192,15 @@ void trackGraphic::windowPos(double px, double py) {
 }
 
 void trackGraphic::readCache(std::vector<uint8_t>& cache) {
-  if (cache.size() < static_cast<size_t>(m_geo.width) * m_geo.height * 4) return;
-  glReadPixels(0, 0, m_geo.width, m_geo.height, GL_RGBA, GL_UNSIGNED_BYTE, cache.data());
+  if (cache.size() < static_cast<size_t>(m_deviceWidth) * m_deviceHeight * 4) return;
+  glReadPixels(0, 0, m_deviceWidth, m_deviceHeight, GL_RGBA, GL_UNSIGNED_BYTE, cache.data());
 }
 
 void trackGraphic::drawCache(const std::vector<uint8_t>& cache) {
-  if (cache.size() < static_cast<size_t>(m_geo.width) * m_geo.height * 4) return;
+  if (cache.size() < static_cast<size_t>(m_deviceWidth) * m_deviceHeight * 4) return;
   glDisable(GL_BLEND);
   windowPos(0, 0);
-  glDrawPixels(m_geo.width, m_geo.height, GL_RGBA, GL_UNSIGNED_BYTE, cache.data());
+  glDrawPixels(m_deviceWidth, m_deviceHeight, GL_RGBA, GL_UNSIGNED_BYTE, cache.data());
   glEnable(GL_BLEND);
 }
 
@@ -200,15 +208,23 @@ void trackGraphic::drawImageAt(const QImage& image, double vx, double vy) {
   const double px = (vx - m_geo.left) / (m_geo.right - m_geo.left) * m_geo.width;
   const double py = (vy - m_geo.bottom) / (m_geo.top - m_geo.bottom) * m_geo.height;
   windowPos(px, py);
+  drawPicture(image);
+}
+
+void trackGraphic::drawPicture(const QImage& image) {
+  // Pictures are drawn at their logical size, as big as the tolerances that
+  // grab them.
+  const auto zoom = static_cast<GLfloat>(m_dpr);
+  glPixelZoom(zoom, zoom);
   glDrawPixels(image.width(), image.height(), GL_RGBA, GL_UNSIGNED_BYTE, image.constBits());
+  glPixelZoom(1.0f, 1.0f);
 }
 
 void trackGraphic::drawBackground() {
   if (m_background.isNull()) return;
   glDisable(GL_BLEND);
   windowPos(0, 0);
-  glDrawPixels(m_background.width(), m_background.height(), GL_RGBA, GL_UNSIGNED_BYTE,
-               m_background.constBits());
+  drawPicture(m_background);
 }
 
 void trackGraphic::drawDivider() {
@@ -360,6 +376,8 @@ void trackGraphic::drawText(double x, double y, const QString& text) {
 }
 
 void trackGraphic::paintGL() {
+  // Moved to a screen of another scale: the device-pixel sizes change.
+  if (devicePixelRatioF() != m_dpr) resizeGL(width(), height());
   const int kind = m_repaintKind;
   glClear(GL_COLOR_BUFFER_BIT);
   drawBackground();

@@ -93,6 +93,7 @@ class trackGraphic : public QGLWidget {
   void drawCursor();
   void drawText(double x, double y, const QString& text);
   void drawImageAt(const QImage& image, double vx, double vy);
+  void drawPicture(const QImage& image);
   void windowPos(double px, double py);
   void readCache(std::vector<uint8_t>& cache);
   void drawCache(const std::vector<uint8_t>& cache);
@@ -100,7 +101,10 @@ class trackGraphic : public QGLWidget {
 
   EditPoints m_points;
   waveview::MouseEdit m_mouse;
-  waveview::ViewGeometry m_geo;
+  waveview::ViewGeometry m_geo;  // logical pixels, as the mouse reports them
+  double m_dpr = 1.0;
+  int m_deviceWidth = waveview::kViewWidth;
+  int m_deviceHeight = waveview::kViewHeight;
   waveview::ViewWindow m_window;
 
   const waveview::SummaryEntry* m_maxCols = nullptr;

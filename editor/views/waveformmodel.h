@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "editpoints.h"
+#include "sonvex.h"
 
 namespace waveview {
 
@@ -18,11 +19,7 @@ constexpr int kLevels = 3;
 enum Level { kCoarse = 0, kMedium = 1, kFine = 2 };
 
 // One summary entry as the library writes it: left then right.
-struct SummaryEntry {
-  double left;
-  double right;
-};
-static_assert(sizeof(SummaryEntry) == 16, "summary entries are two doubles");
+using SummaryEntry = ::WavePoint;
 
 // Column counts of the three levels and the capacity of their buffers.
 struct ColumnPlan {

@@ -4,17 +4,17 @@
 #include <cstring>
 
 WaveSummaryBuffers::WaveSummaryBuffers(int width) : m_plan(waveview::ColumnPlan::forWidth(width)) {
+  m_counts = WaveLevels{m_plan.columns[0], m_plan.columns[1], m_plan.columns[2]};
   for (int l = 0; l < waveview::kLevels; ++l) {
-    m_counts[l] = m_plan.columns[l];
     const size_t bytes = static_cast<size_t>(m_plan.entries[l]) * sizeof(waveview::SummaryEntry);
     for (int k = 0; k < 2; ++k) {
       // aligned_alloc wants a multiple of the alignment; entries are 16 bytes.
       m_blocks[2 * l + k].reset(
           static_cast<waveview::SummaryEntry*>(std::aligned_alloc(16, bytes)));
     }
-    m_max.level[l] = m_blocks[2 * l].get();
-    m_min.level[l] = m_blocks[2 * l + 1].get();
   }
+  m_max = WaveColumns{m_blocks[0].get(), m_blocks[2].get(), m_blocks[4].get()};
+  m_min = WaveColumns{m_blocks[1].get(), m_blocks[3].get(), m_blocks[5].get()};
   clear();
 }
 
@@ -29,8 +29,8 @@ bool WaveSummaryBuffers::valid() const {
 void WaveSummaryBuffers::clear() {
   for (int l = 0; l < waveview::kLevels; ++l) {
     const size_t bytes = static_cast<size_t>(m_plan.entries[l]) * sizeof(waveview::SummaryEntry);
-    if (m_max.level[l]) std::memset(m_max.level[l], 0, bytes);
-    if (m_min.level[l]) std::memset(m_min.level[l], 0, bytes);
+    for (const WaveColumns* set : {&m_max, &m_min})
+      if (waveview::SummaryEntry* p = levelOf(*set, l)) std::memset(p, 0, bytes);
   }
 }
 
@@ -41,8 +41,8 @@ waveFormThread::~waveFormThread() {
   wait();
 }
 
-void waveFormThread::setJob(const QString& path, int64_t* columnCounts, WaveColumnSet* maxBuffers,
-                            WaveColumnSet* minBuffers, QObject* view) {
+void waveFormThread::setJob(const QString& path, WaveLevels* columnCounts, WaveColumns* maxBuffers,
+                            WaveColumns* minBuffers, QObject* view) {
   m_path = path.toStdU16String();
   m_counts = columnCounts;
   m_maxSet = maxBuffers;

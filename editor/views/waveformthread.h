@@ -11,16 +11,13 @@
 
 #include "waveformmodel.h"
 
-// The library's summary export, bound by name at run time. Entries are two
-// doubles (left, right); each column set is three pointers: coarse, medium,
-// fine.
-struct WaveColumnSet {
-  waveview::SummaryEntry* level[waveview::kLevels];
-};
-using GetAudioWaveFormFn = int32_t (*)(const char16_t* path, uint32_t startLow, int32_t startHigh,
-                                       uint32_t endLow, int32_t endHigh, int64_t* levels,
-                                       WaveColumnSet* maxOut, WaveColumnSet* minOut,
-                                       uint8_t* cancelFlag, int32_t* progress);
+// The library's summary export, as its table entry (SonvexApi).
+using GetAudioWaveFormFn = decltype(&::getAudioWaveForm);
+
+// Level l (coarse, medium, fine) of a column set.
+inline waveview::SummaryEntry* levelOf(const WaveColumns& set, int l) {
+  return l == waveview::kCoarse ? set.coarse : l == waveview::kMedium ? set.medium : set.fine;
+}
 
 // Result of a run that could not call the library at all.
 constexpr int64_t kWaveformNoFunction = -1000;
@@ -38,11 +35,11 @@ class WaveSummaryBuffers {
   void clear();
   [[nodiscard]] bool valid() const;
   const waveview::ColumnPlan& plan() const { return m_plan; }
-  int64_t* columnCounts() { return m_counts; }
-  WaveColumnSet* maxSet() { return &m_max; }
-  WaveColumnSet* minSet() { return &m_min; }
-  const waveview::SummaryEntry* maxLevel(int level) const { return m_max.level[level]; }
-  const waveview::SummaryEntry* minLevel(int level) const { return m_min.level[level]; }
+  WaveLevels* columnCounts() { return &m_counts; }
+  WaveColumns* maxSet() { return &m_max; }
+  WaveColumns* minSet() { return &m_min; }
+  const waveview::SummaryEntry* maxLevel(int level) const { return levelOf(m_max, level); }
+  const waveview::SummaryEntry* minLevel(int level) const { return levelOf(m_min, level); }
 
  private:
   struct FreeDeleter {
@@ -51,10 +48,10 @@ class WaveSummaryBuffers {
   using Block = std::unique_ptr<waveview::SummaryEntry, FreeDeleter>;
 
   waveview::ColumnPlan m_plan;
-  int64_t m_counts[waveview::kLevels];
+  WaveLevels m_counts{};
   Block m_blocks[2 * waveview::kLevels];
-  WaveColumnSet m_max{};
-  WaveColumnSet m_min{};
+  WaveColumns m_max{};
+  WaveColumns m_min{};
 };
 
 class waveFormThread : public QThread {
@@ -67,8 +64,8 @@ class waveFormThread : public QThread {
   void setFunction(GetAudioWaveFormFn fn) { m_fn = fn; }
   [[nodiscard]] bool hasFunction() const { return m_fn != nullptr; }
   // The job of the next run(): the whole file, into the given buffers.
-  void setJob(const QString& path, int64_t* columnCounts, WaveColumnSet* maxBuffers,
-              WaveColumnSet* minBuffers, QObject* view);
+  void setJob(const QString& path, WaveLevels* columnCounts, WaveColumns* maxBuffers,
+              WaveColumns* minBuffers, QObject* view);
   // Sets the stop-requested and the cancel byte together.
   void requestStop();
 
@@ -89,9 +86,9 @@ class waveFormThread : public QThread {
 
  private:
   std::u16string m_path;
-  int64_t* m_counts = nullptr;
-  WaveColumnSet* m_maxSet = nullptr;
-  WaveColumnSet* m_minSet = nullptr;
+  WaveLevels* m_counts = nullptr;
+  WaveColumns* m_maxSet = nullptr;
+  WaveColumns* m_minSet = nullptr;
   QObject* m_view = nullptr;
   GetAudioWaveFormFn m_fn = nullptr;
   uint8_t m_cancel = 0;            // polled by the library; byte stores only

@@ -15,6 +15,10 @@ struct Log {
   int* seenProgress = nullptr;
   int progressAtStart = -1;
   std::u16string seenDestination;
+  // What the job's conversion callback answered, and its stop request, as
+  // the job ends.
+  std::vector<int> blockResults;
+  std::vector<bool> stops;
 };
 
 class RecordingJob final : public Transaction {
@@ -31,6 +35,10 @@ class RecordingJob final : public Transaction {
     log_.seenProgress = request->format.progress;
     log_.progressAtStart = *request->format.progress;
     log_.seenDestination = request->destinationPath;
+    for (int i = 0; i < 2; ++i)
+      log_.blockResults.push_back(
+          jobcontrol::exportBlockProduced(0, 0, 0, 0, 0, 0, nullptr, nullptr, 0));
+    log_.stops.push_back(control().stopRequested());
     return result_;
   }
 
@@ -65,7 +73,7 @@ struct Signals {
   }
 };
 
-const QString kNoLibrary = QStringLiteral("/nonexistent/dir/sonvex");
+const SonvexApi kNoLibrary{};  // a library that did not load
 
 }  // namespace
 
@@ -128,7 +136,7 @@ class TestAudioThread : public QObject {
     QCOMPARE(sig.done.at(0), int(kJobNoConversionFunction));
   }
 
-  void cancelBeforeTheJobStartsAbortsIt() {
+  void cancelAbortsTheRunningJobOnce() {
     audioThread t(nullptr, kNoLibrary);
     Signals sig(t);
     Log log;
@@ -137,11 +145,11 @@ class TestAudioThread : public QObject {
     t.addTransaction(new RecordingJob(log, 1, 0, &gate, &entered));
     entered.acquire();
     t.cancel();
-    // The conversion's block callback sees the abort exactly once.
-    QCOMPARE(jobcontrol::exportBlockProduced(0, 0, 0, 0, 0, 0, nullptr, nullptr, 0), -1);
-    QCOMPARE(jobcontrol::exportBlockProduced(0, 0, 0, 0, 0, 0, nullptr, nullptr, 0), 0);
     gate.release();
     QTRY_COMPARE(sig.done.size(), 1);
+    // The conversion's block callback sees the abort exactly once.
+    QCOMPARE(log.blockResults, (std::vector<int>{-1, 0}));
+    QCOMPARE(log.stops, std::vector<bool>{false});
   }
 
   void lateCancelDoesNotHitTheNextJob() {
@@ -153,39 +161,33 @@ class TestAudioThread : public QObject {
     QTRY_COMPARE(sig.done.size(), 1);
     QTRY_VERIFY(!t.isBusy());
     t.cancel();  // the user clicked after the job had ended
-    QCOMPARE(jobcontrol::exportBlockProduced(0, 0, 0, 0, 0, 0, nullptr, nullptr, 0), 0);
-    QVERIFY(!jobcontrol::stopRequested());
+    t.addTransaction(new RecordingJob(log, 2, 0));
+    QTRY_COMPARE(sig.done.size(), 2);
+    QCOMPARE(log.blockResults, (std::vector<int>{0, 0, 0, 0}));
   }
 
-  void abortLeftOverByAFinishedJobIsCleared() {
-    audioThread t(nullptr, kNoLibrary);
-    Signals sig(t);
-    Log log;
-    QSemaphore gate, entered;
-    t.setJob(194, exportRequest(), SourceDescription{}, nullptr, nullptr);
-    t.addTransaction(new RecordingJob(log, 1, 0, &gate, &entered));
-    entered.acquire();
-    t.cancel();  // raised, but this job never asks the callback
-    gate.release();
-    QTRY_COMPARE(sig.done.size(), 1);
-    QCOMPARE(jobcontrol::exportBlockProduced(0, 0, 0, 0, 0, 0, nullptr, nullptr, 0), 0);
-  }
-
-  void playbackCancelIsAStopRequest() {
-    audioThread t(nullptr, kNoLibrary);
-    Signals sig(t);
-    Log log;
-    QSemaphore gate, entered;
+  void playbackAndExportStopIndependently() {
+    audioThread play(nullptr, kNoLibrary), exporter(nullptr, kNoLibrary);
+    Signals playSig(play), exportSig(exporter);
+    Log playLog, exportLog;
+    QSemaphore playGate, playEntered, exportGate, exportEntered;
     JobRequest r = exportRequest();
     r.range.statusWord = 2;
-    t.setJob(8, r, SourceDescription{}, nullptr, nullptr);
-    t.addTransaction(new RecordingJob(log, 1, 0, &gate, &entered));
-    entered.acquire();
-    t.cancel();
-    QVERIFY(jobcontrol::stopRequested());
-    QCOMPARE(jobcontrol::exportBlockProduced(0, 0, 0, 0, 0, 0, nullptr, nullptr, 0), 0);
-    gate.release();
-    QTRY_COMPARE(sig.done.size(), 1);
+    play.setJob(8, r, SourceDescription{}, nullptr, nullptr);
+    exporter.setJob(194, exportRequest(), SourceDescription{}, nullptr, nullptr);
+    play.addTransaction(new RecordingJob(playLog, 1, 0, &playGate, &playEntered));
+    exporter.addTransaction(new RecordingJob(exportLog, 2, 0, &exportGate, &exportEntered));
+    playEntered.acquire();
+    exportEntered.acquire();
+    play.cancel();  // a stop request for the playback only
+    exportGate.release();
+    QTRY_COMPARE(exportSig.done.size(), 1);  // the export ends first, unaborted
+    QCOMPARE(exportLog.blockResults, (std::vector<int>{0, 0}));
+    QCOMPARE(exportLog.stops, std::vector<bool>{false});
+    playGate.release();
+    QTRY_COMPARE(playSig.done.size(), 1);  // its stop request outlived the export
+    QCOMPARE(playLog.stops, std::vector<bool>{true});
+    QCOMPARE(playLog.blockResults, (std::vector<int>{0, 0}));
   }
 
   void jobTable() {

@@ -19,6 +19,7 @@
 #include "eqsettings.h"
 #include "lmeprogressdialog.h"
 #include "mainwindow.h"
+#include "session.h"
 #include "settings.h"
 #include "testdata.h"
 
@@ -774,6 +775,74 @@ class TestDialogEdit : public QObject {
     QVERIFY2(left.size() >= 95850 && left.size() <= 96000,
              qPrintable(QString::number(left.size())));
     QVERIFY(std::fabs(toneAmplitude(left, 19200, 48000, 2000.0, 192000.0) - 0.4) < 0.005);
+  }
+
+  void openingAnotherFileRetargetsTheOpenDialog() {
+    if (!libraryHasConversion()) QSKIP("libsonvex.so with sonvexert not beside the test");
+    QFile::remove(settingsFilePath());
+    const QString a = tmp.filePath("first.wav"), b = tmp.filePath("second.wav");
+    QVERIFY(writeWav16(a, 44100, 44100, [](int, int64_t n) {
+      return 0.4 * std::sin(2 * kPi * 1000.0 * n / 44100.0);
+    }));
+    QVERIFY(writeWav16(b, 48000, 24000, [](int, int64_t n) {
+      return 0.3 * std::sin(2 * kPi * 3000.0 * n / 48000.0);
+    }));
+    MainWindow w;
+    w.setNeverShowFirstInfo(true);
+    w.show();
+    QVERIFY(w.openAudioFile(a));
+    child<QPushButton>(w, "pushButtonEdit")->click();
+    DialogEdit* d = w.exportDialog();
+    d->restoreChoices(0, 1, 0, false);  // 48 kHz, 16-bit
+    child<QLineEdit>(*d, "lineEditFolder")->setText(tmp.path());
+    QVERIFY(w.openAudioFile(b));
+    QVERIFY(d->isVisible());
+    QCOMPARE(d->destinationPath(), tmp.filePath("second_48k.wav"));
+    BoxAnswerer box(QMessageBox::Ok);
+    child<QPushButton>(*d, "pushBounce")->click();
+    QVERIFY(QTest::qWaitFor([&] { return box.seen; }, 60000));
+    QCOMPARE(box.text, QString("Export completed."));
+    const Decoded out = readBack(tmp.filePath("second_48k.wav"));
+    QCOMPARE(out.rc, 0);
+    const std::vector<double> left = pcmChannel(out, 0);
+    QCOMPARE(left.size(), size_t(24000));
+    QVERIFY(std::fabs(toneAmplitude(left, 4800, 14400, 3000.0, 48000.0) - 0.3) < 0.005);
+    QVERIFY(toneAmplitude(left, 4800, 14400, 1000.0, 48000.0) < 0.005);
+  }
+
+  void dialogFollowsTheSessionAndStopsPlaybackFirst() {
+    if (!libraryHasConversion()) QSKIP("libsonvex.so with sonvexert not beside the test");
+    const QString a = tmp.filePath("sessA.wav"), b = tmp.filePath("sessB.wav");
+    QVERIFY(writeWav16(a, 44100, 44100, [](int, int64_t) { return 0.0; }));
+    QVERIFY(writeWav16(b, 48000, 9600, [](int, int64_t n) { return 0.1 * std::sin(0.01 * n); }));
+    Session session;
+    int stops = 0;
+    session.setStopHook([&] { ++stops; });
+    session.openFile(a.toStdU16String(), readBack(a).info);
+    {
+      DialogEdit d;
+      d.setSession(&session);
+      d.setFolder(tmp.path());
+      session.openFile(b.toStdU16String(), readBack(b).info);
+      EditRange r = session.editRange();
+      r.inFrames = 2400;
+      session.setEditRange(r);
+      QCOMPARE(d.destinationPath(), tmp.filePath("sessB_44k.wav"));
+      QCOMPARE(d.editRange().inFrames, int64_t(2400));
+      session.setPlaying(true);
+      d.show();
+      BoxAnswerer box(QMessageBox::Ok);
+      child<QPushButton>(d, "pushBounce")->click();
+      QVERIFY(QTest::qWaitFor([&] { return box.seen; }, 60000));
+      QCOMPARE(box.text, QString("Export completed."));
+      QCOMPARE(stops, 1);
+      QVERIFY(!session.isPlaying());
+      const Decoded out = readBack(tmp.filePath("sessB_44k.wav"));
+      QCOMPARE(out.rc, 0);
+      const int64_t frames = out.audio.size() / 4;  // 16-bit stereo
+      QVERIFY2(std::abs(frames - 6615) <= 50, qPrintable(QString::number(frames)));
+    }
+    session.openFile(a.toStdU16String(), readBack(a).info);  // nobody listens any more
   }
 
   void settingsSurviveTheMainWindow() {

@@ -41,6 +41,7 @@ class TestMainWindow : public QObject {
   void opensWavDsfAndDsdiff();
   void refusalsKeepThePreviousFile();
   void dropOpensTheFirstFile();
+  void typedTimeCountsForTheClickedControl();
   void exportGuards();
   void playGuards();
   void monitorVolumeFromFader();
@@ -466,6 +467,23 @@ void TestMainWindow::dropOpensTheFirstFile() {
   QDropEvent textDrop(at, Qt::CopyAction, &text, Qt::LeftButton, Qt::NoModifier);
   QApplication::sendEvent(m_window, &textDrop);
   QCOMPARE(m_window->currentFilePath(), file("tone.dsf"));
+}
+
+void TestMainWindow::typedTimeCountsForTheClickedControl() {
+  if (!m_window->sonvex().getAudioFileInformation) QSKIP("libsonvex.so has no probe yet");
+  QVERIFY(m_window->openAudioFile(file("tone.wav")));
+  m_window->activateWindow();
+  QVERIFY(QTest::qWaitForWindowActive(m_window));
+  auto* counter = child<QLineEdit>("lineEditTime");
+  counter->setFocus();
+  QTRY_VERIFY(counter->hasFocus());
+  counter->selectAll();
+  QTest::keyClicks(counter, QStringLiteral("2"));
+  // No Enter: the press on IN itself must take the typed time first.
+  QTest::mouseClick(child<QWidget>("setPointButtonSetIn"), Qt::LeftButton);
+  QCOMPARE(m_window->editRange().inFrames, int64_t(2 * 44100));
+  QCOMPARE(counter->text(), QStringLiteral("00:00:02.00"));
+  QVERIFY(!counter->hasFocus());
 }
 
 void TestMainWindow::exportGuards() {

@@ -4,9 +4,9 @@
 // Set LUMARA_SCREENSHOT_DIR to keep pictures of the view.
 #include <QFileInfo>
 #include <QLabel>
-#include <QLibrary>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QProcess>
 #include <QPushButton>
 #include <QScrollBar>
 #include <QSignalSpy>
@@ -20,6 +20,7 @@
 
 #include "dialogedit.h"
 #include "mainwindow.h"
+#include "sonvexbinding.h"
 #include "timeformat.h"
 #include "trackgraphic.h"
 #include "waveformcontroller.h"
@@ -97,27 +98,26 @@ bool writeWav(const QString& path, int channels, uint32_t rate, uint32_t frames,
 // coarse entry with the synthetic shape, publishing progress as it goes.
 std::atomic<int> gFakeCalls{0};
 std::atomic<int> gFakeFailures{0};  // calls that fail before one succeeds
-int32_t fakeSummary(const char16_t*, uint32_t, int32_t, uint32_t, int32_t, int64_t* levels,
-                    WaveColumnSet* maxOut, WaveColumnSet* minOut, uint8_t* cancel,
-                    int32_t* progress) {
+int32_t fakeSummary(const SonvexChar*, uint32_t, int32_t, uint32_t, int32_t, WaveLevels* levels,
+                    WaveColumns* maxOut, WaveColumns* minOut, uint8_t* cancel, int32_t* progress) {
   const int call = gFakeCalls.fetch_add(1);
   if (call < gFakeFailures.load()) return -14;
-  const int64_t a = levels[0], b = levels[1], n = levels[2];
+  const int64_t a = levels->coarseCount, b = levels->mediumCount, n = levels->columnCount;
   SyntheticSummary shape(n / 64);
   for (int64_t j = 0; j < a; ++j) {
     if (__atomic_load_n(cancel, __ATOMIC_ACQUIRE)) return int32_t(kWaveformCancelled);
     const SummaryEntry mx = shape.max[size_t(j * (n / 64) / a)];
     const SummaryEntry mn = shape.min[size_t(j * (n / 64) / a)];
     for (int64_t k = 0; k < n / a; ++k) {
-      maxOut->level[2][j * (n / a) + k] = mx;
-      minOut->level[2][j * (n / a) + k] = mn;
+      maxOut->fine[j * (n / a) + k] = mx;
+      minOut->fine[j * (n / a) + k] = mn;
     }
     for (int64_t k = 0; k < b / a; ++k) {
-      maxOut->level[1][j * (b / a) + k] = mx;
-      minOut->level[1][j * (b / a) + k] = mn;
+      maxOut->medium[j * (b / a) + k] = mx;
+      minOut->medium[j * (b / a) + k] = mn;
     }
-    maxOut->level[0][j] = mx;
-    minOut->level[0][j] = mn;
+    maxOut->coarse[j] = mx;
+    minOut->coarse[j] = mn;
     __atomic_store_n(&progress[0], int32_t(j), __ATOMIC_RELEASE);
     if (j % 2048 == 0) QThread::msleep(5);  // slow enough to be seen growing
   }
@@ -191,6 +191,7 @@ class TestWaveformView : public QObject {
   void cursorMovesRepaintOnlyFromCache();
   void appendedColumnsMatchFullRedraw();
   void noFileStillMovesCursor();
+  void drawingAndMouseAgreeAtScale1And2();
   void summaryGrowsThenCompletes();
   void failingSummaryGivesUpAfterBoundedRestarts();
   void missingFunctionFailsAtOnce();
@@ -394,6 +395,47 @@ void TestWaveformView::noFileStillMovesCursor() {
   screenshot(QStringLiteral("waveform-nofile.png"));
 }
 
+void TestWaveformView::drawingAndMouseAgreeAtScale1And2() {
+  if (qEnvironmentVariableIsEmpty("QT_SCALE_FACTOR")) {
+    // The scale is fixed when the application starts: run this case again at 2.
+    QProcess child;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("QT_SCALE_FACTOR"), QStringLiteral("2"));
+    child.setProcessEnvironment(env);
+    child.setProcessChannelMode(QProcess::MergedChannels);
+    child.start(QCoreApplication::applicationFilePath(),
+                {QStringLiteral("drawingAndMouseAgreeAtScale1And2")});
+    QVERIFY(child.waitForFinished(60000));
+    QVERIFY2(child.exitCode() == 0, child.readAll().constData());
+  }
+  const double scale = qEnvironmentVariable("QT_SCALE_FACTOR", QStringLiteral("1")).toDouble();
+  QCOMPARE(m_view->devicePixelRatioF(), scale);
+  showSynthetic(2);
+  // The divider spans the whole view, drawn in device pixels.
+  QImage img = m_view->grabFrameBuffer();
+  QCOMPARE(img.width(), qRound(kViewWidth * scale));
+  const QColor divider = img.pixelColor((pixelOf(*m_view, 0.9, 0.5) * scale).toPoint());
+  QVERIFY2(std::abs(divider.red() - 56) <= 2 && std::abs(divider.blue() - 88) <= 2,
+           qPrintable(divider.name()));
+  // A click in the centre locates half-way, and the cursor is drawn there.
+  sendMouse(m_view, QEvent::MouseButtonPress, QPointF(kViewWidth / 2.0, 30));
+  sendMouse(m_view, QEvent::MouseButtonRelease, QPointF(kViewWidth / 2.0, 30));
+  QVERIFY(std::fabs(m_view->editPoints().cursor - 0.5) < 0.002);
+  m_view->updateGL();
+  img = m_view->grabFrameBuffer();
+  int cursorColumns = 0;
+  for (int dx = -3; dx <= 3; ++dx) {
+    const QColor c = img.pixelColor(qRound((kViewWidth / 2.0 + dx) * scale), qRound(20 * scale));
+    cursorColumns += c.red() > 200 && c.green() > 150 && c.blue() < 120;
+  }
+  QVERIFY(cursorColumns > 0);
+  // The in handle is grabbed where it is drawn.
+  m_view->arrangeInPoint(0.3);
+  sendMouse(m_view, QEvent::MouseButtonPress, pixelOf(*m_view, 0.3, 0.5) + QPointF(8, 6));
+  QCOMPARE(m_view->mouseMode(), int(kMouseIn));
+  sendMouse(m_view, QEvent::MouseButtonRelease, pixelOf(*m_view, 0.3, 0.5));
+}
+
 void TestWaveformView::summaryGrowsThenCompletes() {
   gFakeCalls = 0;
   gFakeFailures = 0;
@@ -473,10 +515,8 @@ void TestWaveformView::missingFunctionFailsAtOnce() {
 }
 
 void TestWaveformView::libraryEndToEnd() {
-  QLibrary lib(QCoreApplication::applicationDirPath() + QStringLiteral("/libsonvex.so"));
-  if (!lib.load()) QSKIP("libsonvex.so is not built beside the tests");
-  auto fn = reinterpret_cast<GetAudioWaveFormFn>(lib.resolve("getAudioWaveForm"));
-  if (!fn) QSKIP("the library has no summary export yet");
+  const GetAudioWaveFormFn fn = defaultSonvexApi().getAudioWaveForm;
+  if (!fn) QSKIP("libsonvex.so or its summary export is missing");
   QTemporaryDir dir;
   QVERIFY(dir.isValid());
   const uint32_t rate = 48000;
@@ -667,8 +707,7 @@ void TestWaveformView::realDsdFile() {
   const QString path =
       QStringLiteral(LUMARA_TESTDATA_DIR) + QStringLiteral("/dff/dsd2dxd-1kHz_stereo_i.dff");
   if (!QFileInfo::exists(path)) QSKIP("shared test data absent");
-  QLibrary lib(QCoreApplication::applicationDirPath() + QStringLiteral("/libsonvex.so"));
-  auto fn = reinterpret_cast<GetAudioWaveFormFn>(lib.resolve("getAudioWaveForm"));
+  const GetAudioWaveFormFn fn = defaultSonvexApi().getAudioWaveForm;
   if (!fn) QSKIP("libsonvex.so or its summary export is missing");
   QScrollBar bar(Qt::Horizontal);
   WaveformController ctl(m_view, &bar);
