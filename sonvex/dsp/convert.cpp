@@ -1,6 +1,10 @@
 // sonvexert: one source file through the rate plan, block by block, into a
 // new file (export) or to the caller's block callback (stream).
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -15,6 +19,7 @@
 #include "convert_ring.h"
 #include "convert_source.h"
 #include "driver.h"
+#include "dsf.h"
 #include "fileio.h"
 #include "rateconv.h"
 #include "sonvex.h"
@@ -69,7 +74,11 @@ class Conversion {
   int produceBlock(int64_t n, double* slot, int64_t* produced);
   int outputBlock(int slot, int64_t n);
   int writeBytes(const uint8_t* p, size_t n);
+  int createDestination();
+  int finalizeOutput();
+  int salvage();
   void finalizeAfterFailure();
+  int settle(int result);
   int stopped();
 
   Request rq_;
@@ -109,8 +118,19 @@ class Conversion {
 
   int64_t produced_ = 0;
   uint64_t bytesWritten_ = 0;
+  uint64_t bytesSent_ = 0;  // handed to stdio, the failed write included
+  int64_t framesSent_ = 0;
   int64_t framesWritten_ = 0;
   int filterTapsArg_ = 0;
+  // The export is written to a file beside the destination and renamed over
+  // it at the end, so a failure before any audio leaves the destination as
+  // it was.
+  std::string target_, tempName_;
+  bool finalized_ = false;
+  int writeErrno_ = 0;
+
+ public:
+  int writeErrno() const { return writeErrno_; }
 };
 
 int Conversion::run() {
@@ -118,7 +138,45 @@ int Conversion::run() {
   if (r == kSonvexOk) r = plan();
   if (r == kSonvexOk) r = loop();
   if (r == kSonvexOk) r = finish();
-  return r;
+  return settle(r);
+}
+
+int Conversion::createDestination() {
+  target_ = replacementTarget(rq_.destinationPath);
+  dst_ = createBeside(target_, &tempName_);
+  if (!dst_) {
+    std::printf("Write File Open Error!\n");
+    return kConvertErrDestinationOpen;
+  }
+  if (outType_ < 0 || outType_ > 3 || dispatchWriteHeader(outType_, dst_.get(), &wf_) != 0) {
+    std::printf("Create Header Error!\n");
+    return kConvertErrCreateHeader;
+  }
+  return kSonvexOk;
+}
+
+// Keeps the file when the user stopped the export or audio reached it (then
+// finalised, so it reads back consistently), else removes it; the
+// destination's name is taken only by a file that is kept.
+int Conversion::settle(int result) {
+  if (!dst_) return result;
+  const bool stop = result == kConvertStoppedDsd || result == kConvertStoppedPcm;
+  const bool keep = result == kSonvexOk || stop || bytesWritten_ > 0;
+  if (keep && !finalized_) finalizeOutput();
+  if (std::fclose(dst_.release()) != 0 && result == kSonvexOk) {
+    if (!writeErrno_) writeErrno_ = errno;
+    result = kConvertErrWrite;
+  }
+  if (!keep) {
+    std::remove(tempName_.c_str());
+    return result;
+  }
+  if (replaceWith(tempName_, target_) != 0) {
+    std::remove(tempName_.c_str());
+    std::printf("Write File Open Error!\n");
+    if (result == kSonvexOk) result = kConvertErrDestinationOpen;
+  }
+  return result;
 }
 
 int Conversion::open() {
@@ -167,8 +225,8 @@ int Conversion::open() {
       std::printf("Destination Is Source Error!\n");
       return kConvertErrDestinationIsSource;
     }
-    dst_ = openFile(rq_.destinationPath, "w+b");
-    if (!dst_) {
+    // A folder or a write-protected file of that name is never replaced.
+    if (refusesReplacement(rq_.destinationPath)) {
       std::printf("Write File Open Error!\n");
       return kConvertErrDestinationOpen;
     }
@@ -227,12 +285,9 @@ int Conversion::plan() {
   wf_.rf64 = range_.rf64 ? 1 : 0;
   r = makeBlockPlan(rate_, range_, layout_.type, &blocks_);
   if (r != kSonvexOk) return r;
-
-  if (export_) {
-    if (outType_ < 0 || outType_ > 3 || dispatchWriteHeader(outType_, dst_.get(), &wf_) != 0) {
-      std::printf("Create Header Error!\n");
-      return kConvertErrCreateHeader;
-    }
+  if (export_ && (outType_ < 0 || outType_ > 3)) {
+    std::printf("Create Header Error!\n");
+    return kConvertErrCreateHeader;
   }
 
   const bool hold = f.holdInterpolation == 1;
@@ -285,7 +340,9 @@ int Conversion::plan() {
   if (dsdOut_ && export_ && outType_ == kFileTypeDsf)
     dsf_ = std::make_unique<DsfAssembler>(outChannels_);
   filterTapsArg_ = dsdSource_ && rate_.taps != 0 ? rate_.taps : 0;
-  return kSonvexOk;
+  // Everything that can be checked or allocated has been: only now is a
+  // file made.
+  return export_ ? createDestination() : kSonvexOk;
 }
 
 // Fills `slot` with n output frames before level and matrix; *produced gets
@@ -346,7 +403,9 @@ int Conversion::produceBlock(int64_t n, double* slot, int64_t* produced) {
 
 int Conversion::writeBytes(const uint8_t* p, size_t n) {
   if (n == 0) return kSonvexOk;
+  bytesSent_ += n;
   if (std::fwrite(p, 1, n, dst_.get()) != n) {
+    if (!writeErrno_) writeErrno_ = errno;
     std::printf("Write Data to File Error! \n");
     return kConvertErrWrite;
   }
@@ -354,18 +413,63 @@ int Conversion::writeBytes(const uint8_t* p, size_t n) {
   return kSonvexOk;
 }
 
-void Conversion::finalizeAfterFailure() {
-  if (!export_ || !dst_ || outType_ < 0 || outType_ > 3) return;
+// Writes what is pending, then the final sizes. A write or flush that fails
+// (a full disk) ends in salvage(), so the header never counts bytes that did
+// not reach the file. 0, kConvertErrWrite or kConvertErrFinalize.
+int Conversion::finalizeOutput() {
+  finalized_ = true;
   // The header counts every frame written, so a partial DSF block goes out
-  // too (idle-padded): the stopped file stays self-consistent.
+  // too (idle-padded): a stopped file stays self-consistent.
   if (dsf_) {
     writeBuf_.clear();
-    if (dsf_->flush(&writeBuf_)) writeBytes(writeBuf_.data(), writeBuf_.size());
+    if (dsf_->flush(&writeBuf_) && writeBytes(writeBuf_.data(), writeBuf_.size()) != kSonvexOk)
+      return salvage();
   }
-  std::fflush(dst_.get());
+  if (std::fflush(dst_.get()) != 0) {
+    if (!writeErrno_) writeErrno_ = errno;
+    return salvage();
+  }
   if (dispatchFinalize(outType_, dst_.get(), uint32_t(bytesWritten_), uint32_t(bytesWritten_ >> 32),
                        uint32_t(framesWritten_), uint32_t(uint64_t(framesWritten_) >> 32)) != 0)
+    return std::ferror(dst_.get()) ? salvage() : kConvertErrFinalize;
+  if (std::fflush(dst_.get()) != 0) {
+    if (!writeErrno_) writeErrno_ = errno;
+    return salvage();
+  }
+  return kSonvexOk;
+}
+
+// After a failed write the file holds an unknown part of what was sent: cut
+// it to the whole frames (DSF: whole block groups) that are really there and
+// finalise for exactly those. Always kConvertErrWrite.
+int Conversion::salvage() {
+  finalized_ = true;
+  FILE* f = dst_.get();
+  std::clearerr(f);
+  const FormatDriver* d = driverFor(outType_);
+  struct stat st {};
+  if (!d || !d->headerReserve || fstat(fileno(f), &st) != 0) return kConvertErrWrite;
+  const uint64_t header = uint64_t(d->headerReserve());
+  const uint64_t size = uint64_t(st.st_size);
+  uint64_t usable = std::min(size > header ? size - header : 0, bytesSent_);
+  const uint64_t unit = dsf_      ? uint64_t(outChannels_) * kDsfBlockBytes
+                        : dsdOut_ ? uint64_t(outChannels_)
+                                  : uint64_t(outChannels_) * outBits_ / 8;
+  usable -= usable % unit;
+  const uint64_t frames =
+      dsf_ ? std::min(uint64_t(framesSent_), usable / outChannels_ * 8) : usable * 8 / unit;
+  if (ftruncate(fileno(f), off_t(header + usable)) != 0 ||
+      dispatchFinalize(outType_, f, uint32_t(usable), uint32_t(usable >> 32), uint32_t(frames),
+                       uint32_t(frames >> 32)) != 0 ||
+      std::fflush(f) != 0)
     std::printf("audiofile_updateDataSize Error! \n");
+  bytesWritten_ = usable;
+  return kConvertErrWrite;
+}
+
+void Conversion::finalizeAfterFailure() {
+  if (!export_ || !dst_) return;
+  if (finalizeOutput() == kConvertErrFinalize) std::printf("audiofile_updateDataSize Error! \n");
 }
 
 int Conversion::stopped() {
@@ -403,8 +507,8 @@ int Conversion::outputBlock(int slot, int64_t n) {
       writeBuf_.resize(bytes * outChannels_);
       interleaveDsdiff(outL, outR, bytes, outChannels_, writeBuf_.data());
     }
-    const int r = writeBytes(writeBuf_.data(), writeBuf_.size());
-    if (r != kSonvexOk) return r;
+    framesSent_ += n;
+    if (writeBytes(writeBuf_.data(), writeBuf_.size()) != kSonvexOk) return salvage();
     framesWritten_ += n;
     return kSonvexOk;
   }
@@ -428,8 +532,8 @@ int Conversion::outputBlock(int slot, int64_t n) {
       std::printf("PCM to WAV Error! \n");
       return kConvertErrPcmPack;
     }
-    const int r = writeBytes(writeBuf_.data(), writeBuf_.size());
-    if (r != kSonvexOk) return r;
+    framesSent_ += n;
+    if (writeBytes(writeBuf_.data(), writeBuf_.size()) != kSonvexOk) return salvage();
     framesWritten_ += n;
   }
   return kSonvexOk;
@@ -512,18 +616,8 @@ int Conversion::loop() {
 
 int Conversion::finish() {
   if (export_) {
-    if (dsf_) {
-      writeBuf_.clear();
-      dsf_->flush(&writeBuf_);
-      const int r = writeBytes(writeBuf_.data(), writeBuf_.size());
-      if (r != kSonvexOk) return r;
-    }
-    std::fflush(dst_.get());
-    if (dispatchFinalize(outType_, dst_.get(), uint32_t(bytesWritten_),
-                         uint32_t(bytesWritten_ >> 32), uint32_t(framesWritten_),
-                         uint32_t(uint64_t(framesWritten_) >> 32)) != 0)
-      return kConvertErrFinalize;
-    if (std::fflush(dst_.get()) != 0) return kConvertErrFinalize;
+    const int r = finalizeOutput();
+    if (r != kSonvexOk) return r;
   }
   storeInt(progress_, 100);
   __atomic_fetch_or(&rq_.range->statusWord, kConvertEndOfSource, __ATOMIC_ACQ_REL);
@@ -557,7 +651,10 @@ SONVEX_EXTERN_C SONVEX_API int32_t sonvexert(
   try {
     Conversion c(Request{destinationPath, sourcePaths[0], format, matrix, range, onBlock, onDrain,
                          envelope});
-    return c.run();
+    const int r = c.run();
+    // The caller can tell a full disk from other write failures.
+    if (r == kConvertErrWrite && c.writeErrno()) errno = c.writeErrno();
+    return r;
   } catch (const std::bad_alloc&) {
     return kConvertErrWorkBuffer;
   } catch (...) {

@@ -163,8 +163,9 @@ int dsfFinalize(FILE* f, uint32_t payloadLow, uint32_t payloadHigh, uint32_t fra
   if (patchField64(f, "data", kDataHeaderBytes, 4, payload + kDataHeaderBytes) != 0) return -1;
   if (patchField64(f, "fmt ", kFmtChunkBytes, kFmtSampleCount, frames) != 0) return -1;
   uint64_t size = 0;
-  if (fileSize(f, &size) == 0) patchField64(f, "DSD ", kDsdChunkBytes, kDsdTotalSize, size);
-  return 0;
+  if (fileSize(f, &size) != 0) return kErrNotSupported;
+  if (patchField64(f, "DSD ", kDsdChunkBytes, kDsdTotalSize, size) != 0) return -1;
+  return std::fflush(f) == 0 ? 0 : -1;
 }
 
 const FormatDriver kDsfDriver = {
