@@ -18,6 +18,7 @@
 #include "convert_plan.h"
 #include "convert_ring.h"
 #include "convert_source.h"
+#include "diag.h"
 #include "driver.h"
 #include "dsf.h"
 #include "fileio.h"
@@ -145,11 +146,11 @@ int Conversion::createDestination() {
   target_ = replacementTarget(rq_.destinationPath);
   dst_ = createBeside(target_, &tempName_);
   if (!dst_) {
-    std::printf("Write File Open Error!\n");
+    diag("Write File Open Error!\n");
     return kConvertErrDestinationOpen;
   }
   if (outType_ < 0 || outType_ > 3 || dispatchWriteHeader(outType_, dst_.get(), &wf_) != 0) {
-    std::printf("Create Header Error!\n");
+    diag("Create Header Error!\n");
     return kConvertErrCreateHeader;
   }
   return kSonvexOk;
@@ -173,7 +174,7 @@ int Conversion::settle(int result) {
   }
   if (replaceWith(tempName_, target_) != 0) {
     std::remove(tempName_.c_str());
-    std::printf("Write File Open Error!\n");
+    diag("Write File Open Error!\n");
     if (result == kSonvexOk) result = kConvertErrDestinationOpen;
   }
   return result;
@@ -196,21 +197,21 @@ int Conversion::open() {
   // An output the packer cannot produce is refused before any file is made.
   if (!dsdOut_ && (outChannels_ < 1 || outChannels_ > 2 ||
                    (outBits_ != 16 && outBits_ != 24 && outBits_ != 32))) {
-    std::printf("PCM to WAV Error! \n");
+    diag("PCM to WAV Error! \n");
     return kConvertErrPcmPack;
   }
   if (dsdOut_ && (outChannels_ < 1 || outChannels_ > 2)) {
     if (outType_ == kFileTypeDsf) {
-      std::printf("Convert DSD to DSF file Error! \n");
+      diag("Convert DSD to DSF file Error! \n");
       return kConvertErrDsfPack;
     }
-    std::printf("Convert DSD to DSDIFF file Error! \n");
+    diag("Convert DSD to DSDIFF file Error! \n");
     return kConvertErrDsdiffPack;
   }
 
   src_ = openFile(rq_.sourcePath, "rb");
   if (!src_) {
-    std::printf("Read File Open Error!\n");
+    diag("Read File Open Error!\n");
     return kConvertErrSourceOpen;
   }
   const uint32_t dstRate = sonvexRateForCode(f.rateIndex);
@@ -222,36 +223,36 @@ int Conversion::open() {
   if (export_) {
     // Opening the destination truncates it: never when it is the source.
     if (isSameFile(src_.get(), rq_.destinationPath)) {
-      std::printf("Destination Is Source Error!\n");
+      diag("Destination Is Source Error!\n");
       return kConvertErrDestinationIsSource;
     }
     // A folder or a write-protected file of that name is never replaced.
     if (refusesReplacement(rq_.destinationPath)) {
-      std::printf("Write File Open Error!\n");
+      diag("Write File Open Error!\n");
       return kConvertErrDestinationOpen;
     }
   }
 
   int kind = 0;
   if (srcType < 0 || dispatchProbe(srcType, src_.get(), &kind) != 0) {
-    std::printf("Check Header Error!\n");
+    diag("Check Header Error!\n");
     return kConvertErrHeader;
   }
   uint32_t bits = 0, channels = 0;
   uint16_t tag = 0;
   if (dispatchReadFormat(srcType, src_.get(), &srcRate_, &bits, &channels, &tag) != 0) {
-    std::printf("Search FMT Chunk Error!\n");
+    diag("Search FMT Chunk Error!\n");
     return kConvertErrFormatChunk;
   }
   if (srcType == kFileTypeWav && tag == kWaveFormatExtensible)
     tag = extensibleSubformat(src_.get());
   if (bits >= 32 && tag != 1 && tag != 3) {
-    std::printf("Search FMT Chunk Error!\n");
+    diag("Search FMT Chunk Error!\n");
     return kConvertErrSampleFormat;
   }
   uint64_t dataOffset = 0, chunkSize = 0, audioBytes = 0;
   if (dispatchLocateData(srcType, src_.get(), &dataOffset, &chunkSize, &audioBytes) != 0) {
-    std::printf("Search DATA Chunk Error!\n");
+    diag("Search DATA Chunk Error!\n");
     return kConvertErrDataChunk;
   }
   layout_.channels = channels;
@@ -275,8 +276,8 @@ int Conversion::plan() {
   const uint32_t dstRate = wf_.sampleRate;
   const uint64_t g = srcRate_ && dstRate ? greatestCommonDivisor(srcRate_, dstRate) : 0;
   const uint64_t common = g ? uint64_t(srcRate_ / g) * dstRate : 0;
-  std::printf("Source File Number = %d\n", 0);
-  std::printf("Up Convert FS = %d\n", int(common));
+  diag("Source File Number = %d\n", 0);
+  diag("Up Convert FS = %d\n", int(common));
   int r = makeRatePlan(srcRate_, dstRate, export_, f.filterMethod, outType_, layout_.type, &rate_);
   if (r != kSonvexOk) return r;
   r = makeRangePlan(rate_, layout_.type, layout_.channels, rq_.range->startFrame,
@@ -286,7 +287,7 @@ int Conversion::plan() {
   r = makeBlockPlan(rate_, range_, layout_.type, &blocks_);
   if (r != kSonvexOk) return r;
   if (export_ && (outType_ < 0 || outType_ > 3)) {
-    std::printf("Create Header Error!\n");
+    diag("Create Header Error!\n");
     return kConvertErrCreateHeader;
   }
 
@@ -295,7 +296,7 @@ int Conversion::plan() {
     proto_ = designLowpass(double(rate_.commonRate), rate_.cutoff, rate_.taps, rate_.outputScale,
                            int(rate_.up));
     if (proto_.empty()) {
-      std::printf("malloc Error11!\n");
+      diag("malloc Error11!\n");
       return kConvertErrCoefficients;
     }
   }
@@ -406,7 +407,7 @@ int Conversion::writeBytes(const uint8_t* p, size_t n) {
   bytesSent_ += n;
   if (std::fwrite(p, 1, n, dst_.get()) != n) {
     if (!writeErrno_) writeErrno_ = errno;
-    std::printf("Write Data to File Error! \n");
+    diag("Write Data to File Error! \n");
     return kConvertErrWrite;
   }
   bytesWritten_ += n;
@@ -462,14 +463,14 @@ int Conversion::salvage() {
       dispatchFinalize(outType_, f, uint32_t(usable), uint32_t(usable >> 32), uint32_t(frames),
                        uint32_t(frames >> 32)) != 0 ||
       std::fflush(f) != 0)
-    std::printf("audiofile_updateDataSize Error! \n");
+    diag("audiofile_updateDataSize Error! \n");
   bytesWritten_ = usable;
   return kConvertErrWrite;
 }
 
 void Conversion::finalizeAfterFailure() {
   if (!export_ || !dst_) return;
-  if (finalizeOutput() == kConvertErrFinalize) std::printf("audiofile_updateDataSize Error! \n");
+  if (finalizeOutput() == kConvertErrFinalize) diag("audiofile_updateDataSize Error! \n");
 }
 
 int Conversion::stopped() {
@@ -488,7 +489,7 @@ int Conversion::outputBlock(int slot, int64_t n) {
     if (remodulate_) {
       if (dsdStage_.process(pcm, size_t(n), levels_.data(), dsdSource_ ? dsdInL_.data() : nullptr,
                             dsdSource_ ? dsdInR_.data() : nullptr, outL, outR) != 0) {
-        std::printf("DeltaSigmaModulation Error! \n");
+        diag("DeltaSigmaModulation Error! \n");
         return kConvertErrModulator;
       }
     } else {
@@ -529,7 +530,7 @@ int Conversion::outputBlock(int slot, int64_t n) {
   if (export_) {
     writeBuf_.resize(size_t(n) * outChannels_ * outBits_ / 8);
     if (packPcm(pcm, size_t(n), outChannels_, outBits_, writeBuf_.data()) != kSonvexOk) {
-      std::printf("PCM to WAV Error! \n");
+      diag("PCM to WAV Error! \n");
       return kConvertErrPcmPack;
     }
     framesSent_ += n;
@@ -560,28 +561,28 @@ int Conversion::loop() {
     if (r != kSonvexOk) {
       switch (r) {
         case kConvertErrSeek:
-          std::printf("Seek Error!\n");
+          diag("Seek Error!\n");
           break;
         case kConvertErrRead:
-          std::printf("Read Data Error!\n");
+          diag("Read Data Error!\n");
           finalizeAfterFailure();
           break;
         case kConvertErrWavUnpack:
-          if (layout_.bits == 16) std::printf("ch is not 1 or 2  %d\n", int(layout_.channels));
-          std::printf("Wav to PCM Error!\n");
+          if (layout_.bits == 16) diag("ch is not 1 or 2  %d\n", int(layout_.channels));
+          diag("Wav to PCM Error!\n");
           break;
         case kConvertErrDsfUnpack:
-          std::printf("ch is not 1 or 2  %d\n", int(layout_.channels));
-          std::printf("DSF to DSD Error!\n");
+          diag("ch is not 1 or 2  %d\n", int(layout_.channels));
+          diag("DSF to DSD Error!\n");
           break;
         case kConvertErrDsdiffUnpack:
-          std::printf("DSDIFF to DSD Error!\n");
+          diag("DSDIFF to DSD Error!\n");
           break;
         case kConvertErrUpConvert:
-          std::printf("Up-Convert Error! \n");
+          diag("Up-Convert Error! \n");
           break;
         case kConvertErrDownConvert:
-          std::printf("Down-Convert Error! \n");
+          diag("Down-Convert Error! \n");
           break;
         default:
           break;
@@ -640,12 +641,12 @@ SONVEX_EXTERN_C SONVEX_API int32_t sonvexert(
     return kConvertErrSourceDisabled;
   if (ioObject) return kConvertErrIoObject;
   if (!sourcePaths[0]) {
-    std::printf("Read File Open Error!\n");
+    sonvex::diag("Read File Open Error!\n");
     return kConvertErrSourceOpen;
   }
   if (__atomic_load_n(&range->statusWord, __ATOMIC_ACQUIRE) == kConvertExportMode &&
       !destinationPath) {
-    std::printf("Write File Open Error!\n");
+    sonvex::diag("Write File Open Error!\n");
     return kConvertErrDestinationOpen;
   }
   try {

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "bitreverse.h"
+#include "diag.h"
 #include "driver.h"
 #include "extension.h"
 #include "fileio.h"
@@ -302,24 +303,24 @@ int64_t readDsdBytes(const Source& src, uint64_t first, size_t count, uint8_t* s
 int openSource(const char16_t* path, FilePtr* file, Source* src) {
   *file = openFile(path, "rb");
   if (!*file) {
-    std::printf("Write File Open Error!\n");
+    diag("Write File Open Error!\n");
     return kErrOpen;
   }
   const int type = fileTypeFromPath(path);
   int kind = 0;
   if (type < 0 || dispatchProbe(type, file->get(), &kind) != 0) {
-    std::printf("Check Header Error!\n");
+    diag("Check Header Error!\n");
     return kErrFormat;
   }
   src->file = file->get();
   src->type = type;
   if (dispatchReadFormat(type, src->file, &src->rate, &src->bits, &src->channels, &src->tag) != 0) {
-    std::printf("Search FMT Chunk Error!\n");
+    diag("Search FMT Chunk Error!\n");
     return kErrFormatChunk;
   }
   uint64_t chunkSize = 0;
   if (dispatchLocateData(type, src->file, &src->dataOffset, &chunkSize, &src->audioBytes) != 0) {
-    std::printf("Search DATA Chunk Error!\n");
+    diag("Search DATA Chunk Error!\n");
     return kErrDataChunk;
   }
   // DSD is one bit per sample whatever the header's bits field claims; a
@@ -390,10 +391,10 @@ int32_t waveformSummary(const char16_t* path, int64_t start, int64_t end, WaveLe
   const bool dsd = src.dsd();
   if (dsd && src.channels != 1 && src.channels != 2) {
     if (src.type == kFileTypeDsf) {
-      std::printf("ch is not 1 or 2  %d\n", int(src.channels));
+      diag("ch is not 1 or 2  %d\n", int(src.channels));
       return kErrWaveDsfUnpack;
     }
-    std::printf("DSDIFF to DSD Error!\n");
+    diag("DSDIFF to DSD Error!\n");
     return kErrWaveDsdiffUnpack;
   }
   if (!dsd && !pcmShapeSupported(src.bits, src.channels)) return kErrNotSupported;

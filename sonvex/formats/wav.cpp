@@ -7,6 +7,7 @@
 
 #include "append.h"
 #include "chunkio.h"
+#include "diag.h"
 #include "fileio.h"
 
 namespace sonvex {
@@ -280,26 +281,26 @@ int wavFinalize(FILE* f, uint32_t bytesLow, uint32_t bytesHigh, uint32_t /*frame
   const uint64_t audioBytes = (uint64_t(bytesHigh) << 32) | bytesLow;
   uint64_t offset;
   if (flatChunkSearch(f, "data", ChunkLayout::Riff, &offset, nullptr) != 0) {
-    std::printf("searchSpecifiedChunk Error \n");
+    diag("searchSpecifiedChunk Error \n");
     return -1;
   }
   if (seek64(f, offset) != 0) {
-    std::printf("v_lseek Error \n");
+    diag("v_lseek Error \n");
     return -1;
   }
   uint8_t header[8];
   const size_t got = std::fread(header, 1, sizeof header, f);
   if (got != sizeof header) {
-    std::printf(std::ferror(f) ? "v_read Error \n" : "readSize Error \n");
+    diag(std::ferror(f) ? "v_read Error \n" : "readSize Error \n");
     return -1;
   }
   putLe32(header + 4, bytesHigh == 0 ? bytesLow : kSizeUnknown);
   if (seek64(f, offset) != 0) {
-    std::printf("v_lseek 2 Error \n");
+    diag("v_lseek 2 Error \n");
     return -1;
   }
   if (std::fwrite(header, 1, sizeof header, f) != sizeof header) {
-    std::printf("v_write Error \n");
+    diag("v_write Error \n");
     return -1;
   }
   uint8_t form[4];
@@ -311,7 +312,7 @@ int wavFinalize(FILE* f, uint32_t bytesLow, uint32_t bytesHigh, uint32_t /*frame
   }
   uint64_t size;
   if (fileSize(f, &size) != 0 || size < 8) {
-    std::printf("v_getFileSize Error \n");
+    diag("v_getFileSize Error \n");
     return kErrNotSupported;
   }
   return updateRiffSize(f, size - 8);

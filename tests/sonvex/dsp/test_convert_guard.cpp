@@ -13,6 +13,7 @@
 #include <string>
 
 #include "convert_harness.h"
+#include "diagcapture.h"
 #include "formats/dsdfixtures.h"
 #include "smalldisk.h"
 
@@ -32,9 +33,9 @@ TEST(ConvertGuard, DestinationNamingTheSourceIsRefusedAndTheSourceKept) {
   ASSERT_EQ(::link(src.c_str(), link.c_str()), 0);
   for (const std::string& dst : {src, respelled, link}) {
     Job job(kRate48000, kFileTypeWav, 24);
-    testing::internal::CaptureStdout();
+    testsupport::captureDiagnostics();
     EXPECT_EQ(job.run(src, dst), kConvertErrDestinationIsSource) << dst;
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), "Destination Is Source Error!\n");
+    EXPECT_EQ(testsupport::capturedDiagnostics(), "Destination Is Source Error!\n");
     EXPECT_EQ(readAll(src), before) << dst;
   }
 

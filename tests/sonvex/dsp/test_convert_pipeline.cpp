@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "convert_harness.h"
+#include "diagcapture.h"
 #include "rawfiles.h"
 #include "sonvex.h"
 
@@ -284,9 +285,9 @@ TEST(ConvertExport, DsdReModulationWhenTheLevelChanges) {
   const std::string out = tempPath("lvl-out", ".dsf");
   Job job(kRateDsd64, kFileTypeDsf, 1);
   job.range.levelActive = 1;
-  testing::internal::CaptureStdout();
+  testsupport::captureDiagnostics();
   const int rc = job.run(dsf, out);
-  const std::string text = testing::internal::GetCapturedStdout();
+  const std::string text = testsupport::capturedDiagnostics();
   if (rc == kConvertErrModulator) {
     EXPECT_NE(text.find("DeltaSigmaModulation Error! \n"), std::string::npos);
   } else {
@@ -355,9 +356,9 @@ TEST(ConvertFailures, CodesAndDiagnosticLines) {
   const std::string src = allSixteenBitValues();
   const auto expectFailure = [&](Job& job, const std::string& s, const std::string& d, int code,
                                  const std::string& lines) {
-    testing::internal::CaptureStdout();
+    testsupport::captureDiagnostics();
     EXPECT_EQ(job.run(s, d), code);
-    const std::string text = testing::internal::GetCapturedStdout();
+    const std::string text = testsupport::capturedDiagnostics();
     EXPECT_NE(text.find(lines), std::string::npos) << text;
   };
   {
@@ -422,12 +423,19 @@ TEST(ConvertFailures, CodesAndDiagnosticLines) {
   }
   {
     Job job(kRate48000, kFileTypeWav, 16);
-    testing::internal::CaptureStdout();
+    testsupport::captureDiagnostics();
     job.range.endFrame = 1000;
     EXPECT_EQ(job.run(src, tempPath("y", ".wav")), 0);
-    const std::string text = testing::internal::GetCapturedStdout();
+    const std::string text = testsupport::capturedDiagnostics();
     EXPECT_NE(text.find("Source File Number = 0\nUp Convert FS = 7056000\n"), std::string::npos);
   }
+  // Unasked, the library prints nothing anywhere, failing or not.
+  testing::internal::CaptureStdout();
+  testing::internal::CaptureStderr();
+  Job quiet(kRate48000, kFileTypeWav, 16);
+  EXPECT_EQ(quiet.run(src, tempPath("q", ".wav")), 0);
+  EXPECT_EQ(quiet.run("/nonexistent/x.wav", tempPath("q", ".wav")), kConvertErrSourceOpen);
+  EXPECT_EQ(testing::internal::GetCapturedStdout() + testing::internal::GetCapturedStderr(), "");
 }
 
 TEST(ConvertExport, SourceShorterThanItsHeaderEndsEarly) {
@@ -453,9 +461,9 @@ TEST(ConvertStream, DsdSourcesReportTheirFilter) {
   testsupport::writeDsdiff(dff, 2822400, {l, r});
   // DSD64 -> 176.4 kHz export: L 1, M 16, 1023 taps, blocks of 11760 frames.
   Job pcm(kRate176400, kFileTypeWav, 24);
-  testing::internal::CaptureStdout();
+  testsupport::captureDiagnostics();
   ASSERT_EQ(pcm.run(dff, tempPath("taps", ".wav")), 0);
-  EXPECT_NE(testing::internal::GetCapturedStdout().find("Up Convert FS = 2822400\n"),
+  EXPECT_NE(testsupport::capturedDiagnostics().find("Up Convert FS = 2822400\n"),
             std::string::npos);
   ASSERT_FALSE(recorder().blocks.empty());
   EXPECT_EQ(recorder().blocks[0].taps, 1023);

@@ -6,6 +6,7 @@
 #include <thread>
 
 #include "../formats/riff_fixture.h"
+#include "diagcapture.h"
 #include "extension.h"
 #include "sonvex.h"
 #include "testdata.h"
@@ -25,9 +26,9 @@ bool same(const AudioFileInfo& a, const AudioFileInfo& b) {
 
 // Calls the probe with stdout captured; returns the code, keeps the output.
 int probe(const std::string& path, AudioFileInfo* info, std::string* out = nullptr) {
-  testing::internal::CaptureStdout();
+  testsupport::captureDiagnostics();
   const int r = getAudioFileInformation(u16(path).c_str(), info);
-  const std::string text = testing::internal::GetCapturedStdout();
+  const std::string text = testsupport::capturedDiagnostics();
   if (out) *out = text;
   return r;
 }
@@ -178,12 +179,12 @@ TEST_F(FileInfo, TwoThreadsProbeAtOnce) {
       if (getAudioFileInformation(path.c_str(), &info) != 0 || !same(info, want)) ++wrong;
     }
   };
-  testing::internal::CaptureStdout();
+  testsupport::captureDiagnostics();
   std::thread t1(worker, pa, AudioFileInfo{44100, 16, 2, 44, 0, 4000, 0, 1});
   std::thread t2(worker, pb, AudioFileInfo{48000, 24, 2, 80, 0, uint32_t(3 * kGiB), 0, 1});
   t1.join();
   t2.join();
-  testing::internal::GetCapturedStdout();
+  testsupport::capturedDiagnostics();
   EXPECT_EQ(wrong.load(), 0);
 }
 
@@ -211,8 +212,9 @@ const RealFile kRealFiles[] = {
     {"wav/libbw64-rect_24bit_wrong_fmt_size.wav", kErrDataChunk, 0, 0, 0, 0, 0, 0},
     // 0xFFFFFFFF data size in a plain RIFF without ds64.
     {"wav/music-metadata-ffmpeg-missing-chunksize.wav", kErrDataChunk, 0, 0, 0, 0, 0, 0},
-    // Not one of the three extensions.
-    {"wav/music-metadata-issue-1163.bwf", kErrFormat, 0, 0, 0, 0, 0, 0},
+    // Broadcast WAV under its own extension: JUNK, bext, a 40-byte fmt, minf
+    // and elm1 in front of an empty data chunk.
+    {"wav/music-metadata-issue-1163.bwf", 0, 48000, 24, 2, 16384, 0, 1},
     {"wav/music-metadata-issue-819.wav", 0, 16000, 16, 1, 44, 4956, 1},
     {"wav/music-metadata-issue_75.wav", 0, 44100, 16, 2, 44, 88200, 1},
     {"wav/music-metadata-odd-list-type.wav", 0, 44100, 24, 2, 80, 20, 1},
