@@ -24,6 +24,7 @@
 #include "fileio.h"
 #include "rateconv.h"
 #include "sonvex.h"
+#include "wav.h"
 
 namespace sonvex::convert {
 namespace {
@@ -255,12 +256,23 @@ int Conversion::open() {
     diag("Search DATA Chunk Error!\n");
     return kConvertErrDataChunk;
   }
+  // Samples in wider containers step by the block align and decode at the
+  // width the fmt states.
+  WavSampleLayout wav;
+  if (srcType == kFileTypeWav && wavSampleLayout(src_.get(), &wav) == 0) {
+    bits = wav.sampleBytes * 8;
+    if (wav.padded()) {
+      layout_.containerBytes = wav.containerBytes;
+      layout_.topAligned = wav.topAligned;
+    }
+  }
   layout_.channels = channels;
   layout_.bits = bits;
   layout_.formatTag = tag;
   layout_.dataOffset = dataOffset;
   layout_.audioBytes = audioBytes;
-  sourceFrames_ = sourceFrameCount(audioBytes, bits, channels);
+  sourceFrames_ = sourceFrameCount(
+      audioBytes, layout_.containerBytes ? layout_.containerBytes * 8 : bits, channels);
 
   // Pass-through permission: export at the source's rate with the EQ master off.
   const EqSettings* eq = rq_.range->eq;

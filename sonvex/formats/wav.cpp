@@ -261,6 +261,34 @@ int wavReadFormat(FILE* f, uint32_t* sampleRate, uint32_t* bitsPerSample, uint32
   return 0;
 }
 
+int wavSampleLayout(FILE* f, WavSampleLayout* layout) {
+  uint64_t offset;
+  uint32_t size;
+  if (flatChunkSearch(f, "fmt ", ChunkLayout::Riff, &offset, &size) != 0 || size < kFmtBytes)
+    return -1;
+  uint8_t image[8 + kFmtBytes];
+  if (!readAt(f, offset, image, sizeof image)) return -1;
+  const uint32_t tag = le16(image + 8), channels = le16(image + 10), align = le16(image + 20),
+                 bits = le16(image + 22);
+  if (channels == 0 || bits == 0) return -1;
+  layout->sampleBytes = (bits + 7) / 8;
+  layout->containerBytes = layout->sampleBytes;
+  layout->topAligned = tag == 0xFFFE;
+  if (align % channels == 0 && align / channels > layout->sampleBytes && align / channels <= 8)
+    layout->containerBytes = align / channels;
+  return 0;
+}
+
+void wavPackFrames(uint8_t* data, size_t frames, uint32_t channels, const WavSampleLayout& layout) {
+  if (!layout.padded()) return;
+  const size_t sample = layout.sampleBytes, container = layout.containerBytes;
+  const size_t skip = layout.topAligned ? container - sample : 0;
+  // Forwards: every write lands at or before the bytes it came from.
+  uint8_t* out = data;
+  for (size_t i = 0; i < frames * channels; ++i, out += sample)
+    std::memmove(out, data + i * container + skip, sample);
+}
+
 int wavWriteHeader(FILE* f, const WriteFormat* format, int /*type*/) {
   if (!format) return -1;
   const uint32_t bits = format->bitsPerSample;

@@ -7,6 +7,7 @@
 #include "extension.h"
 #include "fileio.h"
 #include "sonvex.h"
+#include "wav.h"
 
 namespace sonvex {
 namespace {
@@ -49,6 +50,10 @@ SONVEX_EXTERN_C SONVEX_API int32_t getAudioFileInformation(const SonvexChar* pat
     diag("Search FMT Chunk Error!\n");
     return kErrFormatChunk;
   }
+  // WAV: the width of each sample's container, so that callers' frame counts
+  // (bytes x 8 / (bits x channels)) step by the block align.
+  WavSampleLayout wav;
+  if (type == kFileTypeWav && wavSampleLayout(file.get(), &wav) == 0) bits = wav.containerBytes * 8;
   uint64_t dataOffset = 0, chunkSize = 0, audioBytes = 0;
   if (dispatchLocateData(type, file.get(), &dataOffset, &chunkSize, &audioBytes) != 0) {
     diag("Search DATA Chunk Error!\n");

@@ -63,7 +63,9 @@ enum {
  * count is stored high word first. */
 typedef struct AudioFileInfo {
   uint32_t sampleRate;
-  uint32_t bitsPerSample; /* 1 for DSD */
+  uint32_t bitsPerSample; /* 1 for DSD; WAV: bits of a sample's container
+                             (block align / channels x 8), so frames =
+                             bytes x 8 / (bits x channels) */
   uint32_t channels;
   uint32_t dataOffset; /* low 32 bits of the first audio byte's offset */
   uint32_t dataBytesHigh;

@@ -11,6 +11,7 @@
 
 #include "convert_harness.h"
 #include "diagcapture.h"
+#include "formats/riff_fixture.h"
 #include "rawfiles.h"
 #include "sonvex.h"
 
@@ -96,6 +97,41 @@ TEST(ConvertExport, WordLengthChangeAndTrimAreExact) {
   const std::vector<uint8_t> b = convtest::audioBytes(back);
   ASSERT_EQ(b.size(), 160000u);
   EXPECT_TRUE(std::equal(b.begin(), b.end(), in.begin() + 4000));
+}
+
+// 24-bit samples in 4-byte containers: at the bottom under a plain fmt, at
+// the top (valid bits left-justified) under an extensible one. Frames step by
+// the block align and every sample comes out exact.
+TEST(ConvertExport, TwentyFourBitsInFourByteContainers) {
+  const std::vector<uint8_t> packed = pattern(3 * 2 * 500, 9);
+  for (const bool extensible : {false, true}) {
+    SCOPED_TRACE(extensible ? "extensible" : "plain");
+    fixture::Bytes fmt = fixture::fmtPayload(extensible ? 0xFFFE : 1, 2, 44100, 32);
+    fmt[14] = extensible ? 32 : 24;
+    if (extensible) {
+      fixture::putLe(fmt, 22, 2);
+      fixture::putLe(fmt, 24, 2);
+      fixture::putLe(fmt, 3, 4);
+      fmt.insert(fmt.end(), {1, 0, 0, 0, 0, 0, 0x10, 0, 0x80, 0, 0, 0xAA, 0, 0x38, 0x9B, 0x71});
+    }
+    fixture::Bytes data, chunks;
+    for (size_t i = 0; i < packed.size(); i += 3) {
+      if (extensible) data.push_back(0);
+      data.insert(data.end(), packed.begin() + long(i), packed.begin() + long(i) + 3);
+      if (!extensible) data.push_back(0);
+    }
+    fixture::riffChunk(chunks, "fmt ", fmt);
+    fixture::riffChunk(chunks, "data", data);
+    const std::string src = tempPath("in4", ".wav"), dst = tempPath("out3", ".wav");
+    const fixture::Bytes file = fixture::riffFile(chunks);
+    FILE* f = std::fopen(src.c_str(), "wb");
+    ASSERT_TRUE(f);
+    std::fwrite(file.data(), 1, file.size(), f);
+    std::fclose(f);
+    Job job(kRate44100, kFileTypeWav, 24);
+    ASSERT_EQ(job.run(src, dst), 0);
+    EXPECT_EQ(convtest::audioBytes(dst), packed);
+  }
 }
 
 TEST(ConvertExport, MonoOutputAndFloatOutput) {

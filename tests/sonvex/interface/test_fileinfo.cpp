@@ -199,7 +199,8 @@ struct RealFile {
 const RealFile kRealFiles[] = {
     {"wav/hound-nonstandard-01.wav", 0, 48000, 24, 2, 802, 6, 1},
     {"wav/hound-nonstandard-02.wav", 0, 48000, 32, 2, 68, 16, 0xFFFE},
-    {"wav/hound-pcmwaveformat-24bit-4byte-48kHz-stereo.wav", 0, 48000, 24, 2, 44, 16, 1},
+    // 24 bits in 4-byte containers: the container width, so frames = bytes / block align.
+    {"wav/hound-pcmwaveformat-24bit-4byte-48kHz-stereo.wav", 0, 48000, 32, 2, 44, 16, 1},
     {"wav/hound-waveformatex-8bit-11025Hz-mono.wav", 0, 11025, 8, 1, 46, 4, 1},
     {"wav/hound-waveformatex-ieeefloat-44100Hz-mono.wav", 0, 44100, 32, 1, 46, 16, 3},
     {"wav/hound-waveformatextensible-24bit-192kHz-mono.wav", 0, 192000, 24, 1, 68, 12, 0xFFFE},
@@ -219,7 +220,7 @@ const RealFile kRealFiles[] = {
     {"wav/music-metadata-issue_75.wav", 0, 44100, 16, 2, 44, 88200, 1},
     {"wav/music-metadata-odd-list-type.wav", 0, 44100, 24, 2, 80, 20, 1},
     {"wav/music-metadata-riff_adobe_audition.wav", 0, 48000, 24, 2, 46, 79026, 1},
-    {"wav/scipy-test-1234Hz-le-1ch-10S-20bit-extra.wav", 0, 1234, 20, 1, 44, 30, 1},
+    {"wav/scipy-test-1234Hz-le-1ch-10S-20bit-extra.wav", 0, 1234, 24, 1, 44, 30, 1},
     {"wav/scipy-test-44100Hz-2ch-32bit-float-be.wav", kErrFormat, 0, 0, 0, 0, 0, 0},
     {"wav/scipy-test-44100Hz-2ch-32bit-float-le.wav", 0, 44100, 32, 2, 58, 3528, 3},
     {"wav/scipy-test-44100Hz-le-1ch-4bytes-early-eof-no-data.wav", kErrDataChunk, 0, 0, 0, 0, 0, 0},
@@ -230,7 +231,7 @@ const RealFile kRealFiles[] = {
     {"wav/scipy-test-8000Hz-le-1ch-1byte-ulaw.wav", 0, 8000, 8, 1, 60, 9, 7},
     {"wav/scipy-test-8000Hz-le-3ch-5S-24bit-inconsistent.wav", 0, 8000, 24, 3, 44, 45, 1},
     {"wav/scipy-test-8000Hz-le-3ch-5S-24bit.wav", 0, 8000, 24, 3, 44, 45, 1},
-    {"wav/scipy-test-8000Hz-le-5ch-9S-5bit.wav", 0, 8000, 5, 5, 44, 45, 1},
+    {"wav/scipy-test-8000Hz-le-5ch-9S-5bit.wav", 0, 8000, 8, 5, 44, 45, 1},
     {"wav/taglib-duplicate_tags.wav", 0, 1000, 16, 2, 44, 14700, 1},
     {"wav/taglib-infloop.wav", 0, 11025, 8, 1, 44, 14083, 1},
     {"wav/taglib-invalid-chunk.wav", kErrFormat, 0, 0, 0, 0, 0, 0},
