@@ -5,14 +5,24 @@
 //   sonvex-cli combine HEAD TAIL OUTPUT
 //
 // Messages go to standard error; `info` prints to standard output. The exit
-// status is 0 on success, 1 on a library failure and 2 on a usage error.
+// status is 0 on success, 1 on a failure, 2 on a usage error and 128 plus the
+// signal's number when SIGINT or SIGTERM stopped the work.
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <cmath>
+#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <limits>
+#include <memory>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -27,10 +37,12 @@ constexpr int kExitUsage = 2;
 const char kUsage[] =
     "usage:\n"
     "  sonvex-cli info FILE...\n"
-    "      Describe WAV/RF64 (.wav), DSF (.dsf) and DSDIFF (.dff) files.\n"
+    "      Describe WAV/RF64 (.wav, .bwf, .rf64), DSF (.dsf) and DSDIFF (.dff) files.\n"
     "  sonvex-cli convert [options] SOURCE DESTINATION\n"
     "      Convert SOURCE to a new file. The destination's extension picks the\n"
-    "      format (.wav PCM, .dsf or .dff 1-bit DSD) unless --format is given.\n"
+    "      format (.wav, .bwf or .rf64 PCM; .dsf or .dff 1-bit DSD) unless\n"
+    "      --format is given. SIGINT or SIGTERM stops it and leaves the part\n"
+    "      converted so far as a complete file.\n"
     "      --rate R      output rate in Hz (44100 ... 384000, 2822400 ... 22579200)\n"
     "                    or dsd64, dsd128, dsd256, dsd512; default: the source's\n"
     "      --bits B      16, 24 or 32 (float) for WAV; default 24 (1 for DSD)\n"
@@ -42,10 +54,26 @@ const char kUsage[] =
     "      --filter M    0 = length by rates (default), 2 = longest FIR,\n"
     "                    3 = FFT convolution\n"
     "      --mono        one output channel (the left)\n"
+    "      --stereo      two channels from a mono source (else it stays mono)\n"
     "      --quiet       no progress line\n"
     "  sonvex-cli combine HEAD TAIL OUTPUT\n"
     "      Write OUTPUT = HEAD followed by TAIL; both must have the same format,\n"
-    "      rate, word length and channel count.\n";
+    "      rate, word length and channel count. OUTPUT appears only when complete.\n";
+
+// The signal that asked us to stop (0: none). Written by the handler only.
+std::atomic<int> gStopSignal{0};
+
+extern "C" void onStopSignal(int sig) { gStopSignal.store(sig, std::memory_order_relaxed); }
+
+void installStopHandlers() {
+  struct sigaction sa {};
+  sa.sa_handler = onStopSignal;
+  sigemptyset(&sa.sa_mask);
+  sigaction(SIGINT, &sa, nullptr);
+  sigaction(SIGTERM, &sa, nullptr);
+}
+
+int stopStatus() { return 128 + gStopSignal.load(); }
 
 std::u16string toU16(const std::string& s) {
   // UTF-8 to UTF-16 (invalid bytes become U+FFFD).
@@ -130,7 +158,9 @@ const char* describe(int code) {
     case kConvertErrPcmPack:
       return "PCM output supports 16, 24 or 32 bits and 1 or 2 channels";
     case kConvertErrWrite:
-      return "writing the destination failed (disk full?)";
+      return "writing the destination failed";
+    case kConvertErrDestinationIsSource:
+      return "the destination is the source file";
     case kConvertErrFinalize:
       return "the destination header could not be completed";
     case kConvertErrNothing:
@@ -152,16 +182,65 @@ const char* describe(int code) {
   }
 }
 
-int fail(const std::string& what, int code) {
-  std::fprintf(stderr, "sonvex-cli: %s: %s [code %d]\n", what.c_str(), describe(code), code);
+int fail(const std::string& what, int code, int error = 0) {
+  if (error != 0)
+    std::fprintf(stderr, "sonvex-cli: %s: %s: %s [code %d]\n", what.c_str(), describe(code),
+                 std::strerror(error), code);
+  else
+    std::fprintf(stderr, "sonvex-cli: %s: %s [code %d]\n", what.c_str(), describe(code), code);
   return kExitFailure;
+}
+
+int failSystem(const std::string& what, int error) {
+  std::fprintf(stderr, "sonvex-cli: %s: %s\n", what.c_str(), std::strerror(error));
+  return kExitFailure;
+}
+
+// 0 when `path` is a file we can read, else the system's reason (errno).
+int readableFile(const std::string& path) {
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0) return errno;
+  if (S_ISDIR(st.st_mode)) return EISDIR;
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return errno;
+  ::close(fd);
+  return 0;
+}
+
+std::string folderOf(const std::string& path) {
+  const size_t slash = path.find_last_of('/');
+  if (slash == std::string::npos) return ".";
+  return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+bool sameFile(const std::string& a, const std::string& b) {
+  struct stat x {
+  }, y{};
+  return ::stat(a.c_str(), &x) == 0 && ::stat(b.c_str(), &y) == 0 && x.st_dev == y.st_dev &&
+         x.st_ino == y.st_ino;
+}
+
+// 0 when a new file `path` can be written (it may replace a writable file),
+// else the system's reason.
+int writableDestination(const std::string& path) {
+  struct stat st {};
+  if (::stat(path.c_str(), &st) == 0) {
+    if (S_ISDIR(st.st_mode)) return EISDIR;
+    if (::access(path.c_str(), W_OK) != 0) return errno;
+  }
+  return ::access(folderOf(path).c_str(), W_OK | X_OK) == 0 ? 0 : errno;
+}
+
+bool exists(const std::string& path) {
+  struct stat st {};
+  return ::stat(path.c_str(), &st) == 0;
 }
 
 // getAudioFileInformation reports an unopenable file as -3.
 int failProbe(const std::string& path, int code) {
   if (code == kErrOpen) {
-    std::fprintf(stderr, "sonvex-cli: %s: cannot be opened [code %d]\n", path.c_str(), code);
-    return kExitFailure;
+    const int error = readableFile(path);
+    return failSystem(path, error ? error : EIO);
   }
   return fail(path, code);
 }
@@ -266,18 +345,51 @@ int64_t parsePosition(const std::string& text, uint32_t rate) {
   return v;
 }
 
-template <typename Fn>
-int32_t runWithProgress(Fn work, int32_t* progress, bool quiet, const char* label) {
-  std::atomic<bool> done{false};
+struct Outcome {
   int32_t result = 0;
-  std::thread worker([&] {
-    result = work();
-    done.store(true, std::memory_order_release);
+  int error = 0;           // errno as the work left it
+  bool abandoned = false;  // a stop signal came and the caller leaves at once
+};
+
+// Runs `work` on a worker thread while this one shows progress; returns as
+// soon as the work ends. With `abandonOnStop`, a stop signal returns at once
+// with `abandoned` set, the work still running: the caller must then clean up
+// and leave the process without returning into the frames `work` refers to.
+template <typename Fn>
+Outcome runWithProgress(Fn work, int32_t* progress, bool quiet, const char* label,
+                        bool abandonOnStop) {
+  struct Shared {
+    std::mutex m;
+    std::condition_variable cv;
+    bool done = false;
+    Outcome out;
+  };
+  auto shared = std::make_shared<Shared>();
+  std::thread worker([shared, work] {
+    const int32_t r = work();
+    const int e = errno;
+    {
+      std::lock_guard<std::mutex> lock(shared->m);
+      shared->out.result = r;
+      shared->out.error = e;
+      shared->done = true;
+    }
+    shared->cv.notify_one();
   });
   int shown = -1;
   const auto start = std::chrono::steady_clock::now();
-  while (!done.load(std::memory_order_acquire)) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  std::unique_lock<std::mutex> lock(shared->m);
+  // Woken the moment the work ends; the timeout only paces the progress line
+  // and the look at the stop signal.
+  while (!shared->cv.wait_for(lock, std::chrono::milliseconds(100), [&] { return shared->done; })) {
+    if (abandonOnStop && gStopSignal.load() != 0) {
+      lock.unlock();
+      worker.detach();
+      if (shown >= 0) std::fputc('\n', stderr);
+      Outcome out;
+      out.abandoned = true;
+      return out;
+    }
     const int p = __atomic_load_n(progress, __ATOMIC_ACQUIRE);
     const double elapsed =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
@@ -286,14 +398,35 @@ int32_t runWithProgress(Fn work, int32_t* progress, bool quiet, const char* labe
       shown = p;
     }
   }
+  const Outcome out = shared->out;
+  lock.unlock();
   worker.join();
-  if (shown >= 0) std::fprintf(stderr, "\r%s %3d%%\n", label, result == 0 ? 100 : shown);
-  return result;
+  if (shown >= 0) std::fprintf(stderr, "\r%s %3d%%\n", label, out.result == 0 ? 100 : shown);
+  return out;
+}
+
+// Block callback of an export: stops it on SIGINT/SIGTERM (the library then
+// finalises what it wrote) and counts samples beyond full scale.
+std::atomic<uint64_t> gClipped{0};
+double gFullScale = 1.0;
+uint32_t gOutChannels = 2;
+
+int32_t onExportBlock(uint32_t, uint32_t, int32_t frames, int32_t, int32_t slot, int32_t,
+                      double** pcm, uint8_t**, int32_t) {
+  if (gStopSignal.load(std::memory_order_relaxed) != 0) return -1;
+  if (pcm && pcm[slot] && frames > 0) {
+    const double* p = pcm[slot];
+    uint64_t over = 0;
+    for (int32_t i = 0; i < frames; ++i)
+      for (uint32_t c = 0; c < gOutChannels; ++c) over += std::fabs(p[2 * i + c]) > gFullScale;
+    gClipped.fetch_add(over, std::memory_order_relaxed);
+  }
+  return 0;
 }
 
 int commandConvert(int argc, char** argv) {
   std::string rate, bitsText, format, inText, outText, fadeText, gainText = "1.0", filterText = "0";
-  bool mono = false, quiet = false;
+  bool mono = false, stereo = false, quiet = false;
   std::vector<std::string> paths;
   for (int i = 0; i < argc; ++i) {
     const std::string a = argv[i];
@@ -321,6 +454,8 @@ int commandConvert(int argc, char** argv) {
       ok = value(&filterText);
     else if (a == "--mono")
       mono = true;
+    else if (a == "--stereo")
+      stereo = true;
     else if (a == "--quiet")
       quiet = true;
     else if (a.size() > 1 && a[0] == '-')
@@ -330,8 +465,16 @@ int commandConvert(int argc, char** argv) {
     if (!ok) return usage(a + " needs a value");
   }
   if (paths.size() != 2) return usage("convert needs SOURCE and DESTINATION");
+  if (mono && stereo) return usage("--mono and --stereo exclude each other");
   const std::string& source = paths[0];
   const std::string& destination = paths[1];
+  if (const int e = readableFile(source)) return failSystem(source, e);
+  if (sameFile(source, destination)) {
+    std::fprintf(stderr, "sonvex-cli: %s: the destination is the source file\n",
+                 destination.c_str());
+    return kExitFailure;
+  }
+  if (const int e = writableDestination(destination)) return failSystem(destination, e);
 
   AudioFileInfo info{};
   const std::u16string src16 = toU16(source), dst16 = toU16(destination);
@@ -342,10 +485,11 @@ int commandConvert(int argc, char** argv) {
   const int64_t totalFrames = perFrame ? int64_t(bytes * 8 / perFrame) : 0;
 
   int type = -1;
-  const std::string f = lower(format.empty() ? extension(destination).substr(0, 4) : format);
-  if (f == "wav" || f == ".wav") type = kFileTypeWav;
-  if (f == "dsf" || f == ".dsf") type = kFileTypeDsf;
-  if (f == "dff" || f == ".dff" || f == "dsdiff") type = kFileTypeDsdiff;
+  std::string f = lower(format.empty() ? extension(destination) : format);
+  if (!f.empty() && f[0] == '.') f.erase(0, 1);
+  if (f == "wav" || f == "bwf" || f == "rf64") type = kFileTypeWav;
+  if (f == "dsf") type = kFileTypeDsf;
+  if (f == "dff" || f == "dsdiff") type = kFileTypeDsdiff;
   if (type < 0) return usage("cannot tell the output format; use --format wav|dsf|dff");
   const bool dsdOut = type != kFileTypeWav;
 
@@ -388,10 +532,12 @@ int commandConvert(int argc, char** argv) {
   cf.bitsPerSample = bits;
   cf.unused = int32_t(info.channels);
   cf.progress = &progress;
-  cf.channels = mono ? 1 : 2;
+  // A mono source stays mono unless two channels are asked for.
+  const bool oneChannel = mono || (info.channels == 1 && !stereo);
+  cf.channels = oneChannel ? 1 : 2;
   cf.filterMethod = filter;
   ChannelMatrix matrix{{1.0, 0.0, 0.0, 1.0}};
-  if (info.channels == 1 && !mono) matrix = ChannelMatrix{{1.0, 1.0, 0.0, 0.0}};  // mono on both
+  if (info.channels == 1 && !oneChannel) matrix = ChannelMatrix{{1.0, 1.0, 0.0, 0.0}};  // both
   ConvertRange range{};
   range.statusWord = kConvertExportMode;
   range.startFrame = in;
@@ -418,22 +564,75 @@ int commandConvert(int argc, char** argv) {
 
   const int32_t enabled[1] = {1};
   const SonvexChar* sources[1] = {src16.c_str()};
-  const int32_t result = runWithProgress(
+  gOutChannels = uint32_t(cf.channels);
+  gFullScale = dsdOut ? 18014398509481984.0 : 1.0;  // DSD blocks arrive at 2^54 x signal
+  const Outcome o = runWithProgress(
       [&] {
-        return sonvexert(dst16.c_str(), sources, nullptr, &cf, &matrix, enabled, &range, nullptr,
-                         nullptr, env);
+        return sonvexert(dst16.c_str(), sources, nullptr, &cf, &matrix, enabled, &range,
+                         onExportBlock, nullptr, env);
       },
-      &progress, quiet, "converting");
-  if (result != 0) return fail(source + " -> " + destination, result);
+      &progress, quiet, "converting", false);
+  const uint64_t clipped = gClipped.load();
+  // A bit-exact DSD copy carries the source's bits; nothing is clipped there.
+  if (clipped > 0 && !(dsdOut && sonvexRateForCode(code) == info.sampleRate && !range.levelActive))
+    std::fprintf(stderr, "sonvex-cli: %llu sample%s beyond full scale were clipped\n",
+                 (unsigned long long)clipped, clipped == 1 ? "" : "s");
+  if (o.result == kConvertStoppedPcm || o.result == kConvertStoppedDsd) {
+    if (exists(destination))
+      std::fprintf(stderr, "sonvex-cli: stopped by signal %d; %s holds what was converted\n",
+                   gStopSignal.load(), destination.c_str());
+    else
+      std::fprintf(stderr, "sonvex-cli: stopped by signal %d; nothing written\n",
+                   gStopSignal.load());
+    return stopStatus();
+  }
+  if (o.result == kConvertErrWrite) {
+    fail(destination, o.result, o.error);
+    if (exists(destination))
+      std::fprintf(stderr, "sonvex-cli: %s holds the frames written before, complete\n",
+                   destination.c_str());
+    return kExitFailure;
+  }
+  if (o.result != 0) return fail(source + " -> " + destination, o.result);
   if (!quiet) std::fprintf(stderr, "wrote %s\n", destination.c_str());
   return 0;
+}
+
+// Copies `from` into the open descriptor `fd` in 1 MiB pieces; 0 or errno
+// (EINTR when a stop signal came).
+int copyInto(const std::string& from, int fd) {
+  FILE* in = std::fopen(from.c_str(), "rb");
+  if (!in) return errno;
+  std::vector<char> buf(1 << 20);
+  int error = 0;
+  size_t n;
+  while (error == 0 && (n = std::fread(buf.data(), 1, buf.size(), in)) > 0) {
+    for (size_t done = 0; done < n && error == 0;) {
+      const ssize_t w = ::write(fd, buf.data() + done, n - done);
+      if (w < 0 && errno != EINTR) error = errno;
+      if (w > 0) done += size_t(w);
+    }
+    if (gStopSignal.load() != 0) error = EINTR;
+  }
+  if (error == 0 && std::ferror(in)) error = EIO;
+  std::fclose(in);
+  return error;
 }
 
 int commandCombine(int argc, char** argv) {
   if (argc != 3) return usage("combine needs HEAD, TAIL and OUTPUT");
   const std::string head = argv[0], tail = argv[1], output = argv[2];
+  if (const int e = readableFile(head)) return failSystem(head, e);
+  if (const int e = readableFile(tail)) return failSystem(tail, e);
+  // Nothing is opened for writing before the names are known to differ.
+  for (const std::string* input : {&head, &tail})
+    if (sameFile(output, *input)) {
+      std::fprintf(stderr, "sonvex-cli: %s: OUTPUT is the %s file; choose another name\n",
+                   output.c_str(), input == &head ? "head" : "tail");
+      return kExitFailure;
+    }
   AudioFileInfo a{}, b{};
-  const std::u16string h16 = toU16(head), t16 = toU16(tail), o16 = toU16(output);
+  const std::u16string h16 = toU16(head), t16 = toU16(tail);
   int rc = getAudioFileInformation(h16.c_str(), &a);
   if (rc != 0) return failProbe(head, rc);
   rc = getAudioFileInformation(t16.c_str(), &b);
@@ -446,49 +645,61 @@ int commandCombine(int argc, char** argv) {
     return kExitFailure;
   }
   if (extension(output) != extension(head)) return usage("OUTPUT must have the head's extension");
-  // The append works in place, so it runs on a copy of the head.
-  {
-    FILE* in = std::fopen(head.c_str(), "rb");
-    FILE* out = in ? std::fopen(output.c_str(), "wb") : nullptr;
-    if (!in || !out) {
-      if (in) std::fclose(in);
-      std::fprintf(stderr, "sonvex-cli: cannot copy %s to %s\n", head.c_str(), output.c_str());
-      return kExitFailure;
-    }
-    std::vector<char> buf(1 << 20);
-    size_t n;
-    bool ok = true;
-    while ((n = std::fread(buf.data(), 1, buf.size(), in)) > 0)
-      ok = ok && std::fwrite(buf.data(), 1, n, out) == n;
-    ok = ok && !std::ferror(in);
-    std::fclose(in);
-    ok = std::fclose(out) == 0 && ok;
-    if (!ok) {
-      std::remove(output.c_str());
-      std::fprintf(stderr, "sonvex-cli: cannot copy %s to %s\n", head.c_str(), output.c_str());
-      return kExitFailure;
-    }
+  if (const int e = writableDestination(output)) return failSystem(output, e);
+  const std::string folder = folderOf(output);
+  const std::string scratch = folder + "/_LumaraEditorRiffTemp.bin";
+  if (sameFile(scratch, head) || sameFile(scratch, tail)) {
+    std::fprintf(stderr, "sonvex-cli: %s is an input; combine elsewhere\n", scratch.c_str());
+    return kExitFailure;
   }
-  const size_t slash = output.find_last_of('/');
-  const std::string scratch =
-      (slash == std::string::npos ? std::string() : output.substr(0, slash + 1)) +
-      "_LumaraEditorRiffTemp.bin";
-  const std::u16string s16 = toU16(scratch);
+
+  // The append works in place on a copy of the head, which becomes OUTPUT
+  // only when complete: a failure or a stop leaves OUTPUT as it was.
+  const std::string work = folder + "/.sonvex-cli-" + std::to_string(getpid()) + ".part";
+  const int fd = ::open(work.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+  if (fd < 0) return failSystem(output, errno);
+  int error = copyInto(head, fd);
+  if (::close(fd) != 0 && error == 0) error = errno;
+  if (error != 0) {
+    ::unlink(work.c_str());
+    if (gStopSignal.load() != 0) {
+      std::fprintf(stderr, "sonvex-cli: stopped by signal %d; %s not written\n", gStopSignal.load(),
+                   output.c_str());
+      return stopStatus();
+    }
+    return failSystem("copying " + head + " for " + output, error);
+  }
+  const std::u16string w16 = toU16(work), s16 = toU16(scratch);
   WriteFormat wf{};
   wf.channels = uint16_t(a.channels);
   wf.bitsPerSample = uint16_t(a.bitsPerSample);
   wf.sampleRate = a.sampleRate;
   wf.notMono = a.channels == 1 ? 0 : 1;
   int32_t progress = 0;
-  const int32_t result = runWithProgress(
+  const Outcome o = runWithProgress(
       [&] {
-        return combineFiles(int32_t(a.fileType), o16.c_str(), t16.c_str(), s16.c_str(), &wf,
+        return combineFiles(int32_t(a.fileType), w16.c_str(), t16.c_str(), s16.c_str(), &wf,
                             &progress);
       },
-      &progress, false, "combining");
-  if (result != 0) {
-    std::remove(output.c_str());
-    return fail(output, result);
+      &progress, false, "combining", true);
+  if (o.abandoned) {
+    // The append cannot be interrupted; its files are unlinked and the
+    // process leaves without waiting for it.
+    ::unlink(work.c_str());
+    ::unlink(scratch.c_str());
+    std::fprintf(stderr, "sonvex-cli: stopped by signal %d; %s not written\n", gStopSignal.load(),
+                 output.c_str());
+    std::fflush(stderr);
+    std::_Exit(stopStatus());
+  }
+  if (o.result != 0) {
+    ::unlink(work.c_str());
+    return fail(output, o.result, o.result == kErrWrite ? o.error : 0);
+  }
+  if (std::rename(work.c_str(), output.c_str()) != 0) {
+    const int e = errno;
+    ::unlink(work.c_str());
+    return failSystem(output, e);
   }
   std::fprintf(stderr, "wrote %s\n", output.c_str());
   return 0;
@@ -498,6 +709,7 @@ int commandCombine(int argc, char** argv) {
 
 int main(int argc, char** argv) {
   if (argc < 2) return usage("");
+  installStopHandlers();
   const std::string cmd = argv[1];
   if (cmd == "info") return commandInfo(argc - 2, argv + 2);
   if (cmd == "convert") return commandConvert(argc - 2, argv + 2);

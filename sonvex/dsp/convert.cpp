@@ -1,6 +1,10 @@
 // sonvexert: one source file through the rate plan, block by block, into a
 // new file (export) or to the caller's block callback (stream).
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -14,10 +18,13 @@
 #include "convert_plan.h"
 #include "convert_ring.h"
 #include "convert_source.h"
+#include "diag.h"
 #include "driver.h"
+#include "dsf.h"
 #include "fileio.h"
 #include "rateconv.h"
 #include "sonvex.h"
+#include "wav.h"
 
 namespace sonvex::convert {
 namespace {
@@ -69,7 +76,11 @@ class Conversion {
   int produceBlock(int64_t n, double* slot, int64_t* produced);
   int outputBlock(int slot, int64_t n);
   int writeBytes(const uint8_t* p, size_t n);
+  int createDestination();
+  int finalizeOutput();
+  int salvage();
   void finalizeAfterFailure();
+  int settle(int result);
   int stopped();
 
   Request rq_;
@@ -109,8 +120,19 @@ class Conversion {
 
   int64_t produced_ = 0;
   uint64_t bytesWritten_ = 0;
+  uint64_t bytesSent_ = 0;  // handed to stdio, the failed write included
+  int64_t framesSent_ = 0;
   int64_t framesWritten_ = 0;
   int filterTapsArg_ = 0;
+  // The export is written to a file beside the destination and renamed over
+  // it at the end, so a failure before any audio leaves the destination as
+  // it was.
+  std::string target_, tempName_;
+  bool finalized_ = false;
+  int writeErrno_ = 0;
+
+ public:
+  int writeErrno() const { return writeErrno_; }
 };
 
 int Conversion::run() {
@@ -118,7 +140,45 @@ int Conversion::run() {
   if (r == kSonvexOk) r = plan();
   if (r == kSonvexOk) r = loop();
   if (r == kSonvexOk) r = finish();
-  return r;
+  return settle(r);
+}
+
+int Conversion::createDestination() {
+  target_ = replacementTarget(rq_.destinationPath);
+  dst_ = createBeside(target_, &tempName_);
+  if (!dst_) {
+    diag("Write File Open Error!\n");
+    return kConvertErrDestinationOpen;
+  }
+  if (outType_ < 0 || outType_ > 3 || dispatchWriteHeader(outType_, dst_.get(), &wf_) != 0) {
+    diag("Create Header Error!\n");
+    return kConvertErrCreateHeader;
+  }
+  return kSonvexOk;
+}
+
+// Keeps the file when the user stopped the export or audio reached it (then
+// finalised, so it reads back consistently), else removes it; the
+// destination's name is taken only by a file that is kept.
+int Conversion::settle(int result) {
+  if (!dst_) return result;
+  const bool stop = result == kConvertStoppedDsd || result == kConvertStoppedPcm;
+  const bool keep = result == kSonvexOk || stop || bytesWritten_ > 0;
+  if (keep && !finalized_) finalizeOutput();
+  if (std::fclose(dst_.release()) != 0 && result == kSonvexOk) {
+    if (!writeErrno_) writeErrno_ = errno;
+    result = kConvertErrWrite;
+  }
+  if (!keep) {
+    std::remove(tempName_.c_str());
+    return result;
+  }
+  if (replaceWith(tempName_, target_) != 0) {
+    std::remove(tempName_.c_str());
+    diag("Write File Open Error!\n");
+    if (result == kSonvexOk) result = kConvertErrDestinationOpen;
+  }
+  return result;
 }
 
 int Conversion::open() {
@@ -138,21 +198,21 @@ int Conversion::open() {
   // An output the packer cannot produce is refused before any file is made.
   if (!dsdOut_ && (outChannels_ < 1 || outChannels_ > 2 ||
                    (outBits_ != 16 && outBits_ != 24 && outBits_ != 32))) {
-    std::printf("PCM to WAV Error! \n");
+    diag("PCM to WAV Error! \n");
     return kConvertErrPcmPack;
   }
   if (dsdOut_ && (outChannels_ < 1 || outChannels_ > 2)) {
     if (outType_ == kFileTypeDsf) {
-      std::printf("Convert DSD to DSF file Error! \n");
+      diag("Convert DSD to DSF file Error! \n");
       return kConvertErrDsfPack;
     }
-    std::printf("Convert DSD to DSDIFF file Error! \n");
+    diag("Convert DSD to DSDIFF file Error! \n");
     return kConvertErrDsdiffPack;
   }
 
   src_ = openFile(rq_.sourcePath, "rb");
   if (!src_) {
-    std::printf("Read File Open Error!\n");
+    diag("Read File Open Error!\n");
     return kConvertErrSourceOpen;
   }
   const uint32_t dstRate = sonvexRateForCode(f.rateIndex);
@@ -164,44 +224,55 @@ int Conversion::open() {
   if (export_) {
     // Opening the destination truncates it: never when it is the source.
     if (isSameFile(src_.get(), rq_.destinationPath)) {
-      std::printf("Destination Is Source Error!\n");
+      diag("Destination Is Source Error!\n");
       return kConvertErrDestinationIsSource;
     }
-    dst_ = openFile(rq_.destinationPath, "w+b");
-    if (!dst_) {
-      std::printf("Write File Open Error!\n");
+    // A folder or a write-protected file of that name is never replaced.
+    if (refusesReplacement(rq_.destinationPath)) {
+      diag("Write File Open Error!\n");
       return kConvertErrDestinationOpen;
     }
   }
 
   int kind = 0;
   if (srcType < 0 || dispatchProbe(srcType, src_.get(), &kind) != 0) {
-    std::printf("Check Header Error!\n");
+    diag("Check Header Error!\n");
     return kConvertErrHeader;
   }
   uint32_t bits = 0, channels = 0;
   uint16_t tag = 0;
   if (dispatchReadFormat(srcType, src_.get(), &srcRate_, &bits, &channels, &tag) != 0) {
-    std::printf("Search FMT Chunk Error!\n");
+    diag("Search FMT Chunk Error!\n");
     return kConvertErrFormatChunk;
   }
   if (srcType == kFileTypeWav && tag == kWaveFormatExtensible)
     tag = extensibleSubformat(src_.get());
   if (bits >= 32 && tag != 1 && tag != 3) {
-    std::printf("Search FMT Chunk Error!\n");
+    diag("Search FMT Chunk Error!\n");
     return kConvertErrSampleFormat;
   }
   uint64_t dataOffset = 0, chunkSize = 0, audioBytes = 0;
   if (dispatchLocateData(srcType, src_.get(), &dataOffset, &chunkSize, &audioBytes) != 0) {
-    std::printf("Search DATA Chunk Error!\n");
+    diag("Search DATA Chunk Error!\n");
     return kConvertErrDataChunk;
+  }
+  // Samples in wider containers step by the block align and decode at the
+  // width the fmt states.
+  WavSampleLayout wav;
+  if (srcType == kFileTypeWav && wavSampleLayout(src_.get(), &wav) == 0) {
+    bits = wav.sampleBytes * 8;
+    if (wav.padded()) {
+      layout_.containerBytes = wav.containerBytes;
+      layout_.topAligned = wav.topAligned;
+    }
   }
   layout_.channels = channels;
   layout_.bits = bits;
   layout_.formatTag = tag;
   layout_.dataOffset = dataOffset;
   layout_.audioBytes = audioBytes;
-  sourceFrames_ = sourceFrameCount(audioBytes, bits, channels);
+  sourceFrames_ = sourceFrameCount(
+      audioBytes, layout_.containerBytes ? layout_.containerBytes * 8 : bits, channels);
 
   // Pass-through permission: export at the source's rate with the EQ master off.
   const EqSettings* eq = rq_.range->eq;
@@ -217,8 +288,8 @@ int Conversion::plan() {
   const uint32_t dstRate = wf_.sampleRate;
   const uint64_t g = srcRate_ && dstRate ? greatestCommonDivisor(srcRate_, dstRate) : 0;
   const uint64_t common = g ? uint64_t(srcRate_ / g) * dstRate : 0;
-  std::printf("Source File Number = %d\n", 0);
-  std::printf("Up Convert FS = %d\n", int(common));
+  diag("Source File Number = %d\n", 0);
+  diag("Up Convert FS = %d\n", int(common));
   int r = makeRatePlan(srcRate_, dstRate, export_, f.filterMethod, outType_, layout_.type, &rate_);
   if (r != kSonvexOk) return r;
   r = makeRangePlan(rate_, layout_.type, layout_.channels, rq_.range->startFrame,
@@ -227,12 +298,9 @@ int Conversion::plan() {
   wf_.rf64 = range_.rf64 ? 1 : 0;
   r = makeBlockPlan(rate_, range_, layout_.type, &blocks_);
   if (r != kSonvexOk) return r;
-
-  if (export_) {
-    if (outType_ < 0 || outType_ > 3 || dispatchWriteHeader(outType_, dst_.get(), &wf_) != 0) {
-      std::printf("Create Header Error!\n");
-      return kConvertErrCreateHeader;
-    }
+  if (export_ && (outType_ < 0 || outType_ > 3)) {
+    diag("Create Header Error!\n");
+    return kConvertErrCreateHeader;
   }
 
   const bool hold = f.holdInterpolation == 1;
@@ -240,7 +308,7 @@ int Conversion::plan() {
     proto_ = designLowpass(double(rate_.commonRate), rate_.cutoff, rate_.taps, rate_.outputScale,
                            int(rate_.up));
     if (proto_.empty()) {
-      std::printf("malloc Error11!\n");
+      diag("malloc Error11!\n");
       return kConvertErrCoefficients;
     }
   }
@@ -285,7 +353,9 @@ int Conversion::plan() {
   if (dsdOut_ && export_ && outType_ == kFileTypeDsf)
     dsf_ = std::make_unique<DsfAssembler>(outChannels_);
   filterTapsArg_ = dsdSource_ && rate_.taps != 0 ? rate_.taps : 0;
-  return kSonvexOk;
+  // Everything that can be checked or allocated has been: only now is a
+  // file made.
+  return export_ ? createDestination() : kSonvexOk;
 }
 
 // Fills `slot` with n output frames before level and matrix; *produced gets
@@ -346,26 +416,73 @@ int Conversion::produceBlock(int64_t n, double* slot, int64_t* produced) {
 
 int Conversion::writeBytes(const uint8_t* p, size_t n) {
   if (n == 0) return kSonvexOk;
+  bytesSent_ += n;
   if (std::fwrite(p, 1, n, dst_.get()) != n) {
-    std::printf("Write Data to File Error! \n");
+    if (!writeErrno_) writeErrno_ = errno;
+    diag("Write Data to File Error! \n");
     return kConvertErrWrite;
   }
   bytesWritten_ += n;
   return kSonvexOk;
 }
 
-void Conversion::finalizeAfterFailure() {
-  if (!export_ || !dst_ || outType_ < 0 || outType_ > 3) return;
+// Writes what is pending, then the final sizes. A write or flush that fails
+// (a full disk) ends in salvage(), so the header never counts bytes that did
+// not reach the file. 0, kConvertErrWrite or kConvertErrFinalize.
+int Conversion::finalizeOutput() {
+  finalized_ = true;
   // The header counts every frame written, so a partial DSF block goes out
-  // too (idle-padded): the stopped file stays self-consistent.
+  // too (idle-padded): a stopped file stays self-consistent.
   if (dsf_) {
     writeBuf_.clear();
-    if (dsf_->flush(&writeBuf_)) writeBytes(writeBuf_.data(), writeBuf_.size());
+    if (dsf_->flush(&writeBuf_) && writeBytes(writeBuf_.data(), writeBuf_.size()) != kSonvexOk)
+      return salvage();
   }
-  std::fflush(dst_.get());
+  if (std::fflush(dst_.get()) != 0) {
+    if (!writeErrno_) writeErrno_ = errno;
+    return salvage();
+  }
   if (dispatchFinalize(outType_, dst_.get(), uint32_t(bytesWritten_), uint32_t(bytesWritten_ >> 32),
                        uint32_t(framesWritten_), uint32_t(uint64_t(framesWritten_) >> 32)) != 0)
-    std::printf("audiofile_updateDataSize Error! \n");
+    return std::ferror(dst_.get()) ? salvage() : kConvertErrFinalize;
+  if (std::fflush(dst_.get()) != 0) {
+    if (!writeErrno_) writeErrno_ = errno;
+    return salvage();
+  }
+  return kSonvexOk;
+}
+
+// After a failed write the file holds an unknown part of what was sent: cut
+// it to the whole frames (DSF: whole block groups) that are really there and
+// finalise for exactly those. Always kConvertErrWrite.
+int Conversion::salvage() {
+  finalized_ = true;
+  FILE* f = dst_.get();
+  std::clearerr(f);
+  const FormatDriver* d = driverFor(outType_);
+  struct stat st {};
+  if (!d || !d->headerReserve || fstat(fileno(f), &st) != 0) return kConvertErrWrite;
+  const uint64_t header = uint64_t(d->headerReserve());
+  const uint64_t size = uint64_t(st.st_size);
+  uint64_t usable = std::min(size > header ? size - header : 0, bytesSent_);
+  const uint64_t unit = dsf_      ? uint64_t(outChannels_) * kDsfBlockBytes
+                        : dsdOut_ ? uint64_t(outChannels_)
+                                  : uint64_t(outChannels_) * outBits_ / 8;
+  usable -= usable % unit;
+  const uint64_t frames =
+      dsf_ ? std::min(uint64_t(framesSent_), usable / outChannels_ * 8) : usable * 8 / unit;
+  if (ftruncate(fileno(f), off_t(header + usable)) != 0 ||
+      dispatchFinalize(outType_, f, uint32_t(usable), uint32_t(usable >> 32), uint32_t(frames),
+                       uint32_t(frames >> 32)) != 0 ||
+      std::fflush(f) != 0)
+    diag("audiofile_updateDataSize Error! \n");
+  bytesWritten_ = usable;
+  return kConvertErrWrite;
+}
+
+void Conversion::finalizeAfterFailure() {
+  if (!export_ || !dst_) return;
+  if (finalizeOutput() == kConvertErrFinalize) diag("audiofile_updateDataSize Error! \n");
 }
 
 int Conversion::stopped() {
@@ -384,7 +501,7 @@ int Conversion::outputBlock(int slot, int64_t n) {
     if (remodulate_) {
       if (dsdStage_.process(pcm, size_t(n), levels_.data(), dsdSource_ ? dsdInL_.data() : nullptr,
                             dsdSource_ ? dsdInR_.data() : nullptr, outL, outR) != 0) {
-        std::printf("DeltaSigmaModulation Error! \n");
+        diag("DeltaSigmaModulation Error! \n");
         return kConvertErrModulator;
       }
     } else {
@@ -403,8 +520,8 @@ int Conversion::outputBlock(int slot, int64_t n) {
       writeBuf_.resize(bytes * outChannels_);
       interleaveDsdiff(outL, outR, bytes, outChannels_, writeBuf_.data());
     }
-    const int r = writeBytes(writeBuf_.data(), writeBuf_.size());
-    if (r != kSonvexOk) return r;
+    framesSent_ += n;
+    if (writeBytes(writeBuf_.data(), writeBuf_.size()) != kSonvexOk) return salvage();
     framesWritten_ += n;
     return kSonvexOk;
   }
@@ -425,11 +542,11 @@ int Conversion::outputBlock(int slot, int64_t n) {
   if (export_) {
     writeBuf_.resize(size_t(n) * outChannels_ * outBits_ / 8);
     if (packPcm(pcm, size_t(n), outChannels_, outBits_, writeBuf_.data()) != kSonvexOk) {
-      std::printf("PCM to WAV Error! \n");
+      diag("PCM to WAV Error! \n");
       return kConvertErrPcmPack;
     }
-    const int r = writeBytes(writeBuf_.data(), writeBuf_.size());
-    if (r != kSonvexOk) return r;
+    framesSent_ += n;
+    if (writeBytes(writeBuf_.data(), writeBuf_.size()) != kSonvexOk) return salvage();
     framesWritten_ += n;
   }
   return kSonvexOk;
@@ -456,28 +573,28 @@ int Conversion::loop() {
     if (r != kSonvexOk) {
       switch (r) {
         case kConvertErrSeek:
-          std::printf("Seek Error!\n");
+          diag("Seek Error!\n");
           break;
         case kConvertErrRead:
-          std::printf("Read Data Error!\n");
+          diag("Read Data Error!\n");
           finalizeAfterFailure();
           break;
         case kConvertErrWavUnpack:
-          if (layout_.bits == 16) std::printf("ch is not 1 or 2  %d\n", int(layout_.channels));
-          std::printf("Wav to PCM Error!\n");
+          if (layout_.bits == 16) diag("ch is not 1 or 2  %d\n", int(layout_.channels));
+          diag("Wav to PCM Error!\n");
           break;
         case kConvertErrDsfUnpack:
-          std::printf("ch is not 1 or 2  %d\n", int(layout_.channels));
-          std::printf("DSF to DSD Error!\n");
+          diag("ch is not 1 or 2  %d\n", int(layout_.channels));
+          diag("DSF to DSD Error!\n");
           break;
         case kConvertErrDsdiffUnpack:
-          std::printf("DSDIFF to DSD Error!\n");
+          diag("DSDIFF to DSD Error!\n");
           break;
         case kConvertErrUpConvert:
-          std::printf("Up-Convert Error! \n");
+          diag("Up-Convert Error! \n");
           break;
         case kConvertErrDownConvert:
-          std::printf("Down-Convert Error! \n");
+          diag("Down-Convert Error! \n");
           break;
         default:
           break;
@@ -512,18 +629,8 @@ int Conversion::loop() {
 
 int Conversion::finish() {
   if (export_) {
-    if (dsf_) {
-      writeBuf_.clear();
-      dsf_->flush(&writeBuf_);
-      const int r = writeBytes(writeBuf_.data(), writeBuf_.size());
-      if (r != kSonvexOk) return r;
-    }
-    std::fflush(dst_.get());
-    if (dispatchFinalize(outType_, dst_.get(), uint32_t(bytesWritten_),
-                         uint32_t(bytesWritten_ >> 32), uint32_t(framesWritten_),
-                         uint32_t(uint64_t(framesWritten_) >> 32)) != 0)
-      return kConvertErrFinalize;
-    if (std::fflush(dst_.get()) != 0) return kConvertErrFinalize;
+    const int r = finalizeOutput();
+    if (r != kSonvexOk) return r;
   }
   storeInt(progress_, 100);
   __atomic_fetch_or(&rq_.range->statusWord, kConvertEndOfSource, __ATOMIC_ACQ_REL);
@@ -546,18 +653,21 @@ SONVEX_EXTERN_C SONVEX_API int32_t sonvexert(
     return kConvertErrSourceDisabled;
   if (ioObject) return kConvertErrIoObject;
   if (!sourcePaths[0]) {
-    std::printf("Read File Open Error!\n");
+    sonvex::diag("Read File Open Error!\n");
     return kConvertErrSourceOpen;
   }
   if (__atomic_load_n(&range->statusWord, __ATOMIC_ACQUIRE) == kConvertExportMode &&
       !destinationPath) {
-    std::printf("Write File Open Error!\n");
+    sonvex::diag("Write File Open Error!\n");
     return kConvertErrDestinationOpen;
   }
   try {
     Conversion c(Request{destinationPath, sourcePaths[0], format, matrix, range, onBlock, onDrain,
                          envelope});
-    return c.run();
+    const int r = c.run();
+    // The caller can tell a full disk from other write failures.
+    if (r == kConvertErrWrite && c.writeErrno()) errno = c.writeErrno();
+    return r;
   } catch (const std::bad_alloc&) {
     return kConvertErrWorkBuffer;
   } catch (...) {

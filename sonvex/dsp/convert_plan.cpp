@@ -43,7 +43,8 @@ int typeFromPath(const char16_t* path) {
       if (s[i] != ext[i]) return false;
     return s[n] == '\0';
   };
-  if (is(".wav")) return kFileTypeWav;
+  // Broadcast WAV and RF64 files are read by the WAV driver.
+  if (is(".wav") || is(".bwf") || is(".rf64")) return kFileTypeWav;
   if (is(".dsf")) return kFileTypeDsf;
   if (is(".dff")) return kFileTypeDsdiff;
   return -1;

@@ -6,6 +6,7 @@
 #include "convert_kernels.h"
 #include "fileio.h"
 #include "sonvex.h"
+#include "wav.h"
 
 namespace sonvex::convert {
 
@@ -24,7 +25,9 @@ int SourceReader::readPcm(double* out, int64_t frames) {
   const uint32_t ch = layout_.channels, bits = layout_.bits;
   if ((ch != 1 && ch != 2) || (bits != 16 && bits != 24 && bits != 32 && bits != 64))
     return kConvertErrWavUnpack;
-  const uint64_t frameBytes = uint64_t(ch) * bits / 8;
+  const WavSampleLayout wav{bits / 8, layout_.containerBytes ? layout_.containerBytes : bits / 8,
+                            layout_.topAligned};
+  const uint64_t frameBytes = uint64_t(ch) * wav.containerBytes;
   int64_t avail = std::max<int64_t>(0, std::min(frames, limit_ - next_));
   if (endedEarly_) avail = 0;
   int64_t got = 0;
@@ -35,6 +38,7 @@ int SourceReader::readPcm(double* out, int64_t frames) {
     if (std::ferror(f_)) return kConvertErrRead;
     got = int64_t(n / frameBytes);
     if (got < avail) endedEarly_ = true;
+    wavPackFrames(raw_.data(), size_t(got), ch, wav);
     const int r = unpackPcm(raw_.data(), size_t(got), ch, bits, layout_.formatTag, out);
     if (r != kSonvexOk) return r;
   }

@@ -17,6 +17,9 @@ struct SourceLayout {
   uint16_t formatTag = 0;
   uint64_t dataOffset = 0;
   uint64_t audioBytes = 0;
+  // WAV samples in wider containers (0: packed); see wavSampleLayout.
+  uint32_t containerBytes = 0;
+  bool topAligned = false;
 };
 
 class SourceReader {

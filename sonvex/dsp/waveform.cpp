@@ -9,11 +9,13 @@
 #include <vector>
 
 #include "bitreverse.h"
+#include "diag.h"
 #include "driver.h"
 #include "extension.h"
 #include "fileio.h"
 #include "meterfilter.h"
 #include "sonvex.h"
+#include "wav.h"
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -246,6 +248,7 @@ struct Source {
   uint16_t tag = 0;
   uint64_t dataOffset = 0, audioBytes = 0;
   int64_t frames = 0;
+  WavSampleLayout wav;  // PCM: samples in wider containers
   bool dsd() const { return type == kFileTypeDsf || type == kFileTypeDsdiff; }
   uint64_t bytesPerChannel() const { return audioBytes / channels; }
 };
@@ -302,35 +305,41 @@ int64_t readDsdBytes(const Source& src, uint64_t first, size_t count, uint8_t* s
 int openSource(const char16_t* path, FilePtr* file, Source* src) {
   *file = openFile(path, "rb");
   if (!*file) {
-    std::printf("Write File Open Error!\n");
+    diag("Write File Open Error!\n");
     return kErrOpen;
   }
   const int type = fileTypeFromPath(path);
   int kind = 0;
   if (type < 0 || dispatchProbe(type, file->get(), &kind) != 0) {
-    std::printf("Check Header Error!\n");
+    diag("Check Header Error!\n");
     return kErrFormat;
   }
   src->file = file->get();
   src->type = type;
   if (dispatchReadFormat(type, src->file, &src->rate, &src->bits, &src->channels, &src->tag) != 0) {
-    std::printf("Search FMT Chunk Error!\n");
+    diag("Search FMT Chunk Error!\n");
     return kErrFormatChunk;
   }
   uint64_t chunkSize = 0;
   if (dispatchLocateData(type, src->file, &src->dataOffset, &chunkSize, &src->audioBytes) != 0) {
-    std::printf("Search DATA Chunk Error!\n");
+    diag("Search DATA Chunk Error!\n");
     return kErrDataChunk;
   }
   // DSD is one bit per sample whatever the header's bits field claims; a
   // wild value there would otherwise size the read chunks to nothing.
   if (src->dsd()) src->bits = 1;
+  // WAV frames are block align bytes; samples decode at their stated width.
+  uint32_t rawBits = src->bits;
+  if (type == kFileTypeWav && wavSampleLayout(src->file, &src->wav) == 0) {
+    src->bits = src->wav.sampleBytes * 8;
+    rawBits = src->wav.containerBytes * 8;
+  }
   // A header with no channels or bits describes no frames: nothing to divide by.
   if (src->bits == 0 || src->channels == 0 || (src->bits % 8 != 0 && !src->dsd())) {
     src->frames = 0;
   } else {
     const unsigned __int128 frames =
-        (unsigned __int128)src->audioBytes * 8 / (uint64_t(src->bits) * src->channels);
+        (unsigned __int128)src->audioBytes * 8 / (uint64_t(rawBits) * src->channels);
     src->frames = frames > uint64_t(INT64_MAX) ? INT64_MAX : int64_t(frames);
   }
   return 0;
@@ -390,10 +399,10 @@ int32_t waveformSummary(const char16_t* path, int64_t start, int64_t end, WaveLe
   const bool dsd = src.dsd();
   if (dsd && src.channels != 1 && src.channels != 2) {
     if (src.type == kFileTypeDsf) {
-      std::printf("ch is not 1 or 2  %d\n", int(src.channels));
+      diag("ch is not 1 or 2  %d\n", int(src.channels));
       return kErrWaveDsfUnpack;
     }
-    std::printf("DSDIFF to DSD Error!\n");
+    diag("DSDIFF to DSD Error!\n");
     return kErrWaveDsdiffUnpack;
   }
   if (!dsd && !pcmShapeSupported(src.bits, src.channels)) return kErrNotSupported;
@@ -402,8 +411,9 @@ int32_t waveformSummary(const char16_t* path, int64_t start, int64_t end, WaveLe
   if (!planColumns(start, end, src.frames, n, dsd, &plan)) return 0;
 
   std::vector<float> table;
-  const int64_t chunkFrames = dsd ? int64_t(2048000 / (src.bits * src.channels))
-                                  : int64_t(8192000 / (src.bits * src.channels));
+  const int64_t chunkFrames =
+      dsd ? int64_t(2048000 / (src.bits * src.channels))
+          : int64_t(8192000 / (std::max(src.bits, src.wav.containerBytes * 8) * src.channels));
   AlignedPtr<uint8_t> channelBytes[2];
   if (dsd) {
     table.resize(size_t(kDisplayGroups) * 256);
@@ -426,6 +436,8 @@ int32_t waveformSummary(const char16_t* path, int64_t start, int64_t end, WaveLe
   GroupLevel coarse = GroupLevel::make(maxOut ? maxOut->coarse : nullptr,
                                        minOut ? minOut->coarse : nullptr, levels->coarseCount, n);
   const uint32_t frameBytes = dsd ? 0 : src.bits / 8 * src.channels;
+  const uint32_t rawFrameBytes =
+      dsd ? 0 : (src.wav.padded() ? src.wav.containerBytes * src.channels : frameBytes);
 
   // Columns follow each other through the file, so whole chunks are read once
   // and served to as many columns as they cover: with thousands of columns
@@ -466,12 +478,13 @@ int32_t waveformSummary(const char16_t* path, int64_t start, int64_t end, WaveLe
         if (winFirst < 0 || pos < winFirst || pos + want > winFirst + winCount) {
           if (cancelled(cancelFlag)) return kErrWaveCancelled;
           const int64_t frames = std::min<int64_t>(chunkFrames, src.frames - pos);
-          if (!seekWithRetry(src.file, src.dataOffset + uint64_t(pos) * frameBytes))
+          if (!seekWithRetry(src.file, src.dataOffset + uint64_t(pos) * rawFrameBytes))
             return kErrWaveSeek;
-          const size_t got = std::fread(scratch.get(), 1, size_t(frames) * frameBytes, src.file);
-          if (got < size_t(frames) * frameBytes && std::ferror(src.file)) return kErrWaveRead;
+          const size_t got = std::fread(scratch.get(), 1, size_t(frames) * rawFrameBytes, src.file);
+          if (got < size_t(frames) * rawFrameBytes && std::ferror(src.file)) return kErrWaveRead;
           winFirst = pos;
-          winCount = int64_t(got / frameBytes);
+          winCount = int64_t(got / rawFrameBytes);
+          wavPackFrames(scratch.get(), size_t(winCount), src.channels, src.wav);
         }
         const int64_t take = std::min(want, winFirst + winCount - pos);
         if (take <= 0) break;

@@ -51,15 +51,15 @@ int appendWav(FILE* head, FILE* tail, FILE* scratch, const WriteFormat* format, 
   // outgrows 32-bit sizes is rebuilt with a ds64 chunk.
   if (kind == kRiffKindRiff && riffSize >= kRiffSizeLimit) {
     if (rebuildWav(head, scratch, riffSize, total, appendProgress()) != 0) return kErrIo;
-  } else {
-    writeDataSizes(head, kind, total);
-    writeRiffSizes(head, kind, riffSize);
+  } else if (writeDataSizes(head, kind, total) != 0 || writeRiffSizes(head, kind, riffSize) != 0) {
+    return kErrIo;
   }
 
   uint64_t size = 0;
   if (fileSize(head, &size) != 0) return kErrNotSupported;
   if (updateRiffSize(head, size - 8) != 0) return kErrIo;
-  writeTimeReference(head, format->timeReference);  // a head without bext is fine
+  // A head without bext is fine; one whose bext cannot be written is not.
+  if (writeTimeReference(head, format->timeReference) == kErrIo) return kErrIo;
   return std::fflush(head) == 0 ? 0 : kErrIo;
 }
 

@@ -5,6 +5,7 @@
 #include <new>
 #include <vector>
 
+#include "diag.h"
 #include "fileio.h"
 
 namespace sonvex {
@@ -39,15 +40,15 @@ int flatChunkSearch(FILE* f, const char id[4], ChunkLayout layout, uint64_t* off
   int64_t lastSkip = 0;
   for (;;) {
     if (seek64(f, pos) != 0) {
-      std::printf("kCHUNK_ERR fseek \n");
+      diag("kCHUNK_ERR fseek \n");
       return failSearch(offset, size);
     }
     const size_t got = std::fread(header, 1, headerLength, f);
     if (got == 0) {
-      std::printf("totalOffset fread %d \n", int(pos));
-      std::printf("nextSize fread %d \n", int(lastSkip));
-      std::printf("read size %d \n", int(headerLength));
-      std::printf("kCHUNK_ERR fread \n");
+      diag("totalOffset fread %d \n", int(pos));
+      diag("nextSize fread %d \n", int(lastSkip));
+      diag("read size %d \n", int(headerLength));
+      diag("kCHUNK_ERR fread \n");
       return failSearch(offset, size);
     }
     if (got < headerLength) return failSearch(offset, size);
@@ -62,12 +63,12 @@ int flatChunkSearch(FILE* f, const char id[4], ChunkLayout layout, uint64_t* off
     // chunks behind a payload of 4 GiB or more are still reached.
     const uint64_t stored = riff ? uint64_t(low) : le64(header + 4);
     if (stored >= kMaxSeek) {  // also keeps the padded size below 2^63
-      std::printf("kCHUNK_ERR fseek \n");
+      diag("kCHUNK_ERR fseek \n");
       return failSearch(offset, size);
     }
     const uint64_t padded = stored + (stored & 1);  // odd sizes carry a pad byte
     if (padded == 0) {
-      std::printf("Cannot search next chunk! \n");
+      diag("Cannot search next chunk! \n");
       return failSearch(offset, size);
     }
     // RIFF: header + payload; DSF: the size already covers the header. Both
@@ -75,7 +76,7 @@ int flatChunkSearch(FILE* f, const char id[4], ChunkLayout layout, uint64_t* off
     const uint64_t advance = riff ? headerLength + padded : padded;
     lastSkip = riff ? int64_t(padded) : int64_t(padded) - int64_t(headerLength);
     if (advance > kMaxSeek - pos) {
-      std::printf("kCHUNK_ERR fseek \n");
+      diag("kCHUNK_ERR fseek \n");
       return failSearch(offset, size);
     }
     pos += advance;

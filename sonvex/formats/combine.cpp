@@ -1,4 +1,6 @@
 // combineFiles: appends one file's audio to another of the same format.
+#include <cerrno>
+
 #include "append.h"
 #include "chunkio.h"
 #include "driver.h"
@@ -28,20 +30,36 @@ SONVEX_EXTERN_C SONVEX_API int32_t combineFiles(int32_t type, const SonvexChar* 
                                                 const SonvexChar* scratchPath,
                                                 const WriteFormat* format, int32_t* progress) {
   ProgressScope scope(progress);
-  FilePtr head = openFile(headPath, "rb+");
+  // Read-only until the names are known to be three different files: the
+  // head is rewritten in place and the scratch file truncated and deleted.
+  FilePtr head = openFile(headPath, "rb");
   if (!head) return kErrIo;
   FilePtr tail = openFile(tailPath, "rb");
   if (!tail) return kErrOpen;
+  if (isSameFile(head.get(), tailPath) || isSameFile(head.get(), scratchPath) ||
+      isSameFile(tail.get(), scratchPath))
+    return kErrSameFile;
+  head = openFile(headPath, "rb+");
+  if (!head) return kErrIo;
   FilePtr scratch = openFile(scratchPath, "wb+");
   if (!scratch) return kErrIo;
 
   int result = kErrNotSupported;
   if (format) result = dispatchAppend(type, head.get(), tail.get(), scratch.get(), format, 0);
+  // An I/O error on a stream the append writes is a failed write (a full
+  // disk), told apart from a refused or unreadable input.
+  const bool writeFailed = std::ferror(head.get()) || std::ferror(scratch.get());
+  int savedErrno = writeFailed ? errno : 0;
 
   // Close before deleting; a head that cannot be flushed has not been written.
-  if (std::fclose(head.release()) != 0 && result == 0) result = kErrIo;
+  if (std::fclose(head.release()) != 0 && result == 0) {
+    result = kErrWrite;
+    savedErrno = errno;
+  }
   tail.reset();
   scratch.reset();
   removeFile(scratchPath);
+  if (result != 0 && writeFailed) result = kErrWrite;
+  if (result == kErrWrite && savedErrno) errno = savedErrno;
   return result;
 }

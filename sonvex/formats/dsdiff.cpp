@@ -111,7 +111,13 @@ int dsdiffLocateData(FILE* f, uint64_t* dataOffset, uint64_t* chunkSize, uint64_
   if (seek64(f, offset + kChunkHeaderBytes) != 0) return -1;
   *dataOffset = offset + kChunkHeaderBytes;
   *chunkSize = size;
-  *audioBytes = size;
+  // Never past the end of the file, so a cut-off recording reads up to where
+  // it stops.
+  uint64_t total = 0;
+  if (fileSize(f, &total) != 0) return -1;
+  const uint64_t present = total > *dataOffset ? total - *dataOffset : 0;
+  *audioBytes = size < present ? size : present;
+  if (seek64(f, *dataOffset) != 0) return -1;
   return 0;
 }
 

@@ -105,6 +105,17 @@ int dsfLocateData(FILE* f, uint64_t* dataOffset, uint64_t* chunkSize, uint64_t* 
   *chunkSize = le64(header + 4);
   *dataOffset = offset + kDataHeaderBytes;
   *audioBytes = bits / 8;
+  // Never past the end of the file, so a cut-off recording reads up to where
+  // it stops: per channel, the bytes that its last block really holds.
+  uint64_t total = 0;
+  if (info.channels == 0 || fileSize(f, &total) != 0) return -1;
+  const uint64_t group = uint64_t(info.channels) * kDsfBlockBytes;
+  const uint64_t present = total > *dataOffset ? total - *dataOffset : 0;
+  const uint64_t partial = present % group;
+  const uint64_t lastChannelStart = group - kDsfBlockBytes;
+  const uint64_t perChannel = present / group * kDsfBlockBytes +
+                              (partial > lastChannelStart ? partial - lastChannelStart : 0);
+  if (perChannel < *audioBytes / info.channels) *audioBytes = perChannel * info.channels;
   return 0;
 }
 
@@ -120,7 +131,9 @@ int dsfReadFormat(FILE* f, uint32_t* sampleRate, uint32_t* bitsPerSample, uint32
       bits / 8 > uint64_t(INT64_MAX))
     return -1;
   *sampleRate = info.sampleRate;
-  *bitsPerSample = info.bitsPerSample;
+  // DSD is one bit per sample whatever the bits field says (some writers
+  // put 8 there); trusting it would cut every length to an eighth.
+  *bitsPerSample = 1;
   *channels = info.channels;
   *formatTag = 0;
   return 0;
@@ -163,8 +176,9 @@ int dsfFinalize(FILE* f, uint32_t payloadLow, uint32_t payloadHigh, uint32_t fra
   if (patchField64(f, "data", kDataHeaderBytes, 4, payload + kDataHeaderBytes) != 0) return -1;
   if (patchField64(f, "fmt ", kFmtChunkBytes, kFmtSampleCount, frames) != 0) return -1;
   uint64_t size = 0;
-  if (fileSize(f, &size) == 0) patchField64(f, "DSD ", kDsdChunkBytes, kDsdTotalSize, size);
-  return 0;
+  if (fileSize(f, &size) != 0) return kErrNotSupported;
+  if (patchField64(f, "DSD ", kDsdChunkBytes, kDsdTotalSize, size) != 0) return -1;
+  return std::fflush(f) == 0 ? 0 : -1;
 }
 
 const FormatDriver kDsfDriver = {

@@ -24,8 +24,11 @@ int fileTypeFromPath(const char16_t* path) {
     const char16_t* text;
     int type;
   };
-  static constexpr Entry kKnown[] = {
-      {u".wav", kFileTypeWav}, {u".dsf", kFileTypeDsf}, {u".dff", kFileTypeDsdiff}};
+  static constexpr Entry kKnown[] = {{u".wav", kFileTypeWav},
+                                     {u".bwf", kFileTypeWav},
+                                     {u".rf64", kFileTypeWav},
+                                     {u".dsf", kFileTypeDsf},
+                                     {u".dff", kFileTypeDsdiff}};
   for (const Entry& e : kKnown) {
     size_t i = 0;
     while (i < n && e.text[i] == ext[i]) ++i;

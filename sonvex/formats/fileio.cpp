@@ -1,7 +1,12 @@
 #include "fileio.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <cstdlib>
 
 namespace sonvex {
 
@@ -75,6 +80,56 @@ bool isSameFile(FILE* f, const char16_t* path) {
 int truncateFile(FILE* f, uint64_t size) {
   if (std::fflush(f) != 0) return -1;
   return ftruncate(fileno(f), off_t(size)) == 0 ? 0 : -1;
+}
+
+bool refusesReplacement(const char16_t* path) {
+  const std::string name = utf16ToUtf8(path);
+  struct stat st {};
+  if (stat(name.c_str(), &st) != 0) return false;
+  return !S_ISREG(st.st_mode) || access(name.c_str(), W_OK) != 0;
+}
+
+std::string replacementTarget(const char16_t* path) {
+  const std::string name = utf16ToUtf8(path);
+  char* real = realpath(name.c_str(), nullptr);
+  if (!real) return name;
+  std::string out(real);
+  std::free(real);
+  return out;
+}
+
+FilePtr createBeside(const std::string& target, std::string* name) {
+  static std::atomic<unsigned> counter{0};
+  const size_t slash = target.rfind('/');
+  const std::string folder =
+      slash == std::string::npos ? std::string() : target.substr(0, slash + 1);
+  for (int attempt = 0; attempt < 16; ++attempt) {
+    // Hidden and short, so a long destination name cannot push it past the
+    // file-name limit; O_EXCL never reuses anything that is already there.
+    const std::string candidate = folder + ".sonvex-" + std::to_string(getpid()) + "-" +
+                                  std::to_string(counter.fetch_add(1)) + ".part";
+    const int fd = ::open(candidate.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd < 0) {
+      if (errno == EEXIST) continue;
+      return nullptr;
+    }
+    // A replaced file keeps its permissions.
+    struct stat old {};
+    if (stat(target.c_str(), &old) == 0) (void)!fchmod(fd, old.st_mode & 07777);
+    FILE* f = fdopen(fd, "w+b");
+    if (!f) {
+      ::close(fd);
+      ::unlink(candidate.c_str());
+      return nullptr;
+    }
+    *name = candidate;
+    return FilePtr(f);
+  }
+  return nullptr;
+}
+
+int replaceWith(const std::string& from, const std::string& to) {
+  return std::rename(from.c_str(), to.c_str()) == 0 ? 0 : -1;
 }
 
 }  // namespace sonvex

@@ -37,4 +37,20 @@ bool isSameFile(FILE* f, const char16_t* path);
 // Truncates the stream's file to `size` bytes (flushes first). 0 or -1.
 int truncateFile(FILE* f, uint64_t size);
 
+// True when `path` exists but is not a regular file this process may write
+// (a folder, a device, a write-protected file): such a destination is never
+// replaced.
+bool refusesReplacement(const char16_t* path);
+
+// The file an export to `path` replaces: where a symbolic link leads, or
+// `path` itself (UTF-8) when nothing is there yet.
+std::string replacementTarget(const char16_t* path);
+
+// Creates a fresh, empty file ("w+b") in the folder of `target`, to be
+// renamed over it once complete; *name receives its path. Null on failure.
+FilePtr createBeside(const std::string& target, std::string* name);
+
+// Renames the file `from` over `to`. 0 or -1.
+int replaceWith(const std::string& from, const std::string& to);
+
 }  // namespace sonvex

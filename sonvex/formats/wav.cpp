@@ -7,6 +7,7 @@
 
 #include "append.h"
 #include "chunkio.h"
+#include "diag.h"
 #include "fileio.h"
 
 namespace sonvex {
@@ -260,6 +261,34 @@ int wavReadFormat(FILE* f, uint32_t* sampleRate, uint32_t* bitsPerSample, uint32
   return 0;
 }
 
+int wavSampleLayout(FILE* f, WavSampleLayout* layout) {
+  uint64_t offset;
+  uint32_t size;
+  if (flatChunkSearch(f, "fmt ", ChunkLayout::Riff, &offset, &size) != 0 || size < kFmtBytes)
+    return -1;
+  uint8_t image[8 + kFmtBytes];
+  if (!readAt(f, offset, image, sizeof image)) return -1;
+  const uint32_t tag = le16(image + 8), channels = le16(image + 10), align = le16(image + 20),
+                 bits = le16(image + 22);
+  if (channels == 0 || bits == 0) return -1;
+  layout->sampleBytes = (bits + 7) / 8;
+  layout->containerBytes = layout->sampleBytes;
+  layout->topAligned = tag == 0xFFFE;
+  if (align % channels == 0 && align / channels > layout->sampleBytes && align / channels <= 8)
+    layout->containerBytes = align / channels;
+  return 0;
+}
+
+void wavPackFrames(uint8_t* data, size_t frames, uint32_t channels, const WavSampleLayout& layout) {
+  if (!layout.padded()) return;
+  const size_t sample = layout.sampleBytes, container = layout.containerBytes;
+  const size_t skip = layout.topAligned ? container - sample : 0;
+  // Forwards: every write lands at or before the bytes it came from.
+  uint8_t* out = data;
+  for (size_t i = 0; i < frames * channels; ++i, out += sample)
+    std::memmove(out, data + i * container + skip, sample);
+}
+
 int wavWriteHeader(FILE* f, const WriteFormat* format, int /*type*/) {
   if (!format) return -1;
   const uint32_t bits = format->bitsPerSample;
@@ -280,26 +309,26 @@ int wavFinalize(FILE* f, uint32_t bytesLow, uint32_t bytesHigh, uint32_t /*frame
   const uint64_t audioBytes = (uint64_t(bytesHigh) << 32) | bytesLow;
   uint64_t offset;
   if (flatChunkSearch(f, "data", ChunkLayout::Riff, &offset, nullptr) != 0) {
-    std::printf("searchSpecifiedChunk Error \n");
+    diag("searchSpecifiedChunk Error \n");
     return -1;
   }
   if (seek64(f, offset) != 0) {
-    std::printf("v_lseek Error \n");
+    diag("v_lseek Error \n");
     return -1;
   }
   uint8_t header[8];
   const size_t got = std::fread(header, 1, sizeof header, f);
   if (got != sizeof header) {
-    std::printf(std::ferror(f) ? "v_read Error \n" : "readSize Error \n");
+    diag(std::ferror(f) ? "v_read Error \n" : "readSize Error \n");
     return -1;
   }
   putLe32(header + 4, bytesHigh == 0 ? bytesLow : kSizeUnknown);
   if (seek64(f, offset) != 0) {
-    std::printf("v_lseek 2 Error \n");
+    diag("v_lseek 2 Error \n");
     return -1;
   }
   if (std::fwrite(header, 1, sizeof header, f) != sizeof header) {
-    std::printf("v_write Error \n");
+    diag("v_write Error \n");
     return -1;
   }
   uint8_t form[4];
@@ -311,7 +340,7 @@ int wavFinalize(FILE* f, uint32_t bytesLow, uint32_t bytesHigh, uint32_t /*frame
   }
   uint64_t size;
   if (fileSize(f, &size) != 0 || size < 8) {
-    std::printf("v_getFileSize Error \n");
+    diag("v_getFileSize Error \n");
     return kErrNotSupported;
   }
   return updateRiffSize(f, size - 8);

@@ -29,6 +29,24 @@ int wavWriteHeader(FILE* f, const WriteFormat* format, int type);
 int wavFinalize(FILE* f, uint32_t bytesLow, uint32_t bytesHigh, uint32_t framesLow,
                 uint32_t framesHigh);
 
+// How samples sit in a frame of block align bytes: `containerBytes` per
+// sample (block align / channels), of which `sampleBytes` (the fmt bits,
+// rounded up to whole bytes) hold the sample, at the container's top for
+// WAVE_FORMAT_EXTENSIBLE (valid bits are left-justified) and at its bottom
+// for a plain fmt (24 bits in 4 bytes as those writers store them). A block
+// align that cannot hold the stated bits is ignored: samples are packed.
+struct WavSampleLayout {
+  uint32_t sampleBytes = 0;
+  uint32_t containerBytes = 0;
+  bool topAligned = false;
+  bool padded() const { return containerBytes != sampleBytes; }
+};
+int wavSampleLayout(FILE* f, WavSampleLayout* layout);
+
+// Moves the samples of `frames` frames together in place, so that each frame
+// is channels x sampleBytes long and reads as packed samples.
+void wavPackFrames(uint8_t* data, size_t frames, uint32_t channels, const WavSampleLayout& layout);
+
 // RIFF size field at offset 4 = riffSize, or 0xFFFFFFFF from 2^32 on; for
 // kind 2 also the ds64 RIFF size (64-bit). 0, or -1 on any failed search,
 // seek, read or write (ds64 absent included).

@@ -2,10 +2,12 @@
 // the header.
 #include <cstdio>
 
+#include "diag.h"
 #include "driver.h"
 #include "extension.h"
 #include "fileio.h"
 #include "sonvex.h"
+#include "wav.h"
 
 namespace sonvex {
 namespace {
@@ -31,7 +33,7 @@ SONVEX_EXTERN_C SONVEX_API int32_t getAudioFileInformation(const SonvexChar* pat
   FilePtr file = openFile(path, "rb");
   if (!file) {
     // The historical text, although the file is opened for reading.
-    std::printf("Write File Open Error!\n");
+    diag("Write File Open Error!\n");
     return kErrOpen;
   }
   const int type = fileTypeFromPath(path);
@@ -39,22 +41,26 @@ SONVEX_EXTERN_C SONVEX_API int32_t getAudioFileInformation(const SonvexChar* pat
 
   int kind = 0;
   if (dispatchProbe(type, file.get(), &kind) != 0) {
-    std::printf("Check Header Error!\n");
+    diag("Check Header Error!\n");
     return kErrFormat;
   }
   uint32_t rate = 0, bits = 0, channels = 0;
   uint16_t tag = 0;
   if (dispatchReadFormat(type, file.get(), &rate, &bits, &channels, &tag) != 0) {
-    std::printf("Search FMT Chunk Error!\n");
+    diag("Search FMT Chunk Error!\n");
     return kErrFormatChunk;
   }
+  // WAV: the width of each sample's container, so that callers' frame counts
+  // (bytes x 8 / (bits x channels)) step by the block align.
+  WavSampleLayout wav;
+  if (type == kFileTypeWav && wavSampleLayout(file.get(), &wav) == 0) bits = wav.containerBytes * 8;
   uint64_t dataOffset = 0, chunkSize = 0, audioBytes = 0;
   if (dispatchLocateData(type, file.get(), &dataOffset, &chunkSize, &audioBytes) != 0) {
-    std::printf("Search DATA Chunk Error!\n");
+    diag("Search DATA Chunk Error!\n");
     return kErrDataChunk;
   }
   if (!usableFormat(rate, bits, channels, audioBytes, dataOffset)) {
-    std::printf("Search FMT Chunk Error!\n");
+    diag("Search FMT Chunk Error!\n");
     return kErrFormatChunk;
   }
   if (!info) return kSonvexOk;

@@ -46,28 +46,32 @@ enum {
  * conversion and waveform exports add their own in their headers. */
 enum {
   kSonvexOk = 0,
-  kErrIo = -1,              /* seek/read/write failed, chunk absent, no buffer */
-  kErrOpen = -3,            /* a file named by the caller could not be opened */
-  kErrWorkBuffer = -4,      /* extension work buffer could not be allocated */
-  kErrFormat = -7,          /* unsupported extension or header check failed */
-  kErrFormatChunk = -8,     /* format description absent, unreadable or unusable */
-  kErrDataChunk = -9,       /* audio data chunk absent or unreadable */
-  kErrNotSupported = -17,   /* bad type code, wrong format, no such operation,
-                               or file size unknown while finalising */
-  kErrNoBextChunk = -41     /* internal: WAV has no bext to update */
+  kErrIo = -1,            /* seek/read/write failed, chunk absent, no buffer */
+  kErrOpen = -3,          /* a file named by the caller could not be opened */
+  kErrWorkBuffer = -4,    /* extension work buffer could not be allocated */
+  kErrFormat = -7,        /* unsupported extension or header check failed */
+  kErrFormatChunk = -8,   /* format description absent, unreadable or unusable */
+  kErrDataChunk = -9,     /* audio data chunk absent or unreadable */
+  kErrNotSupported = -17, /* bad type code, wrong format, no such operation,
+                             or file size unknown while finalising */
+  kErrWrite = -28,        /* writing failed (a full disk): errno says why */
+  kErrSameFile = -38,     /* two names given for different roles are one file */
+  kErrNoBextChunk = -41   /* internal: WAV has no bext to update */
 };
 
 /* Filled by getAudioFileInformation; 8 unsigned 32-bit words. The audio byte
  * count is stored high word first. */
 typedef struct AudioFileInfo {
   uint32_t sampleRate;
-  uint32_t bitsPerSample; /* 1 for DSD */
+  uint32_t bitsPerSample; /* 1 for DSD; WAV: bits of a sample's container
+                             (block align / channels x 8), so frames =
+                             bytes x 8 / (bits x channels) */
   uint32_t channels;
-  uint32_t dataOffset;    /* low 32 bits of the first audio byte's offset */
+  uint32_t dataOffset; /* low 32 bits of the first audio byte's offset */
   uint32_t dataBytesHigh;
   uint32_t dataBytesLow;
-  uint32_t fileType;      /* kFileType* */
-  uint32_t formatTag;     /* WAV format tag (1 PCM, 3 float), 0 for DSD */
+  uint32_t fileType;  /* kFileType* */
+  uint32_t formatTag; /* WAV format tag (1 PCM, 3 float), 0 for DSD */
 } AudioFileInfo;
 
 /* Parameters for a format writer and for appends; 48 bytes, little-endian. */
@@ -75,7 +79,7 @@ typedef struct WriteFormat {
   uint16_t channels;
   uint16_t bitsPerSample; /* 16, 24, 32; 1 for DSD */
   uint32_t sampleRate;
-  uint16_t notMono;       /* 0 when channels is 1, else 1 */
+  uint16_t notMono; /* 0 when channels is 1, else 1 */
   uint8_t reserved0[22];
   uint64_t timeReference; /* samples since midnight, for bext on WAV appends */
   uint32_t rf64;          /* 1 = RF64 header with ds64 (WAV only) */
@@ -92,7 +96,8 @@ static_assert(__builtin_offsetof(WriteFormat, rf64) == 40, "rf64 at 40");
 /* Probes a file: extension picks the driver, the driver checks the header.
  * Returns 0, or kErrWorkBuffer, kErrOpen, kErrFormat, kErrFormatChunk,
  * kErrDataChunk. The record is written only on success. */
-SONVEX_EXTERN_C SONVEX_API int32_t getAudioFileInformation(const SonvexChar* path, AudioFileInfo* info);
+SONVEX_EXTERN_C SONVEX_API int32_t getAudioFileInformation(const SonvexChar* path,
+                                                           AudioFileInfo* info);
 
 /* Library self-test exports: always 42; x*x*x (wrapping) and 1; a data word. */
 SONVEX_EXTERN_C SONVEX_API int32_t fnWin32Project1(void);

@@ -19,8 +19,11 @@
  * followed the head's audio are dropped in every format.
  *
  * Returns 0, kErrIo (head not opened, scratch not created, channel or word
- * length mismatch, any failed read, seek or write), kErrOpen (tail not
- * opened) or kErrNotSupported (type outside 0..3, size undeterminable). The
+ * length mismatch, any failed read or seek), kErrOpen (tail not opened),
+ * kErrWrite (writing the head or the scratch file failed, errno tells why:
+ * the head keeps the header it had, which never claims more than it holds),
+ * kErrSameFile (two of the three names are one file: nothing is opened for
+ * writing) or kErrNotSupported (type outside 0..3, size undeterminable). The
  * three files are closed and the scratch file deleted before it returns. */
 SONVEX_EXTERN_C SONVEX_API int32_t combineFiles(int32_t type, const SonvexChar* headPath,
                                                 const SonvexChar* tailPath,

@@ -185,7 +185,15 @@ enum {
 
 /* Converts sourcePaths[0] (only element 0 is used). ioObject must be null.
  * matrix, range and envelope (10 points) are required; format->progress,
- * onBlock and onDrain may be null. Returns 0 or a kConvert* code. */
+ * onBlock and onDrain may be null. Returns 0 or a kConvert* code.
+ *
+ * An export is written to a hidden file in the destination's folder and
+ * renamed over the destination at the end. A failure before any audio was
+ * written leaves no file and an existing destination untouched; a stop from
+ * onBlock, or a failure after audio was written, leaves the destination
+ * finalised with what it holds. A failed write (kConvertErrWrite, errno set)
+ * cuts the file to the whole frames that reached it. A destination that is
+ * a folder, a device or a write-protected file is refused (-3). */
 SONVEX_EXTERN_C SONVEX_API int32_t sonvexert(
     const SonvexChar* destinationPath, const SonvexChar* const* sourcePaths, void* ioObject,
     const ConvertFormat* format, const ChannelMatrix* matrix, const int32_t* sourceEnabled,

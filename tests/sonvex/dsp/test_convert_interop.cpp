@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "convert_harness.h"
+#include "diagcapture.h"
 #include "rawfiles.h"
 #include "sonvex.h"
 #include "testdata.h"
@@ -145,9 +146,9 @@ TEST_F(ConvertInterop, EveryFileConvertsOrFailsCleanly) {
       const std::string path = dir + "/" + e->d_name;
       for (int code : {kRate48000, kRate176400}) {
         Job job(code, kFileTypeWav, 24, false);
-        testing::internal::CaptureStdout();
+        testsupport::captureDiagnostics();
         const int rc = job.run(path, "");
-        testing::internal::GetCapturedStdout();
+        testsupport::capturedDiagnostics();
         if (rc == 0) {
           ++converted;
           EXPECT_EQ(job.range.statusWord & kConvertEndOfSource, kConvertEndOfSource);

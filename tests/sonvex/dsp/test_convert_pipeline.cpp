@@ -10,6 +10,8 @@
 #include <vector>
 
 #include "convert_harness.h"
+#include "diagcapture.h"
+#include "formats/riff_fixture.h"
 #include "rawfiles.h"
 #include "sonvex.h"
 
@@ -95,6 +97,41 @@ TEST(ConvertExport, WordLengthChangeAndTrimAreExact) {
   const std::vector<uint8_t> b = convtest::audioBytes(back);
   ASSERT_EQ(b.size(), 160000u);
   EXPECT_TRUE(std::equal(b.begin(), b.end(), in.begin() + 4000));
+}
+
+// 24-bit samples in 4-byte containers: at the bottom under a plain fmt, at
+// the top (valid bits left-justified) under an extensible one. Frames step by
+// the block align and every sample comes out exact.
+TEST(ConvertExport, TwentyFourBitsInFourByteContainers) {
+  const std::vector<uint8_t> packed = pattern(3 * 2 * 500, 9);
+  for (const bool extensible : {false, true}) {
+    SCOPED_TRACE(extensible ? "extensible" : "plain");
+    fixture::Bytes fmt = fixture::fmtPayload(extensible ? 0xFFFE : 1, 2, 44100, 32);
+    fmt[14] = extensible ? 32 : 24;
+    if (extensible) {
+      fixture::putLe(fmt, 22, 2);
+      fixture::putLe(fmt, 24, 2);
+      fixture::putLe(fmt, 3, 4);
+      fmt.insert(fmt.end(), {1, 0, 0, 0, 0, 0, 0x10, 0, 0x80, 0, 0, 0xAA, 0, 0x38, 0x9B, 0x71});
+    }
+    fixture::Bytes data, chunks;
+    for (size_t i = 0; i < packed.size(); i += 3) {
+      if (extensible) data.push_back(0);
+      data.insert(data.end(), packed.begin() + long(i), packed.begin() + long(i) + 3);
+      if (!extensible) data.push_back(0);
+    }
+    fixture::riffChunk(chunks, "fmt ", fmt);
+    fixture::riffChunk(chunks, "data", data);
+    const std::string src = tempPath("in4", ".wav"), dst = tempPath("out3", ".wav");
+    const fixture::Bytes file = fixture::riffFile(chunks);
+    FILE* f = std::fopen(src.c_str(), "wb");
+    ASSERT_TRUE(f);
+    std::fwrite(file.data(), 1, file.size(), f);
+    std::fclose(f);
+    Job job(kRate44100, kFileTypeWav, 24);
+    ASSERT_EQ(job.run(src, dst), 0);
+    EXPECT_EQ(convtest::audioBytes(dst), packed);
+  }
 }
 
 TEST(ConvertExport, MonoOutputAndFloatOutput) {
@@ -284,9 +321,9 @@ TEST(ConvertExport, DsdReModulationWhenTheLevelChanges) {
   const std::string out = tempPath("lvl-out", ".dsf");
   Job job(kRateDsd64, kFileTypeDsf, 1);
   job.range.levelActive = 1;
-  testing::internal::CaptureStdout();
+  testsupport::captureDiagnostics();
   const int rc = job.run(dsf, out);
-  const std::string text = testing::internal::GetCapturedStdout();
+  const std::string text = testsupport::capturedDiagnostics();
   if (rc == kConvertErrModulator) {
     EXPECT_NE(text.find("DeltaSigmaModulation Error! \n"), std::string::npos);
   } else {
@@ -355,9 +392,9 @@ TEST(ConvertFailures, CodesAndDiagnosticLines) {
   const std::string src = allSixteenBitValues();
   const auto expectFailure = [&](Job& job, const std::string& s, const std::string& d, int code,
                                  const std::string& lines) {
-    testing::internal::CaptureStdout();
+    testsupport::captureDiagnostics();
     EXPECT_EQ(job.run(s, d), code);
-    const std::string text = testing::internal::GetCapturedStdout();
+    const std::string text = testsupport::capturedDiagnostics();
     EXPECT_NE(text.find(lines), std::string::npos) << text;
   };
   {
@@ -422,12 +459,19 @@ TEST(ConvertFailures, CodesAndDiagnosticLines) {
   }
   {
     Job job(kRate48000, kFileTypeWav, 16);
-    testing::internal::CaptureStdout();
+    testsupport::captureDiagnostics();
     job.range.endFrame = 1000;
     EXPECT_EQ(job.run(src, tempPath("y", ".wav")), 0);
-    const std::string text = testing::internal::GetCapturedStdout();
+    const std::string text = testsupport::capturedDiagnostics();
     EXPECT_NE(text.find("Source File Number = 0\nUp Convert FS = 7056000\n"), std::string::npos);
   }
+  // Unasked, the library prints nothing anywhere, failing or not.
+  testing::internal::CaptureStdout();
+  testing::internal::CaptureStderr();
+  Job quiet(kRate48000, kFileTypeWav, 16);
+  EXPECT_EQ(quiet.run(src, tempPath("q", ".wav")), 0);
+  EXPECT_EQ(quiet.run("/nonexistent/x.wav", tempPath("q", ".wav")), kConvertErrSourceOpen);
+  EXPECT_EQ(testing::internal::GetCapturedStdout() + testing::internal::GetCapturedStderr(), "");
 }
 
 TEST(ConvertExport, SourceShorterThanItsHeaderEndsEarly) {
@@ -453,9 +497,9 @@ TEST(ConvertStream, DsdSourcesReportTheirFilter) {
   testsupport::writeDsdiff(dff, 2822400, {l, r});
   // DSD64 -> 176.4 kHz export: L 1, M 16, 1023 taps, blocks of 11760 frames.
   Job pcm(kRate176400, kFileTypeWav, 24);
-  testing::internal::CaptureStdout();
+  testsupport::captureDiagnostics();
   ASSERT_EQ(pcm.run(dff, tempPath("taps", ".wav")), 0);
-  EXPECT_NE(testing::internal::GetCapturedStdout().find("Up Convert FS = 2822400\n"),
+  EXPECT_NE(testsupport::capturedDiagnostics().find("Up Convert FS = 2822400\n"),
             std::string::npos);
   ASSERT_FALSE(recorder().blocks.empty());
   EXPECT_EQ(recorder().blocks[0].taps, 1023);

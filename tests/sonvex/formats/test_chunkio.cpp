@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "chunkio.h"
+#include "diagcapture.h"
 #include "fileio.h"
 #include "riff_fixture.h"
 
@@ -82,9 +83,9 @@ TEST_F(ChunkSearch, ZeroSizedChunkBeforeTargetStopsTheWalk) {
   riffChunk(chunks, "data", Bytes(4, 0));
   auto f = open(dir.write("zero.wav", riffFile(chunks)), "rb");
 
-  testing::internal::CaptureStdout();
+  testsupport::captureDiagnostics();
   Found data = flat(f.get(), "data");
-  const std::string out = testing::internal::GetCapturedStdout();
+  const std::string out = testsupport::capturedDiagnostics();
   EXPECT_EQ(data.result, -1);
   EXPECT_EQ(data.offset, 0u);
   EXPECT_EQ(data.size, 0u);
@@ -99,9 +100,9 @@ TEST_F(ChunkSearch, AbsentChunkPrintsTheFourReadLines) {
   riffChunk(chunks, "data", Bytes(5, 0));  // 5 + pad: ends at 50
   auto f = open(dir.write("absent.wav", riffFile(chunks)), "rb");
 
-  testing::internal::CaptureStdout();
+  testsupport::captureDiagnostics();
   Found bext = flat(f.get(), "bext");
-  const std::string out = testing::internal::GetCapturedStdout();
+  const std::string out = testsupport::capturedDiagnostics();
   EXPECT_EQ(bext.result, -1);
   EXPECT_EQ(bext.offset, 0u);
   EXPECT_EQ(out, "totalOffset fread 50 \nnextSize fread 6 \nread size 8 \nkCHUNK_ERR fread \n");
@@ -112,9 +113,9 @@ TEST_F(ChunkSearch, PartialHeaderFailsSilently) {
   riffChunk(chunks, "fmt ", fmtPayload(1, 2, 44100, 16));
   putId(chunks, "dat");  // three bytes of a header
   auto f = open(dir.write("cut.wav", riffFile(chunks)), "rb");
-  testing::internal::CaptureStdout();
+  testsupport::captureDiagnostics();
   Found data = flat(f.get(), "data");
-  EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+  EXPECT_EQ(testsupport::capturedDiagnostics(), "");
   EXPECT_EQ(data.result, -1);
   EXPECT_EQ(data.offset, 0u);
 }
@@ -143,9 +144,9 @@ TEST_F(ChunkSearch, HostileSizesEndTheWalkInsteadOfLooping) {
   dsf.resize(28, 0);
   dsfChunk(dsf, "fmt ", Bytes(40, 0));
   auto f = open(dir.write("wrap.dsf", dsf), "rb");
-  testing::internal::CaptureStdout();
+  testsupport::captureDiagnostics();
   EXPECT_EQ(flat(f.get(), "fmt ", ChunkLayout::Dsf).result, -1);
-  testing::internal::GetCapturedStdout();
+  testsupport::capturedDiagnostics();
 
   // An odd size of 2^63 - 1 pads to 2^63, past any signed offset.
   for (const uint64_t huge : {uint64_t(INT64_MAX), uint64_t(INT64_MAX) - 1}) {
@@ -155,9 +156,9 @@ TEST_F(ChunkSearch, HostileSizesEndTheWalkInsteadOfLooping) {
     odd.resize(28, 0);
     dsfChunk(odd, "fmt ", Bytes(40, 0));
     auto h = open(dir.write("odd.dsf", odd), "rb");
-    testing::internal::CaptureStdout();
+    testsupport::captureDiagnostics();
     EXPECT_EQ(flat(h.get(), "fmt ", ChunkLayout::Dsf).result, -1) << huge;
-    testing::internal::GetCapturedStdout();
+    testsupport::capturedDiagnostics();
   }
 
   // The same for DSDIFF: a size that points back at its own header.

@@ -3,10 +3,13 @@
 // the head's audio followed by the tail's.
 #include <gtest/gtest.h>
 #include <sys/statvfs.h>
+#include <unistd.h>
 
 #include <cstring>
+#include <tuple>
 
 #include "dsdfixtures.h"
+#include "smalldisk.h"
 #include "sonvex.h"
 #include "testdata.h"
 
@@ -205,8 +208,58 @@ TEST_F(CombineTest, DsfMismatchedChannelsAreRefused) {
   const Bytes before = readAll(head);
   EXPECT_EQ(combine(2, head, tail, scratch, 2, 1).result, -1);
   EXPECT_EQ(readAll(head), before);
-  EXPECT_EQ(combine(2, head, head, scratch, 0, 1).result, -1);
+  EXPECT_EQ(combine(2, head, tail, scratch, 0, 1).result, -1);
   EXPECT_FALSE(exists(scratch));
+}
+
+// The head is rewritten and the scratch file truncated and deleted: names
+// that meet in one file (however spelled) are refused before either happens.
+TEST_F(CombineTest, NamesSharingAFileAreRefusedUntouched) {
+  name(".wav");
+  writeAll(head, buildWav(2, 16, 44100, randomBytes(400, 31)));
+  writeAll(tail, buildWav(2, 16, 44100, randomBytes(400, 32)));
+  const Bytes h = readAll(head), t = readAll(tail);
+  const std::string alias = dir.file("alias.wav");
+  ASSERT_EQ(::link(head.c_str(), alias.c_str()), 0);
+  const std::string respelled = dir.path() + "/./" + "tail.wav";
+  for (const auto& [hd, tl, sc] :
+       {std::tuple{head, tail, head}, std::tuple{head, tail, alias},
+        std::tuple{head, tail, respelled}, std::tuple{head, alias, scratch}})
+    EXPECT_EQ(combine(0, hd, tl, sc, 2, 16).result, kErrSameFile) << hd << " " << tl << " " << sc;
+  EXPECT_EQ(readAll(head), h);
+  EXPECT_EQ(readAll(tail), t);
+  EXPECT_FALSE(exists(scratch));
+}
+
+// A disk that fills during the append: a write error (-28), never success
+// or a plain -1, and a head whose header claims no more than it holds.
+TEST_F(CombineTest, FullDiskIsAWriteError) {
+  testsupport::SmallDisk disk(64 * 1024);
+  if (!disk.mounted()) GTEST_SKIP() << disk.why();
+  const Bytes big = randomBytes(120000, 41);
+  struct Case {
+    int type;
+    std::string ext;
+    Bytes head, tail;
+  } cases[] = {
+      {0, ".wav", buildWav(2, 16, 44100, randomBytes(4000, 42)), buildWav(2, 16, 44100, big)},
+      {2, ".dsf", buildDsf(2822400, channelsOf(2, 100, 43), 800),
+       buildDsf(2822400, channelsOf(2, 60000, 44), 480000)},
+      {3, ".dff", buildDsdiff(2822400, channelsOf(2, 100, 45)),
+       buildDsdiff(2822400, channelsOf(2, 60000, 46))}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.ext);
+    head = disk.file("head" + c.ext);
+    tail = dir.file("tail" + c.ext);
+    writeAll(head, c.head);
+    writeAll(tail, c.tail);
+    EXPECT_EQ(combine(c.type, head, tail, disk.file("scratch.bin"), 2, c.type ? 1 : 16).result,
+              kErrWrite);
+    EXPECT_FALSE(exists(disk.file("scratch.bin")));
+    const AudioFileInfo i = info(head);
+    EXPECT_LE(i.dataOffset + audioBytes(i), sizeOf(head));
+    std::remove(head.c_str());
+  }
 }
 
 TEST_F(CombineTest, DsdiffStereoMonoOddAndTrailingChunks) {

@@ -269,6 +269,17 @@ TEST(DsdiffRead, OddChunksWithoutPadBytesAreTolerated) {
   EXPECT_EQ(audioBytes(info), 40u);
 }
 
+TEST(DsdiffRead, CutFileReportsTheAudioItHolds) {
+  TempDir dir;
+  const std::string path = dir.file("cut.dff");
+  Bytes f = buildDsdiff(2822400, {randomBytes(5000, 5), randomBytes(5000, 6)});
+  f.resize(f.size() - 1000);
+  writeAll(path, f);
+  AudioFileInfo info{};
+  ASSERT_EQ(fileInfo(path, &info), 0);
+  EXPECT_EQ(audioBytes(info), 9000u);
+}
+
 TEST(DsdiffRead, RefusalsAreFormatErrors) {
   TempDir dir;
   const auto info = [&](const std::string& name, const Bytes& b) {

@@ -7,6 +7,7 @@
 #include "chunkio.h"
 #include "dsdfixtures.h"
 #include "dsf.h"
+#include "dsp/convert_harness.h"
 #include "fileio.h"
 #include "sonvex.h"
 #include "testdata.h"
@@ -136,6 +137,29 @@ TEST(DsfRead, PartlyUsedLastBlockReportsAudioWithoutPadding) {
   EXPECT_EQ(bits, 1u);
   EXPECT_EQ(channels, 2u);
   EXPECT_EQ(tag, 0u);
+}
+
+// DSD is one bit per sample whatever the bits field says, everywhere; a file
+// cut short reports the audio it holds (per channel: what its last block has).
+TEST(DsfRead, BitsFieldIgnoredAndCutFilesReportWhatTheyHold) {
+  TempDir dir;
+  const std::string path = dir.file("eight.dsf"), out = dir.file("copy.dsf");
+  Bytes f = buildDsf(2822400, {randomBytes(10000, 3), randomBytes(10000, 4)}, 10000 * 8);
+  f[28 + 32] = 8;
+  writeAll(path, f);
+  AudioFileInfo info{};
+  ASSERT_EQ(fileInfo(path, &info), 0);
+  EXPECT_EQ(info.bitsPerSample, 1u);
+  EXPECT_EQ(audioBytes(info), 20000u);
+  convtest::Job copy(kRateDsd64, kFileTypeDsf, 1);
+  ASSERT_EQ(copy.run(path, out), 0);
+  ASSERT_EQ(fileInfo(out, &info), 0);
+  EXPECT_EQ(audioBytes(info), 20000u);
+  // One whole group, then the left block of the next and 100 bytes of the right.
+  f.resize(92 + 8192 + 4096 + 100);
+  writeAll(path, f);
+  ASSERT_EQ(fileInfo(path, &info), 0);
+  EXPECT_EQ(audioBytes(info), 2u * (4096 + 100));
 }
 
 TEST(DsfRead, Id3ChunkAfterDataIsIgnored) {

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "chunkio.h"
+#include "diagcapture.h"
 #include "driver.h"
 #include "fileio.h"
 #include "riff_fixture.h"
@@ -146,9 +147,9 @@ TEST_F(Wav, FinalizeWithoutDataChunkSaysSo) {
   Bytes chunks;
   riffChunk(chunks, "fmt ", fmtPayload(1, 2, 44100, 16));
   auto f = open(dir.write("nodata.wav", riffFile(chunks)), "rb+");
-  testing::internal::CaptureStdout();
+  testsupport::captureDiagnostics();
   EXPECT_EQ(sonvex::wavFinalize(f.get(), 0, 0, 0, 0), -1);
-  const std::string out = testing::internal::GetCapturedStdout();
+  const std::string out = testsupport::capturedDiagnostics();
   EXPECT_NE(out.find("searchSpecifiedChunk Error \n"), std::string::npos) << out;
 }
 
@@ -246,17 +247,17 @@ TEST_F(Wav, ProbeReportsKindAndRefusesOtherForms) {
   Bytes other;
   riffChunk(other, "data", Bytes(4, 0));
   auto nofmt = open(dir.write("e.wav", riffFile(other)), "rb");
-  testing::internal::CaptureStdout();
+  testsupport::captureDiagnostics();
   EXPECT_EQ(sonvex::wavProbe(nofmt.get(), &kind), kErrNotSupported);
-  testing::internal::GetCapturedStdout();
+  testsupport::capturedDiagnostics();
   // Too short to judge: accepted, the format read refuses it.
   auto tiny = open(dir.write("f.wav", Bytes{'R', 'I', 'F', 'F'}), "rb");
   EXPECT_EQ(sonvex::wavProbe(tiny.get(), &kind), 0);
   uint32_t r, b, c;
   uint16_t t;
-  testing::internal::CaptureStdout();
+  testsupport::captureDiagnostics();
   EXPECT_EQ(sonvex::wavReadFormat(tiny.get(), &r, &b, &c, &t), -1);
-  testing::internal::GetCapturedStdout();
+  testsupport::capturedDiagnostics();
 }
 
 TEST_F(Wav, ForeignLayoutsRead) {
@@ -313,9 +314,9 @@ TEST_F(Wav, AllOnesDataSizeNeedsDs64) {
   Bytes noDs64 = fmt;
   riffChunk(noDs64, "data", pattern(16), 0xFFFFFFFF);
   auto f = open(dir.write("a.wav", riffFile(noDs64)), "rb");
-  testing::internal::CaptureStdout();
+  testsupport::captureDiagnostics();
   EXPECT_EQ(locate(f.get()).result, -1);
-  testing::internal::GetCapturedStdout();
+  testsupport::capturedDiagnostics();
 
   // With ds64 the 64-bit size is used, whatever the form id says.
   Bytes ds64Payload;
@@ -349,9 +350,9 @@ TEST_F(Wav, SizeRoutinesWriteBothFieldSetsOfRf64) {
   EXPECT_EQ(getLe32(head, 32764), 10u);
   // Kind 2 on a file without ds64 fails.
   auto g = written("b.wav", makeFormat(2, 16, 44100));
-  testing::internal::CaptureStdout();
+  testsupport::captureDiagnostics();
   EXPECT_EQ(sonvex::writeRiffSizes(g.get(), sonvex::kRiffKindRf64, 100), -1);
-  testing::internal::GetCapturedStdout();
+  testsupport::capturedDiagnostics();
 }
 
 // A RIFF head with a 44-byte header, bext and LIST, and 1,000 bytes of audio.
@@ -391,10 +392,10 @@ TEST_F(Wav, RebuildMovesAudioBehindANewHeaderOfTheNeededKind) {
     EXPECT_EQ(l.offset, 32768u);
     EXPECT_EQ(l.audio, 1002u);
     uint64_t at;
-    testing::internal::CaptureStdout();
+    testsupport::captureDiagnostics();
     EXPECT_EQ(sonvex::flatChunkSearch(f.get(), "bext", sonvex::ChunkLayout::Riff, &at, nullptr),
               -1);
-    testing::internal::GetCapturedStdout();
+    testsupport::capturedDiagnostics();
     EXPECT_EQ(getLe32(b, 4), 1002u + 32760);
     if (toRf64) {
       EXPECT_EQ(getLe64(b, 20), 1002u + 32760);
@@ -434,9 +435,9 @@ TEST_F(Wav, TimeReferenceWithoutBextRefreshesTheRiffSize) {
   riffChunk(c, "data", pattern(8));
   const std::string path = dir.write("n.wav", riffFile(c, "RIFF", 5));
   auto f = open(path, "rb+");
-  testing::internal::CaptureStdout();
+  testsupport::captureDiagnostics();
   EXPECT_EQ(sonvex::writeTimeReference(f.get(), 1), kErrNoBextChunk);
-  testing::internal::GetCapturedStdout();
+  testsupport::capturedDiagnostics();
   f.reset();
   const Bytes b = readAll(path);
   EXPECT_EQ(getLe32(b, 4), b.size() - 8);

@@ -6,6 +6,7 @@
 #include <thread>
 
 #include "../formats/riff_fixture.h"
+#include "diagcapture.h"
 #include "extension.h"
 #include "sonvex.h"
 #include "testdata.h"
@@ -25,9 +26,9 @@ bool same(const AudioFileInfo& a, const AudioFileInfo& b) {
 
 // Calls the probe with stdout captured; returns the code, keeps the output.
 int probe(const std::string& path, AudioFileInfo* info, std::string* out = nullptr) {
-  testing::internal::CaptureStdout();
+  testsupport::captureDiagnostics();
   const int r = getAudioFileInformation(u16(path).c_str(), info);
-  const std::string text = testing::internal::GetCapturedStdout();
+  const std::string text = testsupport::capturedDiagnostics();
   if (out) *out = text;
   return r;
 }
@@ -178,12 +179,12 @@ TEST_F(FileInfo, TwoThreadsProbeAtOnce) {
       if (getAudioFileInformation(path.c_str(), &info) != 0 || !same(info, want)) ++wrong;
     }
   };
-  testing::internal::CaptureStdout();
+  testsupport::captureDiagnostics();
   std::thread t1(worker, pa, AudioFileInfo{44100, 16, 2, 44, 0, 4000, 0, 1});
   std::thread t2(worker, pb, AudioFileInfo{48000, 24, 2, 80, 0, uint32_t(3 * kGiB), 0, 1});
   t1.join();
   t2.join();
-  testing::internal::GetCapturedStdout();
+  testsupport::capturedDiagnostics();
   EXPECT_EQ(wrong.load(), 0);
 }
 
@@ -198,7 +199,8 @@ struct RealFile {
 const RealFile kRealFiles[] = {
     {"wav/hound-nonstandard-01.wav", 0, 48000, 24, 2, 802, 6, 1},
     {"wav/hound-nonstandard-02.wav", 0, 48000, 32, 2, 68, 16, 0xFFFE},
-    {"wav/hound-pcmwaveformat-24bit-4byte-48kHz-stereo.wav", 0, 48000, 24, 2, 44, 16, 1},
+    // 24 bits in 4-byte containers: the container width, so frames = bytes / block align.
+    {"wav/hound-pcmwaveformat-24bit-4byte-48kHz-stereo.wav", 0, 48000, 32, 2, 44, 16, 1},
     {"wav/hound-waveformatex-8bit-11025Hz-mono.wav", 0, 11025, 8, 1, 46, 4, 1},
     {"wav/hound-waveformatex-ieeefloat-44100Hz-mono.wav", 0, 44100, 32, 1, 46, 16, 3},
     {"wav/hound-waveformatextensible-24bit-192kHz-mono.wav", 0, 192000, 24, 1, 68, 12, 0xFFFE},
@@ -211,13 +213,14 @@ const RealFile kRealFiles[] = {
     {"wav/libbw64-rect_24bit_wrong_fmt_size.wav", kErrDataChunk, 0, 0, 0, 0, 0, 0},
     // 0xFFFFFFFF data size in a plain RIFF without ds64.
     {"wav/music-metadata-ffmpeg-missing-chunksize.wav", kErrDataChunk, 0, 0, 0, 0, 0, 0},
-    // Not one of the three extensions.
-    {"wav/music-metadata-issue-1163.bwf", kErrFormat, 0, 0, 0, 0, 0, 0},
+    // Broadcast WAV under its own extension: JUNK, bext, a 40-byte fmt, minf
+    // and elm1 in front of an empty data chunk.
+    {"wav/music-metadata-issue-1163.bwf", 0, 48000, 24, 2, 16384, 0, 1},
     {"wav/music-metadata-issue-819.wav", 0, 16000, 16, 1, 44, 4956, 1},
     {"wav/music-metadata-issue_75.wav", 0, 44100, 16, 2, 44, 88200, 1},
     {"wav/music-metadata-odd-list-type.wav", 0, 44100, 24, 2, 80, 20, 1},
     {"wav/music-metadata-riff_adobe_audition.wav", 0, 48000, 24, 2, 46, 79026, 1},
-    {"wav/scipy-test-1234Hz-le-1ch-10S-20bit-extra.wav", 0, 1234, 20, 1, 44, 30, 1},
+    {"wav/scipy-test-1234Hz-le-1ch-10S-20bit-extra.wav", 0, 1234, 24, 1, 44, 30, 1},
     {"wav/scipy-test-44100Hz-2ch-32bit-float-be.wav", kErrFormat, 0, 0, 0, 0, 0, 0},
     {"wav/scipy-test-44100Hz-2ch-32bit-float-le.wav", 0, 44100, 32, 2, 58, 3528, 3},
     {"wav/scipy-test-44100Hz-le-1ch-4bytes-early-eof-no-data.wav", kErrDataChunk, 0, 0, 0, 0, 0, 0},
@@ -228,7 +231,7 @@ const RealFile kRealFiles[] = {
     {"wav/scipy-test-8000Hz-le-1ch-1byte-ulaw.wav", 0, 8000, 8, 1, 60, 9, 7},
     {"wav/scipy-test-8000Hz-le-3ch-5S-24bit-inconsistent.wav", 0, 8000, 24, 3, 44, 45, 1},
     {"wav/scipy-test-8000Hz-le-3ch-5S-24bit.wav", 0, 8000, 24, 3, 44, 45, 1},
-    {"wav/scipy-test-8000Hz-le-5ch-9S-5bit.wav", 0, 8000, 5, 5, 44, 45, 1},
+    {"wav/scipy-test-8000Hz-le-5ch-9S-5bit.wav", 0, 8000, 8, 5, 44, 45, 1},
     {"wav/taglib-duplicate_tags.wav", 0, 1000, 16, 2, 44, 14700, 1},
     {"wav/taglib-infloop.wav", 0, 11025, 8, 1, 44, 14083, 1},
     {"wav/taglib-invalid-chunk.wav", kErrFormat, 0, 0, 0, 0, 0, 0},

@@ -1,0 +1,150 @@
+// sonvex-cli as a user runs it: it never destroys an input, stops cleanly on
+// a signal, and says why something failed.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cmath>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "dsp/rawfiles.h"
+#include "formats/dsdfixtures.h"
+#include "smalldisk.h"
+#include "sonvex.h"
+
+using dsdtest::Bytes;
+using dsdtest::readAll;
+
+namespace {
+
+struct Result {
+  int status;  // exit code, or 128 + signal
+  std::string err, out;
+};
+
+pid_t spawn(const std::vector<std::string>& args, const std::string& err, const std::string& out) {
+  const pid_t pid = fork();
+  if (pid == 0) {
+    std::vector<char*> argv{const_cast<char*>(SONVEX_CLI)};
+    for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    dup2(open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), 2);
+    dup2(open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), 1);
+    execv(SONVEX_CLI, argv.data());
+    _exit(127);
+  }
+  return pid;
+}
+
+Result finish(pid_t pid, const std::string& err, const std::string& out) {
+  int st = 0;
+  waitpid(pid, &st, 0);
+  const Bytes e = readAll(err), o = readAll(out);
+  return {WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st), std::string(e.begin(), e.end()),
+          std::string(o.begin(), o.end())};
+}
+
+class Cli : public ::testing::Test {
+ protected:
+  dsdtest::TempDir dir;
+  Result run(const std::vector<std::string>& args) {
+    return finish(spawn(args, dir.file("err.txt"), dir.file("out.txt")), dir.file("err.txt"),
+                  dir.file("out.txt"));
+  }
+  std::string wav(const std::string& name, uint16_t channels, size_t frames, double amplitude) {
+    std::vector<int16_t> s(frames * channels);
+    for (size_t i = 0; i < s.size(); ++i)
+      s[i] = int16_t(std::lround(amplitude * 32767 * std::sin(0.05 * double(i / channels))));
+    const std::string path = dir.file(name);
+    testsupport::writeWav(path, 44100, 16, channels, 1, testsupport::pcm16Bytes(s));
+    return path;
+  }
+  AudioFileInfo info(const std::string& path) {
+    AudioFileInfo i{};
+    EXPECT_EQ(getAudioFileInformation(testsupport::toU16(path).c_str(), &i), 0) << path;
+    return i;
+  }
+};
+
+}  // namespace
+
+TEST_F(Cli, CombineNeverWritesOverAnInput) {
+  const std::string head = wav("head.wav", 2, 1000, 0.5), tail = wav("tail.wav", 2, 500, 0.5);
+  const Bytes h = readAll(head), t = readAll(tail);
+  for (const std::string& out : {head, tail, dir.path() + "/./tail.wav"}) {
+    const Result r = run({"combine", head, tail, out});
+    EXPECT_EQ(r.status, 1) << out;
+    EXPECT_NE(r.err.find("OUTPUT is the"), std::string::npos) << r.err;
+  }
+  EXPECT_EQ(readAll(head), h);
+  EXPECT_EQ(readAll(tail), t);
+  // A good combine is silent on stdout, however the library fared inside.
+  const Result ok = run({"combine", head, tail, dir.file("both.wav")});
+  EXPECT_EQ(ok.status, 0) << ok.err;
+  EXPECT_EQ(ok.out, "");
+  EXPECT_EQ(info(dir.file("both.wav")).dataBytesLow, 1500u * 4);
+}
+
+TEST_F(Cli, MonoStaysMonoAndClippingIsCounted) {
+  const std::string mono = wav("mono.wav", 1, 4410, 1.0);
+  const Result quiet = run({"convert", "--quiet", mono, dir.file("m.wav"), "--bits", "16"});
+  EXPECT_EQ(quiet.status, 0);
+  EXPECT_EQ(quiet.err + quiet.out, "");
+  EXPECT_EQ(info(dir.file("m.wav")).channels, 1u);
+  EXPECT_EQ(run({"convert", "--stereo", mono, dir.file("s.bwf")}).status, 0);
+  EXPECT_EQ(info(dir.file("s.bwf")).channels, 2u);
+  const Result loud = run({"convert", "--gain", "4", mono, dir.file("loud.rf64")});
+  EXPECT_EQ(loud.status, 0);
+  EXPECT_NE(loud.err.find("samples beyond full scale were clipped"), std::string::npos) << loud.err;
+}
+
+TEST_F(Cli, FailuresSayTheSystemsReason) {
+  const std::string src = wav("src.wav", 2, 1000, 0.5);
+  const struct {
+    std::vector<std::string> args;
+    const char* says;
+  } cases[] = {{{"convert", dir.file("none.wav"), dir.file("x.wav")}, "No such file or directory"},
+               {{"convert", dir.path(), dir.file("x.wav")}, "Is a directory"},
+               {{"convert", src, dir.path()}, "Is a directory"},
+               {{"convert", src, dir.file("no/x.wav")}, "No such file or directory"},
+               {{"convert", src, dir.path() + "/./src.wav"}, "the destination is the source"},
+               {{"combine", src, dir.file("none.wav"), dir.file("y.wav")}, "No such file"}};
+  for (const auto& c : cases) {
+    const Result r = run(c.args);
+    EXPECT_EQ(r.status, 1) << r.err;
+    EXPECT_NE(r.err.find(c.says), std::string::npos) << r.err;
+  }
+  testsupport::SmallDisk disk(40 * 1024);
+  if (!disk.mounted()) GTEST_SKIP() << disk.why();
+  const Result full = run({"convert", wav("big.wav", 2, 20000, 0.5), disk.file("x.wav")});
+  EXPECT_EQ(full.status, 1);
+  EXPECT_NE(full.err.find("No space left on device"), std::string::npos) << full.err;
+}
+
+// SIGTERM mid-export: the export stops at the next block and the part done
+// is a complete file; the exit status tells the signal.
+TEST_F(Cli, SignalStopsWithAFinalisedFile) {
+  const std::string src = wav("long.wav", 2, 44100 * 40, 0.5), dst = dir.file("long.dsf");
+  const pid_t pid =
+      spawn({"convert", "--rate", "dsd128", src, dst}, dir.file("err.txt"), dir.file("out.txt"));
+  // Audio reaching the hidden file beside the destination shows the export
+  // under way.
+  const std::string part = dir.file(".sonvex-" + std::to_string(pid) + "-0.part");
+  for (int i = 0; i < 4000 && dsdtest::sizeOf(part) < 100000; ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  ASSERT_GE(dsdtest::sizeOf(part), 100000u);
+  kill(pid, SIGTERM);
+  const Result r = finish(pid, dir.file("err.txt"), dir.file("out.txt"));
+  EXPECT_EQ(r.status, 128 + SIGTERM);
+  EXPECT_NE(r.err.find("stopped"), std::string::npos) << r.err;
+  const dsdtest::DsfContent d = dsdtest::parseDsf(readAll(dst));
+  ASSERT_TRUE(d.ok);
+  EXPECT_GT(d.sampleCount, 0u);
+  EXPECT_LT(d.sampleCount, 40u * 5644800);
+  EXPECT_EQ(d.totalSize, dsdtest::sizeOf(dst));
+}
