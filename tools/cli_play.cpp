@@ -152,6 +152,14 @@ std::string oneLine(std::string text) {
   return text;
 }
 
+// The rest of the panel text's line that starts with `key`, up to a comma.
+std::string panelField(const std::string& text, const std::string& key) {
+  const size_t at = text.find(key);
+  if (at == std::string::npos) return {};
+  const size_t from = at + key.size();
+  return text.substr(from, text.find_first_of(",\n", from) - from);
+}
+
 // The output the engine renders into: the shared output or the bridge.
 class Output {
  public:
@@ -259,16 +267,8 @@ class Output {
       return false;
     }
     m_directOpen = true;
-    // "Mode: ..., Format: ..., Rate: ..." of the panel text.
-    std::string text = panel;
-    const size_t mode = text.find("Mode: ");
-    const size_t period = text.find("\nPeriod: ");
-    m_description = name + " (direct, " +
-                    (mode != std::string::npos && period != std::string::npos
-                         ? oneLine(text.substr(mode, period - mode))
-                         : std::string()) +
-                    ")";
-    std::replace(m_description.begin(), m_description.end(), '\n', ',');
+    m_description = name + " (direct, " + panelField(panel, "Mode: ") + ", " +
+                    panelField(panel, "Format: ") + ", " + panelField(panel, "Rate: ") + ")";
     return true;
   }
 
@@ -287,7 +287,7 @@ class Output {
          ++i)
       rc = m_shared.openDevice(index, order[i]);
     if (rc != SharedOutput::kOk) {
-      if (rc == SharedOutput::kOpenFailed && !anySoundCard()) {
+      if (rc == SharedOutput::kOpenFailed && name == "default" && !anySoundCard()) {
         *error = "no sound card found";
       } else {
         *error = name + ": " + oneLine(SharedOutput::failureText(rc));
