@@ -237,14 +237,15 @@ class Output {
       order.erase(
           std::remove_if(order.begin(), order.end(), [](uint32_t r) { return !isDsdRate(r); }),
           order.end());
-    uint32_t mask = 0;
-    int rc = kAsioLinkUnsupportedRate;
-    if (!order.empty()) {
-      if (!prepare(order[0], error)) return false;
-      rc = openAsioDevice(m_handle, nullptr, device, int(order[0]), renderDeviceBlock, nullptr,
-                          &mask);
-      m_rate = order[0];
+    if (order.empty()) {
+      *error = "--dop and --native play DSD: a PCM file needs a DSD --rate";
+      return false;
     }
+    uint32_t mask = 0;
+    if (!prepare(order[0], error)) return false;
+    int rc =
+        openAsioDevice(m_handle, nullptr, device, int(order[0]), renderDeviceBlock, nullptr, &mask);
+    m_rate = order[0];
     if (rc == kAsioLinkUnsupportedRate && !o.rate) {
       // The first answer lists every rate the device takes.
       for (uint32_t r : order) {

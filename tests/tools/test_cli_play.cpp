@@ -208,6 +208,7 @@ TEST(CliPlay, FailuresSayWhyAndNeverHang) {
       {{"play", "--direct", "--device", "no_such_pcm", wav}, "no_such_pcm: cannot open"},
       {{"play", "--device", "dac_busy", wav}, "Already in use by other application."},
       {{"play", "--direct", "--device", "dac_busy", wav}, "Already in use by other application."},
+      {{"play", "--direct", "--device", "dac_gone", wav}, "the device disappeared"},
       {{"play", wav}, "cannot play: "},  // the configuration has no `default`
       {{"play", "--device", "dac_float", wav + ".missing"}, "No such file or directory"},
       {{"play", "--device", "dac_float", SONVEX_CLI}, "not a supported audio file"},
