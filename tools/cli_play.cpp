@@ -438,12 +438,16 @@ int commandPlay(int argc, char** argv, const PlayHelpers& helpers) {
   double inSeconds = 0.0, outSeconds = double(source.totalFrames) / fileRate;
   if (!o.in.empty() && !parseTime(o.in, &inSeconds)) return usage("unreadable --in " + o.in);
   if (!o.out.empty() && !parseTime(o.out, &outSeconds)) return usage("unreadable --out " + o.out);
-  const int64_t inFrame = std::llround(inSeconds * fileRate);
-  const int64_t outFrame =
-      std::min<int64_t>(std::llround(outSeconds * fileRate), int64_t(source.totalFrames));
+  // Clamped before rounding: a time past the end must not overflow.
+  const double length = double(source.totalFrames) / fileRate;
+  const int64_t inFrame = std::llround(std::min(inSeconds, length) * fileRate);
+  const int64_t outFrame = std::min<int64_t>(std::llround(std::min(outSeconds, length) * fileRate),
+                                             int64_t(source.totalFrames));
   if (inFrame >= outFrame)
-    return failure("nothing to play: --in " + clockText(inSeconds) + " is not before the end " +
-                   clockText(double(outFrame) / fileRate));
+    return failure("nothing to play: " +
+                   (inSeconds >= length
+                        ? "--in " + o.in + " is past the end (" + clockText(length) + ")"
+                        : "--in " + o.in + " is not before --out " + o.out));
 
   Output output;
   if (!output.open(o, fileRate, &why)) return failure("cannot play: " + why);
