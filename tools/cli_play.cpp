@@ -1,7 +1,7 @@
 // sonvex-cli play: the program's playback job on a thread of its own, the
 // engine's renderers called by the shared output (default) or by the
 // bridge's exclusive output (--direct), the position on stderr, and a faded
-// stop on SIGINT or SIGTERM.
+// stop on SIGINT, SIGTERM or SIGHUP.
 #include "cli_play.h"
 
 #include <alsa/asoundlib.h>
@@ -418,6 +418,7 @@ int commandPlay(int argc, char** argv, const PlayHelpers& helpers) {
   sigemptyset(&stopSignals);
   sigaddset(&stopSignals, SIGINT);
   sigaddset(&stopSignals, SIGTERM);
+  sigaddset(&stopSignals, SIGHUP);
   pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
 
   struct stat st;
