@@ -6,6 +6,7 @@
 
 #include <alsa/asoundlib.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -44,6 +45,7 @@ constexpr int kExitUsage = 2;
 constexpr int kPollMs = 50;
 constexpr int kWatchdogMs = 1000;
 constexpr double kPlainProgressSeconds = 10.0;
+constexpr int kProducerNice = -10;
 
 struct Options {
   std::string path;
@@ -479,6 +481,9 @@ int commandPlay(int argc, char** argv, const PlayHelpers& helpers) {
   std::atomic<bool> jobDone{false};
   int result = 0;
   std::thread job([&] {
+    // The producer keeps the ring ahead of the device only if a busy machine
+    // does not starve it; raised where allowed (root or RLIMIT_NICE).
+    (void)setpriority(PRIO_PROCESS, id_t(gettid()), kProducerNice);
     result = engine::runPlayback(8, &request, sonvexert, &source, envelope);
     jobDone.store(true, std::memory_order_release);
   });
