@@ -523,7 +523,9 @@ int commandPlay(int argc, char** argv, const PlayHelpers& helpers) {
   const double stoppedAt = position();
   output.close();
   engine::releaseEngine();
-  if (terminal) std::fputc('\n', stderr);
+  const bool ended = failed.empty() && !interruptedBy &&
+                     (result >= 0 || result == kConvertStoppedPcm || result == kConvertStoppedDsd);
+  if (terminal && !ended) std::fputc('\n', stderr);  // keep the last position shown
 
   if (!failed.empty()) return failure("playback stopped: " + failed);
   if (interruptedBy) {
@@ -531,10 +533,10 @@ int commandPlay(int argc, char** argv, const PlayHelpers& helpers) {
                  interruptedBy == SIGINT ? "interrupted" : "terminated");
     return 128 + interruptedBy;
   }
-  if (result < 0 && result != kConvertStoppedPcm && result != kConvertStoppedDsd)
+  if (!ended)
     return failure(o.path + ": " + helpers.describe(result) + " [code " + std::to_string(result) +
                    "]");
-  std::fprintf(stderr, "%s / %s, done\n", clockText(endSeconds).c_str(),
+  std::fprintf(stderr, "%s%s / %s, done\n", terminal ? "\r" : "", clockText(endSeconds).c_str(),
                clockText(endSeconds).c_str());
   return 0;
 }
