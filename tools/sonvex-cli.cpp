@@ -28,6 +28,9 @@
 #include <vector>
 
 #include "sonvex.h"
+#ifdef SONVEX_CLI_PLAY
+#include "cli_play.h"
+#endif
 
 namespace {
 
@@ -716,7 +719,13 @@ int main(int argc, char** argv) {
   if (cmd == "combine") return commandCombine(argc - 2, argv + 2);
   if (cmd == "-h" || cmd == "--help" || cmd == "help") {
     std::fputs(kUsage, stdout);
+#ifdef SONVEX_CLI_PLAY
+    std::fputs(kPlayUsage, stdout);
+#endif
     return 0;
   }
+#ifdef SONVEX_CLI_PLAY
+  if (cmd == "play") return commandPlay(argc - 2, argv + 2, PlayHelpers{describe, toU16});
+#endif
   return usage("unknown command " + cmd);
 }

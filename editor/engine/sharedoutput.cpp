@@ -81,7 +81,7 @@ int SharedOutput::enumerateDevices() {
   return static_cast<int>(m_ids.size());
 }
 
-int SharedOutput::openDevice(int index) {
+int SharedOutput::openDevice(int index, unsigned preferredRate) {
   closeDevice();
   if (index < 0 || static_cast<size_t>(index) >= m_ids.size()) return kNoDevice;
   snd_pcm_t* pcm = nullptr;
@@ -107,8 +107,8 @@ int SharedOutput::openDevice(int index) {
     }
   }
   if (!mix) return fail(kNoFormat);
-  // The server's own rate where it tells; 48 kHz is what desktops run at.
-  unsigned rate = 48000;
+  // 48 kHz unless asked otherwise: what desktops run at.
+  unsigned rate = preferredRate ? preferredRate : 48000;
   unsigned bufferUs = kBufferUs;
   snd_pcm_uframes_t frames = 0;
   if (snd_pcm_hw_params_set_rate_near(pcm, hw, &rate, nullptr) < 0 ||

@@ -51,8 +51,9 @@ class SharedOutput {
   const std::vector<std::string>& deviceNames() const { return m_names; }
   const std::vector<std::string>& deviceIds() const { return m_ids; }
 
-  // Opens endpoint `index` and primes its buffer with silence.
-  [[nodiscard]] int openDevice(int index);
+  // Opens endpoint `index` at the rate it takes nearest to `rate` and primes
+  // its buffer with silence.
+  [[nodiscard]] int openDevice(int index, unsigned rate = 48000);
   // The message the program shows for a failed openDevice.
   static std::string failureText(int result);
   void requestStop() { m_stopRequested.store(true); }
