@@ -22,7 +22,7 @@ QLabel* caption(QWidget* parent, const char* name, const QString& text, int x, i
 
 DialogOscillator::DialogOscillator(QWidget* parent) : QDialog(parent) {
   setWindowTitle(tr("Oscillator"));
-  setFixedSize(260, 120);
+  setFixedSize(260, 88);
   setStyleSheet(QStringLiteral("DialogOscillator { background-color: rgb(30, 32, 37); }"));
   m_indicator = new oscIndicator(this);
   m_indicator->setObjectName(QStringLiteral("labelOscIndicator"));

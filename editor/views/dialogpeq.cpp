@@ -100,13 +100,13 @@ void DialogPeq::build() {
     c.on->setText(tr("EQ%1 ON").arg(b + 1));
     c.on->setStyleSheet(QStringLiteral("color: rgb(220, 220, 220);"));
     caption(this, tr("Frequency"), x, y + 28, 66, 20);
-    c.freq = place<widgetEqParamText>(this, names[b][1], x + 66, y + 28, 44, 20);
+    c.freq = place<widgetEqParamText>(this, names[b][1], x + 70, y + 28, 42, 20);
     caption(this, tr("Hz"), x + 114, y + 28, 20, 20);
     caption(this, tr("gain"), x, y + 54, 66, 20);
-    c.gain = place<widgetEqParamText>(this, names[b][2], x + 66, y + 54, 44, 20);
+    c.gain = place<widgetEqParamText>(this, names[b][2], x + 70, y + 54, 42, 20);
     caption(this, tr("dB"), x + 114, y + 54, 20, 20);
     caption(this, QStringLiteral("Q"), x, y + 80, 66, 20);
-    c.q = place<widgetEqParamText>(this, names[b][3], x + 66, y + 80, 44, 20);
+    c.q = place<widgetEqParamText>(this, names[b][3], x + 70, y + 80, 42, 20);
     c.qBar = place<WidgetQbar>(this, names[b][4], x, y + 106, 128, 12);
   }
   m_type = place<eqtypesw>(this, "labelEQ1Type", 10, 396, 61, 31);

@@ -30,6 +30,8 @@ class DialogPeq : public QDialog {
   // monitor volume; refreshes every control from the block.
   void setContext(EqSettings* settings, int playRate, const double* monitorVolumeDb);
   widgetEq* graph() const { return m_graph; }
+  // The old dial's handler; the knob replaced it (no action).
+  void on_dialGain_valueChanged(int value);
 
  signals:
   void selectAllEqOnOff(int iSel);
@@ -73,7 +75,6 @@ class DialogPeq : public QDialog {
   void checkEqOnOrNot();
   void eqGainChanged();
   void eqGainEditingFinished();
-  void on_dialGain_valueChanged(int value);
 
  private:
   struct BandControls {

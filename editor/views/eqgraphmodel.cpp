@@ -59,7 +59,8 @@ int GraphModel::move(const GraphGeometry& g, double x, double y) {
   Pin& p = pins[dragged - 1];
   p.gain = clampGain(g.dbAt(y));
   p.logFrequency = std::clamp(g.logAt(x), kLogMin, kLogMax);
-  p.frequency = std::pow(10.0, p.logFrequency);
+  // 10^1.301 is a hair below 20 Hz: keep the block inside the typed range.
+  p.frequency = clampFrequency(std::pow(10.0, p.logFrequency));
   return dragged - 1;
 }
 

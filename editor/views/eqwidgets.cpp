@@ -127,11 +127,12 @@ void widgetEq::drawLabels() {
                                         "1k", "2k", "5k",  "10k", "20k"};
   static const double fValues[] = {20, 50, 100, 200, 500, 1000, 2000, 5000, 10000, 20000};
   for (int i = 0; i < 10; ++i)
-    renderText(std::log10(fValues[i]) - 0.04, -20.5, 0.0, QString::fromLatin1(fLabels[i]), font);
+    renderText(std::log10(fValues[i]) - (i == 9 ? 0.1 : 0.04), -20.5, 0.0,
+               QString::fromLatin1(fLabels[i]), font);
   static const char* const gLabels[] = {"+18", "+12", "+6", "0", "-6", "-12", "-18"};
   for (int i = 0; i < 7; ++i)
-    renderText(eqgraph::kLogLeft + 0.01, 18.0 - 6.0 * i - 0.5, 0.0, QString::fromLatin1(gLabels[i]),
-               font);
+    renderText(eqgraph::kLogLeft + 0.01, 18.0 - 6.0 * i - (i == 0 ? 1.6 : 0.5), 0.0,
+               QString::fromLatin1(gLabels[i]), font);
 }
 
 void widgetEq::paintGL() {
