@@ -393,8 +393,8 @@ void MainWindow::on_stopButton_clicked() {
 }
 
 void MainWindow::on_pushButtonPostFader_toggled(bool checked) {
-  Q_UNUSED(checked);
-  // >>> engine hook: setPostFader(checked ? 1 : 0)
+  // The meter reads the level after the monitor volume when checked.
+  engine::setPostFader(checked ? 1 : 0);
 }
 
 void MainWindow::on_comboBox_driver_currentIndexChanged(int index) {
@@ -619,6 +619,7 @@ void MainWindow::loadSettings() {
   m_monitorVolumeDb = s.monitorVolumeDb;
   m_driverType = s.driverType;
   applyEqSettings(s, m_eq->get(), m_playRate);
+  engine::publishEq();
   ui->pushButtonPostFader->setChecked(s.postFader);
   m_neverShowFirstInfo = s.neverShowFirstInfo;
   m_dialogEdit->restoreChoices(s.bounceFormat, s.bounceFreq, s.bounceBit, s.applyShortFade);

@@ -3,16 +3,20 @@
 // coefficients, the knob, and an EQ edit reaching a playing engine. The main
 // window's menu entry, indicator and oscillator slots.
 // Set LUMARA_SCREENSHOT_DIR to keep pictures of the dialogs.
+// clang-format off
 // Before any Qt header: the harness uses the word "slots".
+#include "engine_harness.h"
+// clang-format on
+
 #include <QCheckBox>
 #include <QMenu>
+#include <QPushButton>
 #include <QScreen>
 #include <QtTest>
 #include <cmath>
 
 #include "dialogoscillator.h"
 #include "dialogpeq.h"
-#include "engine_harness.h"
 #include "eqsettings.h"
 #include "eqwidgets.h"
 #include "mainwindow.h"
@@ -87,6 +91,11 @@ class TestEqDialogs : public QObject {
     QCOMPARE(q->text(), QStringLiteral("1.2"));
     QCOMPARE(s->band[2].q, 1.2);
     QCOMPARE(child<WidgetQbar>(*m_dialog, "widget_Q3")->q(), 1.2);
+    auto* bar = child<WidgetQbar>(*m_dialog, "widget_Q3");
+    QTest::mouseClick(bar, Qt::LeftButton, Qt::NoModifier, QPoint(bar->width() + 5, 5));
+    QCOMPARE(q->text(), QStringLiteral("16.0"));
+    QTest::mouseClick(bar, Qt::LeftButton, Qt::NoModifier, QPoint(bar->width() / 2, 5));
+    QCOMPARE(s->band[2].q, 1.3);  // 10^0.102 = 1.26, + 0.05, to tenths
     auto* gain = child<widgetEqParamText>(*m_dialog, "textEditGain1");
     type(gain, QStringLiteral("-30"));
     QCOMPARE(gain->text(), QStringLiteral("-18.0"));
@@ -288,6 +297,9 @@ class TestEqDialogs : public QObject {
     QVERIFY(tone.isOn());
     QCOMPARE(tone.frequency(), 440.0);
     QCOMPARE(tone.amplitude(), std::pow(10.0, -6.0 / 20));
+    // The post-fader switch moves the engine's meter point.
+    w.findChild<QPushButton*>(QStringLiteral("pushButtonPostFader"))->setChecked(true);
+    QCOMPARE(engine::control().postFaderMeter.load(), 1);
     QTest::mouseClick(child<oscIndicator>(*osc, "labelOscIndicator"), Qt::LeftButton);
     QVERIFY(!tone.isOn());
     w.eqDialog()->selAllEqOnOff(1);
