@@ -373,7 +373,68 @@ def lamp(text, on, w=61, h=31):
     return finish(img, w, h)
 
 
+def eq_type(shelf, w=61, h=31):
+    """Band 1's type switch: the curve it selects."""
+    img, d = canvas(w, h)
+    fill_gradient(img, s(0.5, 0.5, w - 0.5, h - 0.5), (46, 49, 56), (26, 28, 32), 5 * SS)
+    d = ImageDraw.Draw(img)
+    d.rounded_rectangle(s(0.5, 0.5, w - 0.5, h - 0.5), radius=5 * SS, outline=(84, 89, 100),
+                        width=SS)
+    pts = []
+    for i in range(0, 101):
+        x = 7 + (w - 14) * i / 100.0
+        t = (i - 30) / 9.0 if shelf else (i - 50) / 12.0
+        y = 1.0 / (1.0 + math.exp(2 * t)) if shelf else math.exp(-t * t)
+        pts.append((x * SS, (h - 9 - (h - 18) * y) * SS))
+    d.line(pts, fill=ACCENT, width=2 * SS, joint="curve")
+    d.line(s(7, h - 9, w - 7, h - 9), fill=(90, 95, 106), width=SS)
+    return finish(img, w, h)
+
+
+def draw_meter_back():
+    """Scale of the level meter, 492 x 40 units, drawn at twice that size.
+
+    Rows (from the top): left bar 1..7, ticks, right bar 15..21, labels. A
+    threshold's level sits at the right end of its segment."""
+    x = [20.664, 20.664, 35.424, 49.2, 69.864, 88.56, 112.176, 137.76, 155.964, 177.12,
+         193.848, 216.48, 236.16, 255.84, 270.6, 295.2, 314.88, 328.656, 347.352, 366.54,
+         385.728, 405.9, 424.104, 443.784, 451.656]
+    rel = [-54, -48, -44, -36, -30, -24, -22, -20, -18, -16, -14, -12, -10, -9, -8, -6, -4, -3,
+           -2, -1, 0, 1, 3]
+    k2 = 2 * SS
+    w, h = 492, 40
+    img = Image.new("RGBA", (w * k2, h * k2), (22, 23, 27, 255))
+    d = ImageDraw.Draw(img)
+
+    def r(x0, y0, x1, y1, fill):
+        d.rectangle((x0 * k2, y0 * k2, x1 * k2 - 1, y1 * k2 - 1), fill=fill)
+
+    for top in (1, 15):
+        r(x[0], top, x[24], top + 6, (38, 40, 46))
+        for xb in x[2:24]:
+            r(xb - 0.25, top, xb + 0.25, top + 6, (22, 23, 27))
+        r(451.656, top, 488.556, top + 6, (70, 24, 24))
+    f = ImageFont.truetype(FONT, int(7 * k2))
+    small = ImageFont.truetype(FONT, int(6 * k2))
+    for text, y in (("L", 4), ("R", 18)):
+        d.text((10 * k2, y * k2), text, font=f, fill=(170, 176, 188), anchor="mm")
+    shown = {-48, -36, -30, -24, -20, -16, -12, -8, -6, -4, -2, 0, 3}
+    for k, v in enumerate(rel):
+        xv = x[k + 1]
+        major = v in shown
+        r(xv - 0.3, 8, xv + 0.3, 11 if major else 9.5, (110, 116, 128))
+        if major:
+            label = ("+%d" % v) if v > 0 else str(v)
+            color = (243, 98, 1) if v > 0 else ((255, 245, 85) if v >= -12 else (150, 156, 168))
+            d.text((xv * k2, 30 * k2), label, font=small, fill=color, anchor="mm")
+    d.text((470.1 * k2, 30 * k2), "OVER", font=small, fill=(252, 90, 90), anchor="mm")
+    d.text((10 * k2, 30 * k2), "dB", font=small, fill=(120, 126, 138), anchor="mm")
+    save(img.resize((w * 2, h * 2), Image.LANCZOS), "resources/bg/meterBack.png")
+
+
 def draw_switches():
+    save(eq_type(False), "jpgData/eqPeaking.png")
+    save(eq_type(True), "jpgData/eqShelving.png")
     save(lamp("EQ", True), "jpgData/eqOn.png")
     save(lamp("EQ", False), "jpgData/eqOff.png")
     save(lamp("OSC", True), "jpgData/oscOn.png")
@@ -496,6 +557,7 @@ def main():
     draw_markers()
     draw_main_background()
     draw_waveform_background()
+    draw_meter_back()
     draw_splash()
     draw_about()
     draw_switches()

@@ -26,10 +26,15 @@
 #include "dialogabout.h"
 #include "dialogcombine.h"
 #include "dialogedit.h"
+#include "dialogoscillator.h"
+#include "dialogpeq.h"
 #include "eqsettings.h"
 #include "faderwidgets.h"
 #include "mainwindowui.h"
+#include "metergraphic.h"
+#include "oscillator.h"
 #include "pictureswitch.h"
+#include "playback.h"
 #include "styledcontrols.h"
 #include "timeformat.h"
 #include "waveformcontroller.h"
@@ -76,6 +81,11 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), ui(new MainWindow
   m_session.setStopHook([this] { stopPlaybackAndWait(); });
   m_jobThread = new audioThread(this, m_sonvex.api());
   // >>> dialog and engine hooks
+  // The EQ block's master switch lives in the EQ dialog; the engine plays the block.
+  m_dialogPeq = new DialogPeq(this);
+  m_eq->attachMasterSwitch(m_dialogPeq->masterSwitch());
+  engine::setEqSettings(m_eq->get());
+  m_dialogOsc = new DialogOscillator(this);
   setAcceptDrops(true);
   qApp->installEventFilter(this);
   ui->labelEqIndicator->setMode(pictureSwitch::Mode::Click);
@@ -105,6 +115,13 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), ui(new MainWindow
   connect(ui->labelGainVal, &labelGain::doubleClicked, this,
           &MainWindow::labelGainValDoubleClicked);
   // >>> connections of the oscillator and EQ dialogs
+  connect(m_dialogOsc, &DialogOscillator::selOscOnOff, this, &MainWindow::oscIndicatorChanged);
+  connect(m_dialogOsc, &DialogOscillator::freqChanged, this, &MainWindow::oscFreqChanged);
+  connect(m_dialogOsc, &DialogOscillator::levelChanged, this, &MainWindow::oscLevelChanged);
+  connect(ui->actionOscillator, &QAction::triggered, this, &MainWindow::menuOscillatorClicked);
+  connect(m_dialogPeq, &DialogPeq::selectAllEqOnOff, this, &MainWindow::selAllEqOnOff);
+  connect(ui->labelEqIndicator, &eqIndicator::eqIndicatorClicked, this,
+          &MainWindow::eqIndicatorClicked);
 
   // 7. The waveform summary through the same binding.
   m_waveform->setSummaryFunction(m_sonvex.getAudioWaveForm);
@@ -119,6 +136,7 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), ui(new MainWindow
   m_pollTimer = new QTimer(this);
   connect(m_pollTimer, &QTimer::timeout, this, &MainWindow::takeSeveralHundredMili);
   m_pollTimer->start(kPollIntervalMs);
+  ui->widgetMeter->setMeterTick(kPollIntervalMs);
   m_firstInfoTimer = new QTimer(this);
   m_firstInfoTimer->setSingleShot(true);
   connect(m_firstInfoTimer, &QTimer::timeout, this, &MainWindow::showFirstInformationPopup);
@@ -167,6 +185,9 @@ MainWindow::~MainWindow() {
   delete m_dialogEdit;
   delete findChild<DialogCombine*>();  // both use the binding, a member
   delete m_jobThread;
+  m_dialogPeq->hide();
+  engine::oscillator().oscillatorOff();
+  engine::setEqSettings(nullptr);
   delete m_eq;
   delete ui;
 }
@@ -246,7 +267,7 @@ bool MainWindow::openAudioFile(const QString& path) {
   bar->setValue(0);
   bar->blockSignals(false);
   m_waveform->placeCursor(0.0);
-  // >>> meter hook: clear the meter's hold
+  ui->widgetMeter->releaseHold(0);
 
   // 8. Waveform summary, play rate follows the file.
   m_waveform->startWaveformSummary();
@@ -372,8 +393,8 @@ void MainWindow::on_stopButton_clicked() {
 }
 
 void MainWindow::on_pushButtonPostFader_toggled(bool checked) {
-  Q_UNUSED(checked);
-  // >>> engine hook: setPostFader(checked ? 1 : 0)
+  // The meter reads the level after the monitor volume when checked.
+  engine::setPostFader(checked ? 1 : 0);
 }
 
 void MainWindow::on_comboBox_driver_currentIndexChanged(int index) {
@@ -434,23 +455,58 @@ void MainWindow::menuEnglishManualClicked() { openManual(QStringLiteral("D770000
 
 void MainWindow::menuJapaneseManualClicked() { openManual(QStringLiteral("D77000001.pdf")); }
 
+void MainWindow::menuOscillatorClicked() {
+  m_dialogOsc->setOutputRate(m_playRate);
+  m_dialogOsc->show();
+  m_dialogOsc->raise();
+}
+
+void MainWindow::oscIndicatorChanged(int on) {
+  engine::TestOscillator& osc = engine::oscillator();
+  osc.oscillatorOff();
+  if (on) osc.oscillatorOnWithKick();
+}
+
+void MainWindow::oscFreqChanged(int hz) { engine::oscillator().setOscillatorFrequency(hz); }
+
+void MainWindow::oscLevelChanged(int db) { engine::oscillator().setOscillatorLevel(db); }
+
+void MainWindow::on_pushCh1PEQ_clicked() {
+  m_dialogPeq->setContext(m_eq->get(), m_playRate, &m_monitorVolumeDb);
+  m_dialogPeq->show();
+  m_dialogPeq->raise();
+}
+
+void MainWindow::eqIndicatorClicked() { on_pushCh1PEQ_clicked(); }
+
+void MainWindow::selAllEqOnOff(int iSel) { ui->labelEqIndicator->setOn(iSel != 0); }
+
 void MainWindow::menuOverHolds2sec_toggled(bool checked) {
   if (!checked) return;
   m_overHoldTimeMs = 2000;
-  // >>> meter hook: OVER hold time
+  ui->widgetMeter->setOverHoldTime(m_overHoldTimeMs);
 }
 
 void MainWindow::menuOverHoldsUntilClicked_toggled(bool checked) {
   if (!checked) return;
   m_overHoldTimeMs = -1;
-  // >>> meter hook: OVER hold time
+  ui->widgetMeter->setOverHoldTime(m_overHoldTimeMs);
 }
 
 void MainWindow::waveSliderPressed() { m_sliderHeld = true; }
 
 void MainWindow::waveSliderReleased() { m_sliderHeld = false; }
 
+void MainWindow::updateLevelMeter() {
+  double left = 0.0, right = 0.0;
+  engine::getMeterPeak(&left, &right);
+  if (m_session.fileInfo().channels == 1) right = left;
+  ui->widgetMeter->updateMeter(left, right, uint32_t(m_playRate) >= engine::kDsdRateMin,
+                               kPollIntervalMs);
+}
+
 void MainWindow::takeSeveralHundredMili() {
+  updateLevelMeter();
   // >>> engine poll hooks: play position, meter peaks, device watchdog,
   // waveform progress, output buffer-size requests.
   if (m_session.isPlaying()) m_waveform->followPlayPosition(playPositionFraction(), m_sliderHeld);
@@ -563,6 +619,7 @@ void MainWindow::loadSettings() {
   m_monitorVolumeDb = s.monitorVolumeDb;
   m_driverType = s.driverType;
   applyEqSettings(s, m_eq->get(), m_playRate);
+  engine::publishEq();
   ui->pushButtonPostFader->setChecked(s.postFader);
   m_neverShowFirstInfo = s.neverShowFirstInfo;
   m_dialogEdit->restoreChoices(s.bounceFormat, s.bounceFreq, s.bounceBit, s.applyShortFade);

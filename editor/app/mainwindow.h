@@ -17,6 +17,8 @@
 #include "trackgraphic.h"
 
 class DialogEdit;
+class DialogOscillator;
+class DialogPeq;
 class EqSettingsBlock;
 class QActionGroup;
 class audioThread;
@@ -74,6 +76,8 @@ class MainWindow : public QMainWindow {
   const SonvexBinding& sonvex() const { return m_sonvex; }
   DialogEdit* exportDialog() const { return m_dialogEdit; }
   EqSettingsBlock* eqBlock() const { return m_eq; }
+  DialogPeq* eqDialog() const { return m_dialogPeq; }
+  DialogOscillator* oscillatorDialog() const { return m_dialogOsc; }
   AsioBridge& asioBridge() { return m_asio; }
 
  signals:
@@ -89,6 +93,12 @@ class MainWindow : public QMainWindow {
   void timeCounterEnterPressed();
   void timeCounterEscapePressed();
   void labelGainValDoubleClicked();
+  // Test oscillator and EQ dialog.
+  void oscIndicatorChanged(int on);
+  void oscFreqChanged(int hz);
+  void oscLevelChanged(int db);
+  void selAllEqOnOff(int iSel);
+  void eqIndicatorClicked();
 
  private slots:
   void on_pushButtonOpen_clicked();
@@ -111,6 +121,8 @@ class MainWindow : public QMainWindow {
   void menuLicensesClicked();
   void menuEnglishManualClicked();
   void menuJapaneseManualClicked();
+  void menuOscillatorClicked();
+  void on_pushCh1PEQ_clicked();
   void menuOverHolds2sec_toggled(bool checked);
   void menuOverHoldsUntilClicked_toggled(bool checked);
   void waveSliderPressed();
@@ -133,6 +145,8 @@ class MainWindow : public QMainWindow {
   void stopPlaybackAndWait();
   bool checkReadyToPlay();
   void startPlayback();
+  // The 45 ms tick's share for the level meter: the engine's peaks.
+  void updateLevelMeter();
   void warn(const QString& title, const QString& text);
   // The settings file, read once by the constructor and written once by the
   // destructor.
@@ -156,6 +170,8 @@ class MainWindow : public QMainWindow {
   AppSettings m_settings;  // keeps the values whose owners are not built yet
   DialogEdit* m_dialogEdit = nullptr;
   EqSettingsBlock* m_eq = nullptr;
+  DialogPeq* m_dialogPeq = nullptr;
+  DialogOscillator* m_dialogOsc = nullptr;
   audioThread* m_jobThread = nullptr;  // playback jobs
   int m_playRate = 44100;
   double m_monitorVolumeDb = 0.0;

@@ -9,6 +9,7 @@
 #include <QScrollBar>
 
 #include "faderwidgets.h"
+#include "metergraphic.h"
 #include "pictureswitch.h"
 #include "styledcontrols.h"
 #include "trackgraphic.h"
@@ -94,7 +95,7 @@ void MainWindowUi::setupUi(QMainWindow* window) {
       "color: rgb(255, 255, 255);\nbackground-color: rgb(0, 0, 0);\nfont-size: 31px;"));
   lineEditTime->setFrame(false);
 
-  widgetMeter = place<QWidget>(centralWidget, "widgetMeter", 262, 70, 492, 40);
+  widgetMeter = place<meterGraphic>(centralWidget, "widgetMeter", 262, 70, 492, 40);
 
   widgetFadeBase = place<WidgetFaderBase>(centralWidget, "widgetFadeBase", 280, 57, 250, 18);
   label_FaderTop = place<faderTop>(widgetFadeBase, "label_FaderTop", 30, 0, 18, 18);

@@ -21,6 +21,7 @@ class zoomInButton;
 class zoomOutButton;
 class setPointButton;
 class eqIndicator;
+class meterGraphic;
 class lmeZeroPlayButton;
 class lmeStopButton;
 class lmePlayButton;
@@ -34,7 +35,7 @@ struct MainWindowUi {
   blackComboBox* comboBox_asioFreq = nullptr;
   whiteButton* pushAsioCont = nullptr;
   widgetTc* lineEditTime = nullptr;
-  QWidget* widgetMeter = nullptr;  // the level meter
+  meterGraphic* widgetMeter = nullptr;
   WidgetFaderBase* widgetFadeBase = nullptr;
   faderTop* label_FaderTop = nullptr;
   QLabel* label_VolumeDB = nullptr;

@@ -8,6 +8,7 @@
 #include <thread>
 
 #include "eqsettings.h"
+#include "oscillator.h"
 #include "renderstate.h"
 
 namespace engine {
@@ -249,6 +250,13 @@ bool prepareEngine(int deviceRate, const LibraryFunctions& fns, int maxFrames) {
   std::memset(r.idle, sonvex::dsd::kIdleByte, 2 * size_t(r.idleBytes));
   r.fns = fns;
   r.eqSerial = ~uint64_t(0);
+
+  // A new rate: the tone restarts at phase 0 with coefficients for it.
+  TestOscillator& osc = oscillator();
+  const bool toneOn = osc.isOn();
+  osc.oscillatorOff();
+  osc.setOscillatorRate(double(deviceRate));
+  if (toneOn) osc.oscillatorOnWithKick();
 
   pc.ramp.setCoefficient(GainRamp::coefficientFor(0.01, deviceRate));
   pc.ramp.set(0.0, 0.0);

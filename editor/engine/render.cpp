@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "eqsettings.h"
+#include "oscillator.h"
 #include "playback.h"
 #include "renderstate.h"
 
@@ -459,6 +460,40 @@ void renderWasapi(PlaybackControl& pc, Resources& res, const EqSnapshot& eqs, in
   }
 }
 
+// The test tone in place of the programme (device path only): the same
+// encodings, no EQ, ramp or monitor volume; the meters show its amplitude.
+void renderOscillator(PlaybackControl& pc, Resources& res, const Output& o, int frames) {
+  TestOscillator& osc = oscillator();
+  double* x = res.work;
+  osc.generate(x, frames);
+  const double a = osc.amplitude();
+  if (o.type == kSampleDsdInt8Msb1) {
+    // Amplitude 1.0 modulates like PCM full scale (the DSD meter's 0.5).
+    for (int i = 0; i < 2 * frames; ++i) x[i] *= dsd::kInputFullScale;
+    dsd::OutputStage& stage = res.stage;
+    const double targets[2] = {0.0, 0.0};
+    const bool shutdown[2] = {false, false};
+    stage.modulate(x, size_t(frames), o.l, o.r, targets, shutdown);
+    // No source: the channels leave any direct stream and stay modulated.
+    for (int c = 0; c < 2; ++c)
+      (void)stage.splice(c, c == 0 ? o.l : o.r, nullptr, size_t(frames), false);
+    pc.meterPeak[0].store(a * 0.5, kRelaxed);
+    pc.meterPeak[1].store(a * 0.5, kRelaxed);
+    return;
+  }
+  if (!isPcmType(o.type)) return;
+  const bool isFloat = (o.type & 15) == 3 || (o.type & 15) == 4;
+  // Integers take the truncated 32-bit value; floats the tone itself.
+  for (int i = 0; i < 2 * frames; ++i)
+    x[i] = isFloat ? x[i] * 2147483648.0 : std::trunc(x[i] * kPcmFullScale);
+  if (bigEndian(o.type))
+    packPcm<true>(o.type, x, frames, o.l, o.r, false);
+  else
+    packPcm<false>(o.type, x, frames, o.l, o.r, false);
+  pc.meterPeak[0].store(a * kPcmFullScale, kRelaxed);
+  pc.meterPeak[1].store(a * kPcmFullScale, kRelaxed);
+}
+
 void fillOutput(PlaybackControl& pc, const Output& o, int frames) {
   if (o.device)
     fillDevice(o.type, frames, o.l, o.r);
@@ -542,10 +577,13 @@ void renderPiece(PlaybackControl& pc, Resources& res, const EqSnapshot& eqs, con
   }
 
   fillOutput(pc, o, frames);
+  const bool tone = o.device && oscillator().isOn();
+  if (tone) renderOscillator(pc, res, o, frames);
 
   double** pcmSlots = pc.pcmSlots.load(kRelaxed);
   uint8_t** dsdSlots = pc.dsdSlots.load(kRelaxed);
-  if (outputEnabled == 1 && pc.primed.load(kAcquire) == 1 && hasData && pcmSlots && count > 0) {
+  if (!tone && outputEnabled == 1 && pc.primed.load(kAcquire) == 1 && hasData && pcmSlots &&
+      count > 0) {
     const bool mono = pc.sourceChannels.load(kRelaxed) == 1;
     uint64_t position = pc.playPosition.load(kRelaxed);
     if (o.device) pc.envelopeUnity.store(envelopeUnityOver(pc, position, frames), kRelaxed);
