@@ -16,6 +16,7 @@
 #include "sonvexbinding.h"
 #include "trackgraphic.h"
 
+class DeviceManager;
 class DialogEdit;
 class EqSettingsBlock;
 class QActionGroup;
@@ -75,6 +76,7 @@ class MainWindow : public QMainWindow {
   DialogEdit* exportDialog() const { return m_dialogEdit; }
   EqSettingsBlock* eqBlock() const { return m_eq; }
   AsioBridge& asioBridge() { return m_asio; }
+  DeviceManager* devices() const { return m_devices; }
 
  signals:
   void moveInPoint(F64 inPoint);
@@ -89,6 +91,8 @@ class MainWindow : public QMainWindow {
   void timeCounterEnterPressed();
   void timeCounterEscapePressed();
   void labelGainValDoubleClicked();
+  // The playback job's end.
+  void allTransactionsDone(int iStatus);
 
  private slots:
   void on_pushButtonOpen_clicked();
@@ -96,6 +100,7 @@ class MainWindow : public QMainWindow {
   void on_pushButton_Combine_clicked();
   void on_playButton_clicked();
   void on_stopButton_clicked();
+  void on_zeroPlayButton_clicked();
   void on_pushButtonPostFader_toggled(bool checked);
   void on_pushAsioCont_clicked();
   void on_comboBox_driver_currentIndexChanged(int index);
@@ -132,7 +137,9 @@ class MainWindow : public QMainWindow {
   // The session's stop hook: ends playback and its job (bounded wait).
   void stopPlaybackAndWait();
   bool checkReadyToPlay();
-  void startPlayback();
+  bool startPlayback();
+  // Time counter and play cursor at the session's position.
+  void showPlayPosition();
   void warn(const QString& title, const QString& text);
   // The settings file, read once by the constructor and written once by the
   // destructor.
@@ -157,6 +164,7 @@ class MainWindow : public QMainWindow {
   DialogEdit* m_dialogEdit = nullptr;
   EqSettingsBlock* m_eq = nullptr;
   audioThread* m_jobThread = nullptr;  // playback jobs
+  DeviceManager* m_devices = nullptr;  // output row, outputs, playback start
   int m_playRate = 44100;
   double m_monitorVolumeDb = 0.0;
   int m_driverType = 0;
