@@ -2,8 +2,11 @@
 
 #include <QAbstractButton>
 #include <QComboBox>
+#include <QEvent>
 #include <QMessageBox>
 #include <QSignalBlocker>
+#include <QStyleOptionComboBox>
+#include <QStylePainter>
 #include <QThread>
 #include <algorithm>
 
@@ -58,6 +61,9 @@ DeviceManager::DeviceManager(const Widgets& widgets, AsioBridge& bridge, Session
   // The whole playback plays at one level: unity from the first frame on.
   m_envelope[0] = LevelPoint{0, 1.0, 0.0, 0, 0};
   m_envelope[1] = LevelPoint{INT64_MAX, 1.0, 0.0, 0, 0};
+  m_w.driver->installEventFilter(this);
+  connect(m_w.driver, QOverload<int>::of(&QComboBox::currentIndexChanged), this,
+          [this](int index) { m_w.driver->setToolTip(m_w.driver->itemText(index)); });
   connect(m_w.device, QOverload<int>::of(&QComboBox::activated), this,
           &DeviceManager::selectPlayDevice);
   connect(m_w.rate, QOverload<int>::of(&QComboBox::currentIndexChanged), this,
@@ -65,6 +71,23 @@ DeviceManager::DeviceManager(const Widgets& widgets, AsioBridge& bridge, Session
 }
 
 DeviceManager::~DeviceManager() { shutdown(); }
+
+bool DeviceManager::eventFilter(QObject* watched, QEvent* event) {
+  if (watched != m_w.driver || event->type() != QEvent::Paint) return false;
+  QComboBox* box = m_w.driver;
+  QStylePainter painter(box);
+  QStyleOptionComboBox opt;
+  opt.initFrom(box);
+  opt.editable = false;
+  opt.frame = true;
+  opt.subControls = QStyle::SC_All;
+  opt.currentText = box->currentIndex() == kShared   ? tr("Shared")
+                    : box->currentIndex() == kDirect ? tr("Direct")
+                                                     : QString();
+  painter.drawComplexControl(QStyle::CC_ComboBox, opt);
+  painter.drawControl(QStyle::CE_ComboBoxLabel, opt);
+  return true;
+}
 
 void DeviceManager::shutdown() {
   m_deviceOpen = false;

@@ -78,6 +78,10 @@ class DeviceManager : public QObject {
   // The play button and the play state after a restart.
   void playbackRestarted(bool started);
 
+ protected:
+  // The driver box is narrower than the names: its face shows a short one.
+  bool eventFilter(QObject* watched, QEvent* event) override;
+
  private:
   void pollPosition();
   void selectPlayFs();
