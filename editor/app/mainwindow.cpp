@@ -179,7 +179,10 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), ui(new MainWindow
 MainWindow::~MainWindow() {
   saveSettings();
   stopPlaybackAndWait();
-  m_devices->shutdown();
+  // Closes the outputs; it uses the bridge, a member that goes before the
+  // window's children do.
+  delete m_devices;
+  m_devices = nullptr;
   m_waveform->shutdown();
   // The export job reads the EQ block: end it before the block goes.
   delete m_dialogEdit;
