@@ -80,6 +80,7 @@ class TestPlayback : public QObject {
   void playRateModel();
   void withoutSoundCard();
   void resultMessages();
+  void restoresTheSavedOutput();
   void playsThroughTheSharedOutput();
   void playsThroughTheDirectBridge();
   void deviceThatVanishesGoesOffline();
@@ -127,6 +128,7 @@ void TestPlayback::cleanup() {
 void TestPlayback::choose(int driverType, const char* pcm) {
   auto* driver = child<QComboBox>("comboBox_driver");
   auto* devices = child<QComboBox>("comboBox_asioDev");
+  MessageCatcher messages;  // the desktop's `default` is not in this configuration
   driver->setCurrentIndex(driverType);
   m_window->devices()->addTypedDevice(QLatin1String(pcm));
   const int index = devices->findText(QLatin1String(pcm));
@@ -217,6 +219,27 @@ void TestPlayback::resultMessages() {
   QCOMPARE(messages.last(), QStringLiteral("Playback Failed|Unexpected failure.\n[Code = -6]"));
   QMetaObject::invokeMethod(m_window, "allTransactionsDone", Q_ARG(int, -14));
   QCOMPARE(messages.last(), QStringLiteral("Playback Failed|Read file failed.\n[Code = -14]"));
+}
+
+void TestPlayback::restoresTheSavedOutput() {
+  // A typed PCM name saved last time is offered again and opened at the rate.
+  delete m_window;
+  AppSettings s = settingsDefaults();
+  s.audioDevice = QStringLiteral("dac_s24");
+  s.playFreq = QStringLiteral("44.1kHz");
+  QVERIFY(saveSettingsFile(settingsFilePath(), s));
+  m_window = new MainWindow;
+  m_window->setNeverShowFirstInfo(true);
+  QCOMPARE(child<QComboBox>("comboBox_driver")->currentIndex(), int(DeviceManager::kDirect));
+  QCOMPARE(child<QComboBox>("comboBox_asioDev")->currentText(), QStringLiteral("dac_s24"));
+  QCOMPARE(child<QComboBox>("comboBox_asioFreq")->currentText(), QStringLiteral("44.1kHz"));
+  QCOMPARE(m_window->devices()->playRate(), 44100);
+  QVERIFY(m_window->devices()->deviceOpen());
+  delete m_window;
+  m_window = nullptr;
+  const AppSettings saved = loadSettingsFile(settingsFilePath());
+  QCOMPARE(saved.audioDevice, QStringLiteral("dac_s24"));
+  QCOMPARE(saved.playFreq, QStringLiteral("44.1kHz"));
 }
 
 void TestPlayback::playsThroughTheSharedOutput() {
