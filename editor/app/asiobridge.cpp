@@ -36,6 +36,8 @@ bool AsioBridge::load(const QString& libraryPath) {
   m_bufferSize =
       reinterpret_cast<GetAndSetAsioBufferSizeFn>(m_library.resolve("getAndSetAsioBufferSize"));
   m_exit = reinterpret_cast<ExitAsioDeviceFn>(m_library.resolve("exitAsioDevice"));
+  m_addDevice = reinterpret_cast<int (*)(int, const char*)>(m_library.resolve("asioLinkAddDevice"));
+  m_panelText = reinterpret_cast<int (*)(int, char*, int)>(m_library.resolve("asioLinkPanelText"));
   if (m_init) m_initResult = m_init(&m_handle);
   return true;
 }
@@ -85,4 +87,20 @@ int AsioBridge::openPanel(void* ctx) {
 
 int AsioBridge::bufferSizeRequest(void* ctx, int apply) {
   return (m_bufferSize && m_handle != 0) ? m_bufferSize(m_handle, ctx, apply) : kSkipped;
+}
+
+int AsioBridge::addDevice(const QString& pcmName) {
+  if (!m_addDevice || m_handle == 0) return kSkipped;
+  return m_addDevice(m_handle, pcmName.toLocal8Bit().constData());
+}
+
+QString AsioBridge::panelText() {
+  if (!m_panelText || m_handle == 0) return QString();
+  QByteArray text(1024, '\0');
+  const int n = m_panelText(m_handle, text.data(), text.size());
+  if (n >= text.size()) {
+    text.resize(n + 1);
+    (void)m_panelText(m_handle, text.data(), text.size());
+  }
+  return QString::fromLocal8Bit(text.constData());
 }

@@ -51,6 +51,12 @@ class AsioBridge {
   int openPanel(void* ctx);
   int bufferSizeRequest(void* ctx, int apply);
 
+  // Beyond the eight, bound when the bridge offers them.
+  // Appends an ALSA PCM name to the device list; its index or a negative code.
+  int addDevice(const QString& pcmName);
+  // The "Control Panel" text of the open device, or why the last open failed.
+  QString panelText();
+
  private:
   QLibrary m_library;
   int m_handle = 0;
@@ -63,4 +69,6 @@ class AsioBridge {
   OpenAsioPanelFn m_panel = nullptr;
   GetAndSetAsioBufferSizeFn m_bufferSize = nullptr;
   ExitAsioDeviceFn m_exit = nullptr;  // bound, never called
+  int (*m_addDevice)(int, const char*) = nullptr;
+  int (*m_panelText)(int, char*, int) = nullptr;
 };

@@ -1,8 +1,10 @@
 #include "mainwindow.h"
 
+#include <QAbstractItemView>
 #include <QActionGroup>
 #include <QApplication>
 #include <QCheckBox>
+#include <QComboBox>
 #include <QCoreApplication>
 #include <QDesktopServices>
 #include <QDragEnterEvent>
@@ -23,6 +25,7 @@
 #include <cmath>
 
 #include "audiothread.h"
+#include "devicemanager.h"
 #include "dialogabout.h"
 #include "dialogcombine.h"
 #include "dialogedit.h"
@@ -61,6 +64,7 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), ui(new MainWindow
   ui->setupUi(this);
   QMetaObject::connectSlotsByName(this);
   ui->comboBox_driver->setCurrentIndex(-1);
+  ui->comboBox_driver->view()->setMinimumWidth(130);  // the names are wider than the box
 
   // 2. Settings file path.
   m_settingsFilePath = settingsFilePath();
@@ -80,6 +84,8 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), ui(new MainWindow
   m_dialogEdit->setSession(&m_session);
   m_session.setStopHook([this] { stopPlaybackAndWait(); });
   m_jobThread = new audioThread(this, m_sonvex.api());
+  engine::resetEngine();
+  connect(m_jobThread, &audioThread::allTransactionsDone_, this, &MainWindow::allTransactionsDone);
   // >>> dialog and engine hooks
   // The EQ block's master switch lives in the EQ dialog; the engine plays the block.
   m_dialogPeq = new DialogPeq(this);
@@ -133,6 +139,15 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), ui(new MainWindow
   m_overHoldGroup->addAction(ui->actionOverHoldsUntilClicked);
   ui->actionOverHolds2sec->setChecked(true);
   m_asio.load(libraryDirectory() + QStringLiteral("/libasiolink.so"));
+  m_devices = new DeviceManager({ui->comboBox_driver, ui->comboBox_asioDev, ui->comboBox_asioFreq,
+                                 ui->pushAsioCont, ui->playButton},
+                                m_asio, m_session, m_sonvex.api(), m_eq->get(), m_jobThread, this);
+  connect(m_devices, &DeviceManager::playRateChanged, this, [this](int hz) {
+    m_playRate = hz;
+    m_dialogEdit->setEqContext(m_eq->get(), m_playRate);
+  });
+  connect(m_devices, &DeviceManager::playbackRestarted, this,
+          [this](bool started) { m_session.setPlaying(started); });
   m_pollTimer = new QTimer(this);
   connect(m_pollTimer, &QTimer::timeout, this, &MainWindow::takeSeveralHundredMili);
   m_pollTimer->start(kPollIntervalMs);
@@ -161,6 +176,7 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), ui(new MainWindow
   ui->widgetFadeBase->placeKnobForDb(std::trunc(m_monitorVolumeDb));
   const MonitorVolume volume = monitorVolumeFor(int(m_monitorVolumeDb));
   ui->label_VolumeDB->setText(volume.text + QStringLiteral(" dB"));
+  engine::setMonitorVolume(m_monitorVolumeDb);
   setFileLoadedState(false);
 
   // 14. Controls whose values come from the settings file stay hidden.
@@ -178,16 +194,21 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), ui(new MainWindow
 
 MainWindow::~MainWindow() {
   saveSettings();
-  // >>> shutdown hooks, in order: save settings, stop playback, wait for the
-  // job, output and waveform threads, close the output device.
+  stopPlaybackAndWait();
+  // Closes the outputs; it uses the bridge, a member that goes before the
+  // window's children do.
+  delete m_devices;
+  m_devices = nullptr;
   m_waveform->shutdown();
   // The export job reads the EQ block: end it before the block goes.
   delete m_dialogEdit;
   delete findChild<DialogCombine*>();  // both use the binding, a member
   delete m_jobThread;
+  m_jobThread = nullptr;
   m_dialogPeq->hide();
   engine::oscillator().oscillatorOff();
   engine::setEqSettings(nullptr);
+  engine::releaseEngine();
   delete m_eq;
   delete ui;
 }
@@ -271,7 +292,7 @@ bool MainWindow::openAudioFile(const QString& path) {
 
   // 8. Waveform summary, play rate follows the file.
   m_waveform->startWaveformSummary();
-  // >>> output device hook: match the play rate to the file
+  m_devices->followFileRate();
   return true;
 }
 
@@ -358,27 +379,28 @@ void MainWindow::on_pushButton_Combine_clicked() {
 }
 
 bool MainWindow::checkReadyToPlay() {
-  bool ready = true;
-  if (!isFileOpen()) {
-    warn(tr("File Not Opened"), tr("Please open audio file."));
-    ready = false;
-  } else if (ui->comboBox_asioDev->currentIndex() < 1) {
-    warn(tr("Audio Device Not Selected"), tr("Please select audio device."));
-    ready = false;
-  } else if (ui->comboBox_asioFreq->currentText() == QLatin1String("(offline)")) {
-    warn(tr("Audio Device is Offline"), tr("Please connect active audio device."));
-    ready = false;
-  }
+  const bool ready = m_devices->checkCanPlay();
   if (!ready) ui->playButton->setChecked(false);
   return ready;
 }
 
-void MainWindow::startPlayback() {
-  if (!checkReadyToPlay()) return;
-  // >>> playback hook: dsdDirect, refresh the edit labels and export range,
-  // queue the playback job and start the output, then mark as playing.
+bool MainWindow::startPlayback() {
+  if (!checkReadyToPlay()) return false;
+  trackEditParamChanged();
+  const bool started = m_devices->startPlayback(m_monitorVolumeDb);
   // Until playback runs, the button must not claim that it does.
   ui->playButton->setChecked(m_session.isPlaying());
+  return started;
+}
+
+void MainWindow::showPlayPosition() {
+  m_counterTyped = false;
+  ui->lineEditTime->setText(formatTime(playPositionFrames(), m_session.fileInfo().sampleRate));
+  m_waveform->placeCursor(playPositionFraction());
+}
+
+void MainWindow::allTransactionsDone(int iStatus) {
+  if (m_devices->reportPlaybackResult(iStatus)) showPlayPosition();
 }
 
 void MainWindow::on_playButton_clicked() {
@@ -387,9 +409,16 @@ void MainWindow::on_playButton_clicked() {
 }
 
 void MainWindow::on_stopButton_clicked() {
-  m_session.setPlaying(false);
+  m_devices->stopPlayback();
   ui->playButton->setChecked(false);
-  // >>> engine hook: stop playback
+}
+
+void MainWindow::on_zeroPlayButton_clicked() {
+  const int64_t in = exportInFrames();
+  m_devices->stopPlayback();
+  m_session.setPlayPosition(uint64_t(std::max<int64_t>(0, in)));
+  showPlayPosition();
+  if (startPlayback()) ui->playButton->setChecked(true);
 }
 
 void MainWindow::on_pushButtonPostFader_toggled(bool checked) {
@@ -398,14 +427,12 @@ void MainWindow::on_pushButtonPostFader_toggled(bool checked) {
 }
 
 void MainWindow::on_comboBox_driver_currentIndexChanged(int index) {
-  if (index < 0) return;
+  if (index < 0 || !m_devices) return;
   m_driverType = index;
-  // >>> output device hook: stop the device, list the driver's devices
+  m_devices->changeDriverType(index);
 }
 
-void MainWindow::on_pushAsioCont_clicked() {
-  // >>> output device hook: m_asio.openPanel(ctx) while an ASIO device is open
-}
+void MainWindow::on_pushAsioCont_clicked() { m_devices->openControlPanel(); }
 
 // ---------------------------------------------------------------------------
 // Monitor volume, menus, timers
@@ -414,17 +441,20 @@ void MainWindow::monitorVolumeMoved(int iPosi) {
   const MonitorVolume volume = monitorVolumeFor(ui->widgetFadeBase->table().dbAt(iPosi));
   m_monitorVolumeDb = volume.db;
   ui->label_VolumeDB->setText(volume.text + QStringLiteral(" dB"));
-  // >>> engine hooks: recompute dsdDirect, setMonitorVolume(m_monitorVolumeDb),
-  // tell the export dialog the new volume.
+  engine::setMonitorVolume(m_monitorVolumeDb);
+  // >>> tell the export dialog the new volume.
 }
 
 void MainWindow::showFirstInformationPopup() {
   m_firstInfoTimer->stop();
   if (m_neverShowFirstInfo) return;
   QMessageBox box(QMessageBox::Information, tr("MALVEC Lumara Editor Information"),
-                  tr("If noise occurs, ensure your computer's power option is set to 'High "
-                     "Performance'.<p>Also select the ASIO Driver type for best performance.<p>"
-                     "See Help -> Manual for detail."),
+                  tr("For bit-perfect playback and native DSD, choose the driver type "
+                     "'ALSA direct': the sound card plays the file's own rate and is held for "
+                     "this program alone.<p>'Desktop (shared)' plays through the desktop's "
+                     "sound server, which mixes with other programs and resamples to its own "
+                     "rate (often 48 kHz).<p>If noise occurs, close other programs that use "
+                     "the sound card.<p>See Help -> Manual for detail."),
                   QMessageBox::Ok, this);
   box.setTextFormat(Qt::RichText);
   QCheckBox* never = new QCheckBox(tr("Do not show again"), &box);
@@ -509,7 +539,12 @@ void MainWindow::takeSeveralHundredMili() {
   updateLevelMeter();
   // >>> engine poll hooks: play position, meter peaks, device watchdog,
   // waveform progress, output buffer-size requests.
-  if (m_session.isPlaying()) m_waveform->followPlayPosition(playPositionFraction(), m_sliderHeld);
+  m_devices->tick();
+  if (m_session.isPlaying()) {
+    if (!ui->lineEditTime->hasFocus())
+      ui->lineEditTime->setText(formatTime(playPositionFrames(), m_session.fileInfo().sampleRate));
+    m_waveform->followPlayPosition(playPositionFraction(), m_sliderHeld);
+  }
 }
 
 void MainWindow::warn(const QString& title, const QString& text) {
@@ -606,7 +641,7 @@ void MainWindow::on_waveScrollBar_valueChanged(int value) {
 
 void MainWindow::stopPlaybackAndWait() {
   // Wait only while a playback conversion is still ending, at most 3 s.
-  if (m_session.isPlaying()) on_stopButton_clicked();
+  on_stopButton_clicked();
   if (m_jobThread->isBusy()) {
     m_jobThread->cancel();
     for (int i = 0; i < 300 && m_jobThread->isBusy(); ++i) QThread::msleep(10);
@@ -619,20 +654,21 @@ void MainWindow::loadSettings() {
   m_monitorVolumeDb = s.monitorVolumeDb;
   m_driverType = s.driverType;
   applyEqSettings(s, m_eq->get(), m_playRate);
-  engine::publishEq();
+  engine::publishEq(true);  // the renderer works from its own copy
   ui->pushButtonPostFader->setChecked(s.postFader);
   m_neverShowFirstInfo = s.neverShowFirstInfo;
   m_dialogEdit->restoreChoices(s.bounceFormat, s.bounceFreq, s.bounceBit, s.applyShortFade);
   (s.overHolds2sec ? ui->actionOverHolds2sec : ui->actionOverHoldsUntilClicked)->setChecked(true);
   setOscillatorMode(s.oscillatorMode);
-  // The saved driver type shows in the output row; building its device list
-  // and reopening the device belong to the output device code.
-  ui->comboBox_driver->setCurrentIndex(m_driverType == 1 ? 1 : 0);
-  // >>> output device hook: applyAudioSelection(s.audioDevice, s.playFreq)
+  m_devices->applyAudioSelection(m_driverType, s.audioDevice, s.playFreq);
+  m_driverType = m_devices->driverType();
+  m_playRate = m_devices->playRate();
 }
 
 void MainWindow::saveSettings() {
-  AppSettings s = m_settings;  // device and play frequency as read
+  AppSettings s = m_settings;
+  s.audioDevice = ui->comboBox_asioDev->currentText();
+  s.playFreq = ui->comboBox_asioFreq->currentText();
   s.monitorVolumeDb = m_monitorVolumeDb;
   s.driverType = m_driverType;
   captureEqSettings(m_eq->get(), s);

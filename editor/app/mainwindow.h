@@ -16,6 +16,7 @@
 #include "sonvexbinding.h"
 #include "trackgraphic.h"
 
+class DeviceManager;
 class DialogEdit;
 class DialogOscillator;
 class DialogPeq;
@@ -79,6 +80,7 @@ class MainWindow : public QMainWindow {
   DialogPeq* eqDialog() const { return m_dialogPeq; }
   DialogOscillator* oscillatorDialog() const { return m_dialogOsc; }
   AsioBridge& asioBridge() { return m_asio; }
+  DeviceManager* devices() const { return m_devices; }
 
  signals:
   void moveInPoint(F64 inPoint);
@@ -99,6 +101,8 @@ class MainWindow : public QMainWindow {
   void oscLevelChanged(int db);
   void selAllEqOnOff(int iSel);
   void eqIndicatorClicked();
+  // The playback job's end.
+  void allTransactionsDone(int iStatus);
 
  private slots:
   void on_pushButtonOpen_clicked();
@@ -106,6 +110,7 @@ class MainWindow : public QMainWindow {
   void on_pushButton_Combine_clicked();
   void on_playButton_clicked();
   void on_stopButton_clicked();
+  void on_zeroPlayButton_clicked();
   void on_pushButtonPostFader_toggled(bool checked);
   void on_pushAsioCont_clicked();
   void on_comboBox_driver_currentIndexChanged(int index);
@@ -144,7 +149,9 @@ class MainWindow : public QMainWindow {
   // The session's stop hook: ends playback and its job (bounded wait).
   void stopPlaybackAndWait();
   bool checkReadyToPlay();
-  void startPlayback();
+  bool startPlayback();
+  // Time counter and play cursor at the session's position.
+  void showPlayPosition();
   // The 45 ms tick's share for the level meter: the engine's peaks.
   void updateLevelMeter();
   void warn(const QString& title, const QString& text);
@@ -173,6 +180,7 @@ class MainWindow : public QMainWindow {
   DialogPeq* m_dialogPeq = nullptr;
   DialogOscillator* m_dialogOsc = nullptr;
   audioThread* m_jobThread = nullptr;  // playback jobs
+  DeviceManager* m_devices = nullptr;  // output row, outputs, playback start
   int m_playRate = 44100;
   double m_monitorVolumeDb = 0.0;
   int m_driverType = 0;

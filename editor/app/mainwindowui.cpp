@@ -205,8 +205,8 @@ void MainWindowUi::setupUi(QMainWindow* window) {
 void MainWindowUi::retranslateUi(QMainWindow* window) {
   window->setWindowTitle(QMainWindow::tr("MALVEC Lumara Editor"));
   comboBox_driver->clear();
-  comboBox_driver->addItem(QMainWindow::tr("ASIO"));
-  comboBox_driver->addItem(QMainWindow::tr("WASAPI"));
+  comboBox_driver->addItem(QMainWindow::tr("ALSA direct"));
+  comboBox_driver->addItem(QMainWindow::tr("Desktop (shared)"));
   comboBox_asioFreq->clear();
   for (const char* rate : {"44.1kHz", "48kHz", "88.2kHz", "96kHz", "176.4kHz", "192kHz", "352.8kHz",
                            "384kHz", "2.8MHz", "5.6MHz"}) {
