@@ -29,6 +29,8 @@
 #include "eqsettings.h"
 #include "faderwidgets.h"
 #include "mainwindowui.h"
+#include "messagebox.h"
+#include "opennote.h"
 #include "pictureswitch.h"
 #include "styledcontrols.h"
 #include "timeformat.h"
@@ -104,6 +106,18 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), ui(new MainWindow
   connect(ui->lineEditTime, &QLineEdit::textEdited, this, [this] { m_counterTyped = true; });
   connect(ui->labelGainVal, &labelGain::doubleClicked, this,
           &MainWindow::labelGainValDoubleClicked);
+  // Keys: the menu entries and the window's own keys act as their buttons do.
+  connect(ui->actionOpen, &QAction::triggered, this, &MainWindow::on_pushButtonOpen_clicked);
+  connect(ui->actionExport, &QAction::triggered, this, &MainWindow::on_pushButtonEdit_clicked);
+  connect(ui->actionCombine, &QAction::triggered, this, &MainWindow::on_pushButton_Combine_clicked);
+  connect(ui->actionQuit, &QAction::triggered, this, &QWidget::close);
+  connect(ui->actionPlayStop, &QAction::triggered, this, [this] {
+    (ui->playButton->isChecked() ? static_cast<QPushButton*>(ui->stopButton)
+                                 : static_cast<QPushButton*>(ui->playButton))
+        ->click();
+  });
+  connect(ui->actionSetIn, &QAction::triggered, ui->setPointButtonSetIn, &QPushButton::click);
+  connect(ui->actionSetOut, &QAction::triggered, ui->setPointButtonSetOut, &QPushButton::click);
   // >>> connections of the oscillator and EQ dialogs
 
   // 7. The waveform summary through the same binding.
@@ -208,6 +222,12 @@ bool MainWindow::openAudioFile(const QString& path) {
   m_session.stopPlayback();
 
   const QString fileName = QFileInfo(path).fileName();
+  // A name given on the command line may name nothing at all.
+  if (!QFileInfo(path).isFile()) {
+    warn(tr("Cannot Open"),
+         QDir::toNativeSeparators(path) + QStringLiteral("\n") + tr("The file does not exist."));
+    return false;
+  }
   if (!checkFileExtension(path)) {
     warn(tr("Cannot Open"), fileName + QStringLiteral("\n") + tr("Unsupported audio file."));
     return false;
@@ -229,8 +249,11 @@ bool MainWindow::openAudioFile(const QString& path) {
   const AudioFileInfo& fi = m_session.fileInfo();
   m_waveform->resetForFile(path, int(fi.channels), totalFrames() / fi.sampleRate < 901);
 
-  // 6. File labels.
-  ui->label_orgFileNameArea->setText(fileName);
+  // 6. File labels; a long name loses its middle, the tooltip keeps it all.
+  QLabel* nameLabel = ui->label_orgFileNameArea;
+  nameLabel->setText(nameLabel->fontMetrics().elidedText(fileName, Qt::ElideMiddle,
+                                                         nameLabel->contentsRect().width()));
+  nameLabel->setToolTip(QDir::toNativeSeparators(path));
   fillFileLabels();
 
   // 7. Markers at the ends, zoom 1.
@@ -251,6 +274,10 @@ bool MainWindow::openAudioFile(const QString& path) {
   // 8. Waveform summary, play rate follows the file.
   m_waveform->startWaveformSummary();
   // >>> output device hook: match the play rate to the file
+  const QString note = openNote(path, fi);
+  if (!note.isEmpty())
+    showMessage(this, QMessageBox::Information, tr("Open Audio File"),
+                fileName + QStringLiteral("\n") + note);
   return true;
 }
 
@@ -457,7 +484,7 @@ void MainWindow::takeSeveralHundredMili() {
 }
 
 void MainWindow::warn(const QString& title, const QString& text) {
-  QMessageBox::warning(this, title, text, QMessageBox::Ok);
+  showMessage(this, QMessageBox::Warning, title, text);
 }
 
 // ---------------------------------------------------------------------------

@@ -1,5 +1,6 @@
 #include "trackgraphic.h"
 
+#include <QApplication>
 #include <QFont>
 #include <QMouseEvent>
 #include <algorithm>
@@ -368,7 +369,9 @@ void trackGraphic::drawCursor() {
 }
 
 void trackGraphic::drawText(double x, double y, const QString& text) {
-  QFont font(QStringLiteral("Meiryo"), 18, QFont::Normal, true);
+  // The program's own font (set on the application at start-up).
+  QFont font = QApplication::font();
+  font.setItalic(true);
   font.setPixelSize(24);
   glColor3d(0.9, 0.9, 0.9);
   // renderText takes view coordinates through the current projection.
