@@ -57,10 +57,10 @@ QString writeFailureReason(const QString& path) {
   const QString folder = QFileInfo(path).absolutePath();
   const QString shown = QDir::toNativeSeparators(folder);
   if (!QFileInfo(folder).isDir())
-    return QStringLiteral("The folder %1 does not exist (%2).").arg(shown, systemText(ENOENT));
+    return QStringLiteral("The folder \"%1\" does not exist (%2).").arg(shown, systemText(ENOENT));
   const int err = probeWrite(folder);
   if (err == 0) return QString();
-  return QStringLiteral("The folder %1 cannot be written: %2.").arg(shown, systemText(err));
+  return QStringLiteral("The folder \"%1\" cannot be written: %2.").arg(shown, systemText(err));
 }
 
 QString failureText(const QString& what, const QString& path, int status) {

@@ -482,8 +482,9 @@ void TestDialogCombine::headerVariantsCombineAndFailuresSayWhy() {
   fixtures::MessageCatcher catcher;
   dlg.findChild<QPushButton*>("pushButton")->click();
   QTRY_VERIFY_WITH_TIMEOUT(catcher.titles.contains("Combine Files"), 20000);
-  QCOMPARE(catcher.last(), "Combine Files|Combine failed.\nThe folder " + dir.filePath("missing") +
-                               " does not exist (No such file or directory).\n[Code = -1]");
+  QCOMPARE(catcher.last(), "Combine Files|Combine failed.\nThe folder \"" +
+                               dir.filePath("missing") +
+                               "\" does not exist (No such file or directory).\n[Code = -1]");
 
   dlg.setFolder(dir.path());
   dlg.findChild<QPushButton*>("pushButton")->click();

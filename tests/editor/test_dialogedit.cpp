@@ -525,7 +525,7 @@ class TestDialogEdit : public QObject {
       child<QPushButton>(d, "pushBounce")->click();
       QVERIFY(QTest::qWaitFor([&] { return box.seen; }, 30000));
       QCOMPARE(box.text,
-               "Export failed.\nThe folder " + c.folder + " " + c.reason + "\n[Code = -3]");
+               "Export failed.\nThe folder \"" + c.folder + "\" " + c.reason + "\n[Code = -3]");
     }
   }
 

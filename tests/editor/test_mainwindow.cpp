@@ -50,6 +50,7 @@ class TestMainWindow : public QObject {
   void missingLibraryOnlyFailsOpening();
   void programRunsWithoutItsLibraries();
   void keysAct();
+  void emptyAndCutFilesOpenWithANote();
 
  private:
   QString file(const QString& name) const { return m_dir.path() + "/" + name; }
@@ -698,6 +699,20 @@ void TestMainWindow::keysAct() {
   QVERIFY(QTest::qWaitForWindowActive(m_window));
   QTest::keyClick(m_window, Qt::Key_Q, Qt::ControlModifier);
   QVERIFY(!m_window->isVisible());
+}
+
+void TestMainWindow::emptyAndCutFilesOpenWithANote() {
+  if (!m_window->sonvex().getAudioFileInformation) QSKIP("libsonvex.so has no probe yet");
+  QVERIFY(fixtures::write(file("empty.wav"), fixtures::wav(44100, 16, 2, 0)));
+  QVERIFY(fixtures::write(file("cut.wav"), fixtures::wav(44100, 16, 2, 44100).left(44 + 88200)));
+  MessageCatcher messages;
+  QVERIFY(m_window->openAudioFile(file("empty.wav")));
+  QVERIFY(m_window->openAudioFile(file("cut.wav")));
+  QCOMPARE(m_window->totalFrames(), uint64_t(22050));
+  QCOMPARE(messages.texts,
+           QStringList({"empty.wav\nThe file holds no audio (0 samples).",
+                        "cut.wav\nThe file is cut short: it holds 00:00:00.50 of the "
+                        "00:00:01.00 its header announces."}));
 }
 
 QTEST_MAIN(TestMainWindow)
