@@ -433,6 +433,7 @@ void MainWindow::showFirstInformationPopup() {
                      "See Help -> Manual for detail."),
                   QMessageBox::Ok, this);
   box.setTextFormat(Qt::RichText);
+  fitTitle(box);
   QCheckBox* never = new QCheckBox(tr("Do not show again"), &box);
   box.setCheckBox(never);
   box.exec();
