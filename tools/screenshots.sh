@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Regenerates the README's screenshots of the main window (without a file and
-# with the demo file open) under a virtual display.
+# with the demo file open) and of the export and combine dialogs and an export
+# error (lumara_shots), at scale 1 and 2, under a virtual display.
 #   bash tools/screenshots.sh [BUILD_DIR]      (default: build)
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -8,7 +9,7 @@ BUILD=$(realpath "${1:-${BUILD_DIR:-build}}")
 OUT=$(pwd)/docs
 
 if [ "${LUMARA_SHOTS_INNER:-}" != 1 ]; then
-  cmake --build "$BUILD" --target LumaraEditor sonvex
+  cmake --build "$BUILD" --target LumaraEditor lumara_shots sonvex
   mkdir -p "$OUT"
   # A random first display number keeps clear of other virtual displays.
   LUMARA_SHOTS_INNER=1 exec xvfb-run -a -n $((200 + RANDOM % 500)) -s "-screen 0 1700x1300x24 -noreset" \
@@ -50,5 +51,8 @@ if [ -f "$BUILD/bin/demo.dsf" ]; then
   shot main-window-demo 30 1 "$BUILD/bin/demo.dsf"
   # A scaled screen: the whole window, view included, at twice the size.
   shot main-window-scale2 30 2 "$BUILD/bin/demo.dsf"
+  for scale in 1 2; do
+    QT_SCALE_FACTOR=$scale "$BUILD/bin/lumara_shots" "$OUT" "scale$scale" "$BUILD/bin/demo.dsf" >/dev/null
+  done
 fi
 echo "screenshots written to $OUT"

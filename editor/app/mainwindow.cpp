@@ -34,7 +34,9 @@
 #include "eqsettings.h"
 #include "faderwidgets.h"
 #include "mainwindowui.h"
+#include "messagebox.h"
 #include "metergraphic.h"
+#include "opennote.h"
 #include "oscillator.h"
 #include "pictureswitch.h"
 #include "playback.h"
@@ -120,6 +122,18 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), ui(new MainWindow
   connect(ui->lineEditTime, &QLineEdit::textEdited, this, [this] { m_counterTyped = true; });
   connect(ui->labelGainVal, &labelGain::doubleClicked, this,
           &MainWindow::labelGainValDoubleClicked);
+  // Keys: the menu entries and the window's own keys act as their buttons do.
+  connect(ui->actionOpen, &QAction::triggered, this, &MainWindow::on_pushButtonOpen_clicked);
+  connect(ui->actionExport, &QAction::triggered, this, &MainWindow::on_pushButtonEdit_clicked);
+  connect(ui->actionCombine, &QAction::triggered, this, &MainWindow::on_pushButton_Combine_clicked);
+  connect(ui->actionQuit, &QAction::triggered, this, &QWidget::close);
+  connect(ui->actionPlayStop, &QAction::triggered, this, [this] {
+    (ui->playButton->isChecked() ? static_cast<QPushButton*>(ui->stopButton)
+                                 : static_cast<QPushButton*>(ui->playButton))
+        ->click();
+  });
+  connect(ui->actionSetIn, &QAction::triggered, ui->setPointButtonSetIn, &QPushButton::click);
+  connect(ui->actionSetOut, &QAction::triggered, ui->setPointButtonSetOut, &QPushButton::click);
   // >>> connections of the oscillator and EQ dialogs
   connect(m_dialogOsc, &DialogOscillator::selOscOnOff, this, &MainWindow::oscIndicatorChanged);
   connect(m_dialogOsc, &DialogOscillator::freqChanged, this, &MainWindow::oscFreqChanged);
@@ -250,6 +264,12 @@ bool MainWindow::openAudioFile(const QString& path) {
   m_session.stopPlayback();
 
   const QString fileName = QFileInfo(path).fileName();
+  // A name given on the command line may name nothing at all.
+  if (!QFileInfo(path).isFile()) {
+    warn(tr("Cannot Open"),
+         QDir::toNativeSeparators(path) + QStringLiteral("\n") + tr("The file does not exist."));
+    return false;
+  }
   if (!checkFileExtension(path)) {
     warn(tr("Cannot Open"), fileName + QStringLiteral("\n") + tr("Unsupported audio file."));
     return false;
@@ -271,8 +291,11 @@ bool MainWindow::openAudioFile(const QString& path) {
   const AudioFileInfo& fi = m_session.fileInfo();
   m_waveform->resetForFile(path, int(fi.channels), totalFrames() / fi.sampleRate < 901);
 
-  // 6. File labels.
-  ui->label_orgFileNameArea->setText(fileName);
+  // 6. File labels; a long name loses its middle, the tooltip keeps it all.
+  QLabel* nameLabel = ui->label_orgFileNameArea;
+  nameLabel->setText(nameLabel->fontMetrics().elidedText(fileName, Qt::ElideMiddle,
+                                                         nameLabel->contentsRect().width()));
+  nameLabel->setToolTip(QDir::toNativeSeparators(path));
   fillFileLabels();
 
   // 7. Markers at the ends, zoom 1.
@@ -293,6 +316,10 @@ bool MainWindow::openAudioFile(const QString& path) {
   // 8. Waveform summary, play rate follows the file.
   m_waveform->startWaveformSummary();
   m_devices->followFileRate();
+  const QString note = openNote(path, fi);
+  if (!note.isEmpty())
+    showMessage(this, QMessageBox::Information, tr("Open Audio File"),
+                fileName + QStringLiteral("\n") + note);
   return true;
 }
 
@@ -457,6 +484,7 @@ void MainWindow::showFirstInformationPopup() {
                      "the sound card.<p>See Help -> Manual for detail."),
                   QMessageBox::Ok, this);
   box.setTextFormat(Qt::RichText);
+  fitTitle(box);
   QCheckBox* never = new QCheckBox(tr("Do not show again"), &box);
   box.setCheckBox(never);
   box.exec();
@@ -548,7 +576,7 @@ void MainWindow::takeSeveralHundredMili() {
 }
 
 void MainWindow::warn(const QString& title, const QString& text) {
-  QMessageBox::warning(this, title, text, QMessageBox::Ok);
+  showMessage(this, QMessageBox::Warning, title, text);
 }
 
 // ---------------------------------------------------------------------------

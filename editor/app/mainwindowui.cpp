@@ -156,6 +156,22 @@ void MainWindowUi::setupUi(QMainWindow* window) {
   menuBar->setGeometry(0, 0, 800, 24);
   // The background picture is 600 high: the bar takes exactly the rest.
   menuBar->setFixedHeight(24);
+  menuFile = new QMenu(menuBar);
+  menuFile->setObjectName(QStringLiteral("menuFile"));
+  const auto action = [window](const char* name, const QKeySequence& keys) {
+    auto* a = new QAction(window);
+    a->setObjectName(QLatin1String(name));
+    a->setShortcut(keys);
+    return a;
+  };
+  actionOpen = action("actionOpen", QKeySequence(Qt::CTRL + Qt::Key_O));
+  actionExport = action("actionExport", QKeySequence(Qt::CTRL + Qt::Key_E));
+  actionCombine = action("actionCombine", QKeySequence());
+  actionQuit = action("actionQuit", QKeySequence(Qt::CTRL + Qt::Key_Q));
+  actionPlayStop = action("actionPlayStop", QKeySequence(Qt::Key_Space));
+  actionSetIn = action("actionSetIn", QKeySequence(Qt::Key_I));
+  actionSetOut = action("actionSetOut", QKeySequence(Qt::Key_O));
+  window->addActions({actionPlayStop, actionSetIn, actionSetOut});
   menuTools = new QMenu(menuBar);
   menuTools->setObjectName(QStringLiteral("menuTools"));
   menuOVER_Indicator = new QMenu(menuTools);
@@ -185,6 +201,12 @@ void MainWindowUi::setupUi(QMainWindow* window) {
   actionAboutLicenses = new QAction(window);
   actionAboutLicenses->setObjectName(QStringLiteral("actionAboutLicenses"));
 
+  menuBar->addAction(menuFile->menuAction());
+  menuFile->addAction(actionOpen);
+  menuFile->addAction(actionExport);
+  menuFile->addAction(actionCombine);
+  menuFile->addSeparator();
+  menuFile->addAction(actionQuit);
   menuBar->addAction(menuTools->menuAction());
   menuBar->addAction(menuHelp->menuAction());
   menuTools->addAction(menuOVER_Indicator->menuAction());
@@ -232,6 +254,14 @@ void MainWindowUi::retranslateUi(QMainWindow* window) {
   pushButton_Combine->setText(QMainWindow::tr("COMBINE"));
   labelFileName->setText(QMainWindow::tr("File Name :"));
 
+  menuFile->setTitle(QMainWindow::tr("&File"));
+  actionOpen->setText(QMainWindow::tr("&Open..."));
+  actionExport->setText(QMainWindow::tr("&Export..."));
+  actionCombine->setText(QMainWindow::tr("&Combine..."));
+  actionQuit->setText(QMainWindow::tr("&Quit"));
+  actionPlayStop->setText(QMainWindow::tr("Play / Stop"));
+  actionSetIn->setText(QMainWindow::tr("Set In Point"));
+  actionSetOut->setText(QMainWindow::tr("Set Out Point"));
   menuTools->setTitle(QMainWindow::tr("Tools"));
   menuOVER_Indicator->setTitle(QMainWindow::tr("OVER Indicator"));
   actionOverHolds2sec->setText(QMainWindow::tr("Holds 2 sec."));

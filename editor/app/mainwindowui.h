@@ -71,6 +71,15 @@ struct MainWindowUi {
   QLabel* label_orgBit = nullptr;
   QLabel* label_orgCh = nullptr;
 
+  QMenu* menuFile = nullptr;
+  QAction* actionOpen = nullptr;    // Ctrl+O
+  QAction* actionExport = nullptr;  // Ctrl+E
+  QAction* actionCombine = nullptr;
+  QAction* actionQuit = nullptr;  // Ctrl+Q
+  // Keys without a menu entry, held by the window.
+  QAction* actionPlayStop = nullptr;  // Space
+  QAction* actionSetIn = nullptr;     // I
+  QAction* actionSetOut = nullptr;    // O
   QMenu* menuTools = nullptr;
   QMenu* menuOVER_Indicator = nullptr;
   QAction* actionOverHolds2sec = nullptr;

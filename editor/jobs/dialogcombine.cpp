@@ -14,7 +14,9 @@
 #include <QUrl>
 
 #include "audiothread.h"
+#include "destination.h"
 #include "lmeprogressdialog.h"
+#include "messagebox.h"
 #include "session.h"
 #include "timeformat.h"
 
@@ -45,6 +47,32 @@ QString extensionOf(const QString& fileName) {
   return parts.size() > 1 ? QLatin1Char('.') + parts.last() : QString();
 }
 
+uint32_t sampleKind(const QString& path, uint32_t formatTag, uint32_t bitsPerSample) {
+  constexpr uint32_t kExtensible = 0xFFFE;
+  if (formatTag != kExtensible) return formatTag;
+  // Below 32 bits an extensible file can only hold integers.
+  if (bitsPerSample < 32) return 1;
+  QFile file(path);
+  if (!file.open(QIODevice::ReadOnly)) return formatTag;
+  const QByteArray head = file.read(64 * 1024);
+  const auto le32 = [&head](int at) {
+    return uint32_t(uint8_t(head[at])) | uint32_t(uint8_t(head[at + 1])) << 8 |
+           uint32_t(uint8_t(head[at + 2])) << 16 | uint32_t(uint8_t(head[at + 3])) << 24;
+  };
+  // RIFF and RF64 list their chunks from byte 12; the sub-format GUID starts
+  // 24 bytes into an extensible fmt body, its first two bytes the tag.
+  for (int at = 12; at + 8 <= head.size();) {
+    const uint32_t size = le32(at + 4);
+    if (head.mid(at, 4) == "fmt ") {
+      if (size < 40 || at + 8 + 26 > head.size()) return formatTag;
+      return uint32_t(uint8_t(head[at + 8 + 24])) | uint32_t(uint8_t(head[at + 8 + 25])) << 8;
+    }
+    if (size > uint32_t(head.size())) break;
+    at += 8 + int(size) + int(size & 1);
+  }
+  return formatTag;
+}
+
 Proposal proposeName(const QString& folder, const QString& headFileName,
                      const QString& tailFileName) {
   Proposal p;
@@ -57,9 +85,8 @@ Proposal proposeName(const QString& folder, const QString& headFileName,
     p.name = head + QLatin1Char('_') + tail;
   p.extension = extensionOf(headFileName.isEmpty() ? tailFileName : headFileName);
   // Shorten so that the path COMBINE checks (with its separator) is accepted.
-  const int fixed = folder.size() + 1 + p.extension.size();
-  if (fixed + p.name.size() >= kMaxPathLength) {
-    const int keep = kMaxPathLength - 1 - fixed;
+  if (destination::pathTooLong(folder + QLatin1Char('/') + p.name + p.extension)) {
+    const int keep = destination::longestNameThatFits(folder, p.name, p.extension);
     if (keep >= 1)
       p.name.truncate(keep);
     else
@@ -87,7 +114,7 @@ QStringList combineProblems(bool headSet, bool tailSet, const SourceDescription&
         lines << QStringLiteral("Format ID of channels of two files does not match.");
     }
   }
-  if (lines.isEmpty() && outputPath.size() >= kMaxPathLength)
+  if (lines.isEmpty() && destination::pathTooLong(outputPath))
     lines << QStringLiteral(
         "The file name would be too long.\nYou can shorten the file name and try again,\nor try a "
         "location that has a shorter path.");
@@ -157,11 +184,16 @@ DialogCombine::~DialogCombine() {
 
 void DialogCombine::buildUi() {
   setWindowTitle(QStringLiteral("Combine Files"));
-  setFixedSize(520, 420);
+  setFixedSize(520, 392);
   const auto label = [this](const QString& text, int x, int y, int w, int h) {
     auto* l = new QLabel(text, this);
     l->setGeometry(x, y, w, h);
     return l;
+  };
+  // Section headings as the main window's: small grey capitals.
+  const auto heading = [&label](const QString& text, int y) {
+    QLabel* l = label(text.toUpper(), 20, y, 300, 18);
+    l->setProperty("heading", true);
   };
   const auto button = [this](const QString& name, const QString& text, int x, int y, int w, int h) {
     auto* b = new QPushButton(text, this);
@@ -170,51 +202,50 @@ void DialogCombine::buildUi() {
     b->setAutoDefault(false);
     return b;
   };
-  QLabel* title = label(QStringLiteral("Combine Files"), 20, 10, 480, 24);
-  QFont big = title->font();
-  big.setPixelSize(17);
-  title->setFont(big);
 
-  label(QStringLiteral("Head File"), 20, 44, 100, 18);
+  heading(QStringLiteral("Head File"), 16);
   headLabel = new labelCombine(this);
   headLabel->setObjectName(QStringLiteral("labelHead"));
-  headLabel->setGeometry(20, 64, 390, 44);
-  label(QStringLiteral("Tail File"), 20, 116, 100, 18);
+  headLabel->setGeometry(20, 38, 390, 40);
+  heading(QStringLiteral("Tail File"), 90);
   tailLabel = new labelCombine(this);
   tailLabel->setObjectName(QStringLiteral("labelTail"));
-  tailLabel->setGeometry(20, 136, 390, 44);
+  tailLabel->setGeometry(20, 112, 390, 40);
   for (labelCombine* l : {headLabel, tailLabel}) {
     l->setText(dropPrompt());
     l->setAlignment(Qt::AlignCenter);
-    l->setFrameStyle(QFrame::Box | QFrame::Plain);
+    l->setProperty("dropArea", true);
   }
-  button(QStringLiteral("pushButtonSelectHead"), QStringLiteral("Select"), 420, 72, 80, 28);
-  button(QStringLiteral("pushButtonSelectTail"), QStringLiteral("Select"), 420, 144, 80, 28);
+  button(QStringLiteral("pushButtonSelectHead"), QStringLiteral("Select"), 420, 44, 80, 28);
+  button(QStringLiteral("pushButtonSelectTail"), QStringLiteral("Select"), 420, 118, 80, 28);
 
-  label(QStringLiteral("Combined File"), 20, 196, 200, 18);
-  labelFrequency = label(QStringLiteral("Frequency :"), 40, 218, 150, 18);
+  heading(QStringLiteral("Combined File"), 170);
+  labelFrequency = label(QStringLiteral("Frequency :"), 20, 192, 170, 20);
   labelFrequency->setObjectName(QStringLiteral("labelFrequency"));
-  labelBit = label(QStringLiteral("Bit :"), 200, 218, 120, 18);
+  labelBit = label(QStringLiteral("Bit :"), 200, 192, 120, 20);
   labelBit->setObjectName(QStringLiteral("labelBit"));
-  labelChannel = label(QStringLiteral("Channel :"), 330, 218, 170, 18);
+  labelChannel = label(QStringLiteral("Channel :"), 330, 192, 170, 20);
   labelChannel->setObjectName(QStringLiteral("labelChannel"));
 
-  label(QStringLiteral("File Name :"), 20, 252, 90, 22);
+  label(QStringLiteral("File Name :"), 20, 230, 86, 24);
   editFileName = new QLineEdit(this);
   editFileName->setObjectName(QStringLiteral("lineEditFileName"));
-  editFileName->setGeometry(110, 252, 300, 22);
+  editFileName->setGeometry(110, 230, 300, 24);
   editExtension = new QLineEdit(this);
   editExtension->setObjectName(QStringLiteral("lineEditExtension"));
-  editExtension->setGeometry(420, 252, 80, 22);
+  editExtension->setGeometry(420, 230, 80, 24);
   editExtension->setReadOnly(true);
 
-  label(QStringLiteral("Folder :"), 20, 290, 90, 22);
+  label(QStringLiteral("Folder :"), 20, 274, 86, 24);
   editFolder = new QLineEdit(this);
   editFolder->setObjectName(QStringLiteral("lineEditFolder"));
-  editFolder->setGeometry(110, 290, 300, 22);
-  button(QStringLiteral("pushSelDir"), QStringLiteral("Select\nFolder"), 420, 282, 80, 38);
+  editFolder->setGeometry(110, 274, 300, 24);
+  button(QStringLiteral("pushSelDir"), QStringLiteral("Select\nFolder"), 420, 267, 80, 38);
 
-  button(QStringLiteral("pushButton"), QStringLiteral("COMBINE"), 200, 360, 120, 34);
+  QPushButton* close =
+      button(QStringLiteral("pushClose"), QStringLiteral("CLOSE"), 290, 340, 100, 30);
+  connect(close, &QPushButton::clicked, this, &QDialog::reject);
+  button(QStringLiteral("pushButton"), QStringLiteral("COMBINE"), 400, 340, 100, 30);
 }
 
 void DialogCombine::setHeadFile(const QString& fileName, const QString& path, uint32_t sampleRate,
@@ -225,7 +256,7 @@ void DialogCombine::setHeadFile(const QString& fileName, const QString& path, ui
   headDesc.bitsPerSample = bitsPerSample;
   headDesc.channels = channels;
   headDesc.fileType = fileType;
-  headDesc.formatTag = formatTag;
+  headDesc.formatTag = sampleKind(path, formatTag, bitsPerSample);
   headLabel->setFilePath(path);
   headShownPath = path;
   headLabel->setFont(font());
@@ -259,7 +290,7 @@ QString DialogCombine::scratchPath() const {
 bool DialogCombine::isCombining() const { return thread->isRunning(); }
 
 void DialogCombine::warn(const QString& title, const QString& text) {
-  QMessageBox::warning(this, title, text, QMessageBox::Ok);
+  showMessage(this, QMessageBox::Warning, title, text);
 }
 
 int DialogCombine::loadDescription(const QString& path, SourceDescription* desc) {
@@ -281,6 +312,8 @@ int DialogCombine::loadDescription(const QString& path, SourceDescription* desc)
     return -3;
   }
   *desc = describeSource(info);
+  // Compared by what the samples are, not how the header spells them.
+  desc->formatTag = sampleKind(path, info.formatTag, info.bitsPerSample);
   return 1;
 }
 
@@ -307,7 +340,8 @@ void DialogCombine::fileSet(labelCombine* label, SourceDescription* desc) {
   (label == headLabel ? headShownPath : tailShownPath) = label->filePath();
   label->setFont(font());
   showFileName(label);
-  showDescription(loaded);
+  // The head decides the result's format.
+  if (label == headLabel) showDescription(loaded);
   refreshProposedName();
 }
 
@@ -379,10 +413,10 @@ void DialogCombine::on_pushButton_clicked() {
   const QString scratch = scratchPath();
   if (QFileInfo::exists(output)) {
     const auto answer =
-        QMessageBox::question(this, QStringLiteral("Confirmation"),
-                              editFileName->text() + editExtension->text() +
-                                  QStringLiteral(" already exists.\nDo you want to overwrite?"),
-                              QMessageBox::Ok | QMessageBox::Cancel);
+        showMessage(this, QMessageBox::Question, QStringLiteral("Confirmation"),
+                    editFileName->text() + editExtension->text() +
+                        QStringLiteral(" already exists.\nDo you want to overwrite?"),
+                    QMessageBox::Ok | QMessageBox::Cancel);
     if (answer != QMessageBox::Ok) return;
     QFile::remove(output);
   }
@@ -392,6 +426,7 @@ void DialogCombine::on_pushButton_clicked() {
   combineProgress = 0;
   combineFormat = writeFormatFor(headDesc);
   runningScratch = scratch;
+  runningOutput = output;
   progressDialog->setLabelText(QStringLiteral("Combining files..."));
   progressDialog->setValue(progressDialog->minimum());
   progressDialog->show();
@@ -413,11 +448,10 @@ void DialogCombine::combineFinished(int status) {
   // The library deletes it; a combine that never reached the library must
   // not leave one behind either.
   if (!runningScratch.isEmpty()) QFile::remove(runningScratch);
-  QMessageBox box(status >= 0 ? QMessageBox::Information : QMessageBox::Warning,
-                  QStringLiteral("Combine Files"),
-                  status >= 0 ? QStringLiteral("Combine completed.")
-                              : QStringLiteral("Combine failed.\n[Code = %1]").arg(status),
-                  QMessageBox::Ok, this);
-  box.exec();
+  showMessage(this, status >= 0 ? QMessageBox::Information : QMessageBox::Warning,
+              QStringLiteral("Combine Files"),
+              status >= 0
+                  ? QStringLiteral("Combine completed.")
+                  : destination::failureText(QStringLiteral("Combine"), runningOutput, status));
   if (status >= 0) hide();
 }

@@ -36,7 +36,10 @@ QString baseNameOf(const QString& fileName);
 // The last "."-part with its dot and letter case: "a.WAV" -> ".WAV".
 QString extensionOf(const QString& fileName);
 
-constexpr int kMaxPathLength = 255;  // output paths of this length or more are refused
+// What the samples are, however the header spells it: 1 integer PCM, 3
+// float. An extensible WAV's tag (0xFFFE) gives way to its sub-format; other
+// tags stay as they are.
+uint32_t sampleKind(const QString& path, uint32_t formatTag, uint32_t bitsPerSample);
 
 struct Proposal {
   QString name;
@@ -45,7 +48,7 @@ struct Proposal {
 };
 // head base + "_" + tail base (either alone while the other is unset), the
 // head's extension; the name is shortened so that folder + "/" + name +
-// extension stays below kMaxPathLength.
+// extension stays within the system's limits.
 Proposal proposeName(const QString& folder, const QString& headFileName,
                      const QString& tailFileName);
 
@@ -131,6 +134,7 @@ class DialogCombine : public QDialog {
   lmeProgressDialog* progressDialog = nullptr;
   QTimer* timer = nullptr;
   QString runningScratch;
+  QString runningOutput;
   // The files the labels show; a refused drop falls back to them.
   QString headShownPath;
   QString tailShownPath;

@@ -6,6 +6,7 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QGridLayout>
+#include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -14,8 +15,10 @@
 #include <algorithm>
 
 #include "classsonvex.h"
+#include "destination.h"
 #include "eqsettings.h"
 #include "lmeprogressdialog.h"
+#include "messagebox.h"
 #include "session.h"
 #include "timeformat.h"
 
@@ -186,6 +189,24 @@ QString resultText(int status) {
          QStringLiteral("[Code = %1]").arg(status);
 }
 
+bool pathTooLong(const QString& path) { return destination::pathTooLong(path); }
+
+QString resultMessage(int status, const QString& destinationPath) {
+  switch (classify(status)) {
+    case Outcome::Completed:
+      return resultText(status);
+    case Outcome::Aborted:
+      // The library finalises what it wrote before the stop.
+      if (!QFileInfo::exists(destinationPath)) return resultText(status);
+      return resultText(status) + QLatin1Char('\n') +
+             QStringLiteral("The part exported so far was kept in\n%1")
+                 .arg(QDir::toNativeSeparators(destinationPath));
+    case Outcome::Failed:
+      break;
+  }
+  return destination::failureText(QStringLiteral("Export"), destinationPath, status);
+}
+
 }  // namespace exportplan
 
 DialogEdit::DialogEdit(QWidget* parent, const SonvexApi& api) : QDialog(parent), sonvex(&api) {
@@ -223,12 +244,15 @@ DialogEdit::~DialogEdit() {
 void DialogEdit::buildUi() {
   setWindowTitle(QStringLiteral("Export File"));
   auto* grid = new QGridLayout(this);
+  grid->setContentsMargins(20, 16, 20, 16);
+  grid->setHorizontalSpacing(10);
+  grid->setColumnStretch(1, 1);
   int row = 0;
+  // Section headings as the main window's: small grey capitals.
   auto heading = [&](const QString& text) {
-    auto* l = new QLabel(text, this);
-    QFont f = l->font();
-    f.setBold(true);
-    l->setFont(f);
+    auto* l = new QLabel(text.toUpper(), this);
+    l->setProperty("heading", true);
+    if (row > 0) grid->setRowMinimumHeight(row++, 8);
     grid->addWidget(l, row++, 0, 1, 3);
   };
   auto field = [&](const QString& caption, QWidget* w, QWidget* extra = nullptr) {
@@ -243,9 +267,10 @@ void DialogEdit::buildUi() {
     return l;
   };
 
-  heading(QStringLiteral("Export File"));
   heading(QStringLiteral("Original File"));
   labelOrgFileName = named(new QLabel, "labelOrgFileName");
+  labelOrgFileName->setMinimumWidth(120);
+  labelOrgFileName->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
   labelOrgType = named(new QLabel, "labelOrgFileType");
   labelOrgFreq = named(new QLabel, "labelOrgFreq");
   labelOrgBit = named(new QLabel, "labelOrgBit");
@@ -280,19 +305,31 @@ void DialogEdit::buildUi() {
   editExtension = new QLineEdit(this);
   editExtension->setObjectName(QStringLiteral("lineEditExtension"));
   editExtension->setReadOnly(true);
-  editExtension->setMaximumWidth(60);
+  editExtension->setFixedWidth(80);
   field(QStringLiteral("File Name :"), editFileName, editExtension);
 
   editFolder = new QLineEdit(this);
   editFolder->setObjectName(QStringLiteral("lineEditFolder"));
   buttonSelDir = new QPushButton(QStringLiteral("Select\nFolder"), this);
   buttonSelDir->setObjectName(QStringLiteral("pushSelDir"));
+  buttonSelDir->setFixedSize(80, 38);
   field(QStringLiteral("Folder :"), editFolder, buttonSelDir);
 
+  grid->setRowMinimumHeight(row++, 8);
+  auto* buttons = new QHBoxLayout;
+  buttons->addStretch(1);
+  auto* close = new QPushButton(QStringLiteral("CLOSE"), this);
+  close->setObjectName(QStringLiteral("pushClose"));
+  close->setAutoDefault(false);
+  close->setFixedSize(100, 30);
+  connect(close, &QPushButton::clicked, this, &QDialog::reject);
   buttonBounce = new QPushButton(QStringLiteral("EXPORT"), this);
   buttonBounce->setObjectName(QStringLiteral("pushBounce"));
-  grid->addWidget(buttonBounce, row++, 2);
-  setMinimumWidth(460);
+  buttonBounce->setFixedSize(100, 30);
+  buttons->addWidget(close);
+  buttons->addWidget(buttonBounce);
+  grid->addLayout(buttons, row++, 0, 1, 3);
+  setMinimumWidth(500);
 }
 
 void DialogEdit::setSource(const QString& path, int channels, const QString& channelText,
@@ -302,7 +339,9 @@ void DialogEdit::setSource(const QString& path, int channels, const QString& cha
   sourceChannels = channels > 0 ? uint32_t(channels) : 2;
   const QString fileName = path.section(QLatin1Char('/'), -1);
   baseName = exportplan::baseNameOf(fileName);
-  labelOrgFileName->setText(fileName);
+  labelOrgFileName->setText(
+      labelOrgFileName->fontMetrics().elidedText(fileName, Qt::ElideMiddle, 300));
+  labelOrgFileName->setToolTip(QDir::toNativeSeparators(path));
   labelOrgType->setText(typeText);
   labelOrgFreq->setText(freqText);
   labelOrgBit->setText(bitText);
@@ -400,24 +439,24 @@ void DialogEdit::on_pushBounce_released() {
   const QString name = editFileName->text() + extension;
   const QString path = editFolder->text() + QLatin1Char('/') + name;
   if (exportplan::pathTooLong(path)) {
-    QMessageBox::critical(this, QStringLiteral("Error"),
-                          QStringLiteral("The file name would be too long.") + QLatin1Char('\n') +
-                              QStringLiteral("You can shorten the file name and try again,\n"
-                                             "or try a location that has a shorter path."));
+    showMessage(this, QMessageBox::Critical, QStringLiteral("Error"),
+                QStringLiteral("The file name would be too long.") + QLatin1Char('\n') +
+                    QStringLiteral("You can shorten the file name and try again,\n"
+                                   "or try a location that has a shorter path."));
     return;
   }
   // Writing the export truncates its destination: it must never be the source.
   if (QFileInfo::exists(path) &&
       QFileInfo(path).canonicalFilePath() == QFileInfo(sourcePath).canonicalFilePath()) {
-    QMessageBox::critical(this, QStringLiteral("Error"),
-                          QStringLiteral("The exported file cannot replace the source file."));
+    showMessage(this, QMessageBox::Critical, QStringLiteral("Error"),
+                QStringLiteral("The exported file cannot replace the source file."));
     return;
   }
   if (QFileInfo::exists(path)) {
     const auto answer =
-        QMessageBox::question(this, QStringLiteral("Confirmation"),
-                              name + QStringLiteral(" already exists.\nDo you want to overwrite?"),
-                              QMessageBox::Ok | QMessageBox::Cancel);
+        showMessage(this, QMessageBox::Question, QStringLiteral("Confirmation"),
+                    name + QStringLiteral(" already exists.\nDo you want to overwrite?"),
+                    QMessageBox::Ok | QMessageBox::Cancel);
     if (answer != QMessageBox::Ok) return;
   }
   if (!session_) {
@@ -452,6 +491,7 @@ void DialogEdit::startJob(int mode) {
   exportplan::buildEnvelope(envelope, edit_, shortFade, exportRate, sourceInfo.sampleRate);
   request.range.levelActive = exportplan::envelopeChangesLevel(envelope, kLevelPointMax) ? 1 : 0;
 
+  runningDestination = destination;
   int aux = 0;
   jobThread->setJob(mode == 1 ? 194 : 8, request, sourceDescription, &aux, envelope);
   if (eqSettings) retuneEq(eqSettings, exportRate);
@@ -471,17 +511,17 @@ void DialogEdit::allTransactionsDone(int status) {
   progressDialog->reset();
   progressDialog->hide();
   timer->stop();
-  const QString text = exportplan::resultText(status);
+  const QString text = exportplan::resultMessage(status, runningDestination);
   switch (exportplan::classify(status)) {
     case exportplan::Outcome::Completed:
-      QMessageBox::information(this, QStringLiteral("Export File"), text);
+      showMessage(this, QMessageBox::Information, QStringLiteral("Export File"), text);
       hide();
       break;
     case exportplan::Outcome::Aborted:
-      QMessageBox::information(this, QStringLiteral("Export File"), text);
+      showMessage(this, QMessageBox::Information, QStringLiteral("Export File"), text);
       break;
     case exportplan::Outcome::Failed:
-      QMessageBox::warning(this, QStringLiteral("Export File"), text);
+      showMessage(this, QMessageBox::Warning, QStringLiteral("Export File"), text);
       break;
   }
   if (eqSettings && playRate > 0) retuneEq(eqSettings, playRate);

@@ -53,8 +53,8 @@ int bitsForText(const QString& text);
 // last part and without dots: "my.take.wav" -> "mytake".
 QString baseNameOf(const QString& fileName);
 
-constexpr int kMaxPathLength = 256;  // paths of this length or more are refused
-inline bool pathTooLong(const QString& path) { return path.size() >= kMaxPathLength; }
+// Beyond the system's path limits (destination.h).
+bool pathTooLong(const QString& path);
 
 // The edit state in source frames (EditRange of the edit model).
 EditRange wholeFile(uint64_t totalFrames);
@@ -82,6 +82,9 @@ JobRequest buildRequest(const QString& destination, const QString& source,
 enum class Outcome { Completed, Aborted, Failed };
 Outcome classify(int status);
 QString resultText(int status);
+// The whole result message: a failure says why (destination.h), an abort
+// where the part written so far was kept.
+QString resultMessage(int status, const QString& destination);
 
 }  // namespace exportplan
 
@@ -156,6 +159,7 @@ class DialogEdit : public QDialog {
   QString extension = QStringLiteral(".wav");
   QString baseName;
   QString sourcePath;
+  QString runningDestination;  // of the job in progress
   uint32_t sourceChannels = 2;
   AudioFileInfo sourceInfo{};
   SourceDescription sourceDescription{};

@@ -6,4 +6,6 @@ lmeProgressDialog::lmeProgressDialog(const QString& labelText, const QString& ca
     : QProgressDialog(labelText, cancelButtonText, minimum, maximum, parent, flags) {
   setModal(true);
   setWindowFlags(windowFlags() & ~Qt::WindowContextHelpButtonHint & ~Qt::WindowCloseButtonHint);
+  // Room for a file name in the label and for the title, clear of the edges.
+  setMinimumWidth(400);
 }

@@ -1,5 +1,6 @@
 #include "trackgraphic.h"
 
+#include <QApplication>
 #include <QFont>
 #include <QMouseEvent>
 #include <algorithm>
@@ -251,8 +252,25 @@ int64_t trackGraphic::drawColumns(int64_t from, int64_t to) {
 }
 
 void trackGraphic::drawFilled(int64_t from, int64_t to) {
-  const std::vector<EnvelopeSlot> envelope =
-      waveview::envelopeSlots(m_maxCols, m_minCols, m_window, from, to, m_geo.width);
+  // One slot more on the left, so that the first one drawn has its neighbour.
+  const int64_t slot = static_cast<int64_t>(m_window.visibleColumns) / m_geo.width + 1;
+  std::vector<EnvelopeSlot> envelope = waveview::envelopeSlots(
+      m_maxCols, m_minCols, m_window, std::max(m_window.offset, from - slot), to, m_geo.width);
+  // A slot shorter than the signal's period holds only part of a cycle, and
+  // neighbours alternate high and low: a steady tone would draw as a comb.
+  // Each slot reaches to its neighbours' extremes, as a line through the
+  // samples would, so it draws as the band it is.
+  const std::vector<EnvelopeSlot> own = envelope;
+  for (size_t k = 0; k < envelope.size(); ++k) {
+    for (size_t n : {k - 1, k + 1}) {
+      if (n >= own.size()) continue;  // k - 1 wraps for the first slot
+      EnvelopeSlot& e = envelope[k];
+      e.max.left = std::max(e.max.left, own[n].max.left);
+      e.max.right = std::max(e.max.right, own[n].max.right);
+      e.min.left = std::min(e.min.left, own[n].min.left);
+      e.min.right = std::min(e.min.right, own[n].min.right);
+    }
+  }
   const int lanes = waveview::laneCount(m_channels);
   const double zoom = m_points.levelZoom;
   glShadeModel(GL_SMOOTH);
@@ -368,7 +386,9 @@ void trackGraphic::drawCursor() {
 }
 
 void trackGraphic::drawText(double x, double y, const QString& text) {
-  QFont font(QStringLiteral("Meiryo"), 18, QFont::Normal, true);
+  // The program's own font (set on the application at start-up).
+  QFont font = QApplication::font();
+  font.setItalic(true);
   font.setPixelSize(24);
   glColor3d(0.9, 0.9, 0.9);
   // renderText takes view coordinates through the current projection.

@@ -216,8 +216,11 @@ int laneCount(int channels) { return channels == 1 ? 1 : 2; }
 
 Lane laneFor(int channels, int index) {
   if (channels == 1) return Lane{0.5, 0.1, 0.9, 2.0, 0.0, 1.0};
-  if (index == 0) return Lane{0.75, 0.6, 0.9, 4.0, 0.5, 1.0};
-  return Lane{0.25, 0.1, 0.4, 4.0, 0.0, 0.5};
+  // Zoomed channels stop short of the divider, so the two lanes never merge
+  // into one block.
+  constexpr double gap = kLaneGapPixels / double(kViewHeight);
+  if (index == 0) return Lane{0.75, 0.6, 0.9, 4.0, 0.5 + gap, 1.0};
+  return Lane{0.25, 0.1, 0.4, 4.0, 0.0, 0.5 - gap};
 }
 
 double laneY(const Lane& lane, double v, double levelZoom) {

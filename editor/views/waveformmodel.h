@@ -15,6 +15,7 @@ constexpr int kViewWidth = 700;
 constexpr int kViewHeight = 180;
 constexpr int kMaxTimeZoom = 8192;
 constexpr double kMaxLevelZoom = 64.0;
+constexpr int kLaneGapPixels = 4;  // between a stereo lane and the divider
 constexpr int kLevels = 3;
 enum Level { kCoarse = 0, kMedium = 1, kFine = 2 };
 

@@ -34,6 +34,12 @@ void widgetTc::keyPressEvent(QKeyEvent* event) {
     case Qt::Key_Right:
       cursorForward(shift, 1);
       return;
+    case Qt::Key_Home:
+      home(shift);
+      return;
+    case Qt::Key_End:
+      end(shift);
+      return;
     case Qt::Key_Shift:
       m_shiftHeld = true;
       return;

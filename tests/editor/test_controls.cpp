@@ -259,9 +259,13 @@ void TestControls::timeCounterAcceptsOnlyTimeCharacters() {
   QTest::keyClick(&tc, Qt::Key_Left);
   QTest::keyClick(&tc, Qt::Key_Delete);
   QCOMPARE(tc.text(), QStringLiteral("12:34"));
-  QTest::keyClick(&tc, Qt::Key_Home);  // not in the list: ignored
+  QTest::keyClick(&tc, Qt::Key_Home);
   QTest::keyClick(&tc, '9');
-  QCOMPARE(tc.text(), QStringLiteral("12:394"));
+  QCOMPARE(tc.text(), QStringLiteral("912:34"));
+  QTest::keyClick(&tc, Qt::Key_PageUp);  // not in the list: ignored
+  QTest::keyClick(&tc, Qt::Key_End);
+  QTest::keyClick(&tc, '0');
+  QCOMPARE(tc.text(), QStringLiteral("912:340"));
   // Pasted text obeys the same rule.
   QApplication::clipboard()->setText(QStringLiteral("7a:8"));
   tc.clear();

@@ -174,6 +174,7 @@ class TestDialogCombine : public QObject {
   void combinesFromTheGui();
   void overwriteNeedsConfirmationAndSourcesAreNeverTheOutput();
   void mainWindowHandsOverTheOpenFile();
+  void headerVariantsCombineAndFailuresSayWhy();
 };
 
 void TestDialogCombine::mismatchesAreCollectedInOneMessage() {
@@ -193,9 +194,10 @@ void TestDialogCombine::mismatchesAreCollectedInOneMessage() {
   QVERIFY(
       combineProblems(true, true, desc(3, 2822400, 1, 2), desc(3, 2822400, 1, 2), out).isEmpty());
 
-  // Path length: 254 characters pass, 255 do not, and only when nothing else is wrong.
-  const QString p254 = "/" + QString(249, 'x') + ".wav", p255 = "/" + QString(250, 'x') + ".wav";
-  QCOMPARE(p254.size(), 254);
+  // Path length: a name of NAME_MAX bytes passes, one more does not, and only
+  // when nothing else is wrong; the whole path may be far longer.
+  const QString deep = "/" + QString(200, 'd') + "/" + QString(200, 'e') + "/";
+  const QString p254 = deep + QString(251, 'x') + ".wav", p255 = deep + QString(252, 'x') + ".wav";
   QVERIFY(
       combineProblems(true, true, desc(0, 44100, 16, 2), desc(0, 44100, 16, 2), p254).isEmpty());
   QCOMPARE(combineProblems(true, true, desc(0, 44100, 16, 2), desc(0, 44100, 16, 2), p255),
@@ -225,9 +227,9 @@ void TestDialogCombine::nameProposalAndPathLimits() {
 
   // A long name is cut so that the output path passes COMBINE's check.
   const QString folder = "/" + QString(200, 'd');
-  p = proposeName(folder, QString(40, 'h') + ".wav", QString(40, 't') + ".wav");
+  p = proposeName(folder, QString(200, 'h') + ".wav", QString(200, 't') + ".wav");
   const QString full = folder + "/" + p.name + p.extension;
-  QCOMPARE(full.size(), kMaxPathLength - 1);
+  QCOMPARE(p.name.size() + p.extension.size(), 255);
   QVERIFY(!p.folderTooLong);
   QVERIFY(
       combineProblems(true, true, desc(0, 44100, 16, 2), desc(0, 44100, 16, 2), full).isEmpty());
@@ -440,6 +442,56 @@ void TestDialogCombine::mainWindowHandsOverTheOpenFile() {
     QCOMPARE(window.findChildren<DialogCombine*>().size(), 1);
   }
   QVERIFY(settingsFilePath().startsWith(home.path()));
+}
+
+void TestDialogCombine::headerVariantsCombineAndFailuresSayWhy() {
+  QTemporaryDir dir;
+  // Another tool's 96 kHz/24-bit file with an extensible header (integer
+  // sub-format) and one of ours with the plain PCM tag.
+  const QByteArray headPcm = randomBytes(1200, 40), tailPcm = randomBytes(600, 41);
+  QByteArray ext("RIFF");
+  le(ext, 60 + headPcm.size(), 4);
+  ext.append("WAVEfmt ");
+  le(ext, 40, 4);
+  for (const auto& [v, n] :
+       std::initializer_list<std::pair<uint64_t, int>>{{0xFFFE, 2},
+                                                       {2, 2},
+                                                       {96000, 4},
+                                                       {96000 * 6, 4},
+                                                       {6, 2},
+                                                       {24, 2},
+                                                       {22, 2},
+                                                       {24, 2},
+                                                       {3, 4},
+                                                       {1, 2}})  // ... mask, sub-format 1 (PCM)
+    le(ext, v, n);
+  ext.append(QByteArray::fromHex("000000001000800000AA00389B71"));
+  ext.append("data");
+  le(ext, headPcm.size(), 4);
+  const QString head = dir.filePath("theirs.wav"), tail = dir.filePath("ours.wav");
+  QVERIFY(fixtures::write(head, ext + headPcm));
+  QVERIFY(fixtures::write(tail, wav(2, 24, 96000, tailPcm)));
+  QCOMPARE(sampleKind(head, 0xFFFE, 32), 1u);
+
+  DialogCombine dlg;
+  dlg.setFolder(dir.filePath("missing"));
+  dlg.show();
+  QVERIFY(QTest::qWaitForWindowExposed(&dlg));
+  dropOn(dlg.findChild<labelCombine*>("labelTail"), tail);
+  dropOn(dlg.findChild<labelCombine*>("labelHead"), head);
+  fixtures::MessageCatcher catcher;
+  dlg.findChild<QPushButton*>("pushButton")->click();
+  QTRY_VERIFY_WITH_TIMEOUT(catcher.titles.contains("Combine Files"), 20000);
+  QCOMPARE(catcher.last(), "Combine Files|Combine failed.\nThe folder \"" +
+                               dir.filePath("missing") +
+                               "\" does not exist (No such file or directory).\n[Code = -1]");
+
+  dlg.setFolder(dir.path());
+  dlg.findChild<QPushButton*>("pushButton")->click();
+  QTRY_COMPARE_WITH_TIMEOUT(catcher.count(), 2, 20000);
+  QCOMPARE(catcher.last(), QString("Combine Files|Combine completed."));
+  const QByteArray result = readFile(dlg.outputPath());
+  QCOMPARE(result.mid(ext.size()), headPcm + tailPcm);
 }
 
 QTEST_MAIN(TestDialogCombine)

@@ -1,5 +1,7 @@
 // The export dialog: its choices and plan (without files), its message boxes
 // under a display, and exports driven through the dialog end to end.
+#include <unistd.h>
+
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
@@ -476,18 +478,18 @@ class TestDialogEdit : public QObject {
   }
 
   void pathLengthLimit() {
+    // The system's limits: NAME_MAX bytes a part, however long the whole.
     DialogEdit d;
     d.setSource("/x/a.wav", 2, "", "", "", "");
     int requests = 0;
     QObject::connect(&d, &DialogEdit::convertExecute, [&] { ++requests; });
     auto* name = child<QLineEdit>(d, "lineEditFileName");
-    d.setFolder("/nonexistent-export-folder");
-    const int fixed = int(QString("/nonexistent-export-folder/").size() + 4);  // + ".wav"
-    name->setText(QString(255 - fixed, 'n'));
-    QCOMPARE(d.destinationPath().size(), 255);
+    d.setFolder("/nonexistent-export-folder/" + QString(200, 'd') + "/" + QString(200, 'e'));
+    name->setText(QString(251, 'n'));  // + ".wav": 255 bytes
+    QVERIFY(d.destinationPath().size() > 600);
     child<QPushButton>(d, "pushBounce")->click();
     QCOMPARE(requests, 1);
-    name->setText(QString(256 - fixed, 'n'));
+    name->setText(QString(126, QChar(0x00E9)));  // 252 bytes in UTF-8 + ".wav"
     BoxAnswerer box(QMessageBox::Ok);
     child<QPushButton>(d, "pushBounce")->click();
     QVERIFY(box.seen);
@@ -496,6 +498,35 @@ class TestDialogEdit : public QObject {
     QCOMPARE(box.text, QString("The file name would be too long.\nYou can shorten the file name "
                                "and try again,\nor try a location that has a shorter path."));
     QCOMPARE(requests, 1);
+  }
+
+  void failuresSayWhy() {
+    if (!libraryHasConversion()) QSKIP("libsonvex.so with sonvexert not beside the test");
+    const QString src = tmp.filePath("why.wav");
+    QVERIFY(writeWav16(src, 44100, 4410, [](int, int64_t) { return 0.1; }));
+    // Root writes anywhere but in sysfs.
+    const QString readOnly = ::geteuid() == 0 ? QString("/sys") : tmp.filePath("locked");
+    if (::geteuid() != 0) {
+      QVERIFY(QDir().mkpath(readOnly));
+      QFile::setPermissions(readOnly, QFileDevice::ReadOwner | QFileDevice::ExeOwner);
+    }
+    const struct {
+      QString folder, reason;
+    } cases[] = {{tmp.filePath("missing"), "does not exist (No such file or directory)."},
+                 {readOnly, "cannot be written: Permission denied."}};
+    for (const auto& c : cases) {
+      DialogEdit d;
+      QObject::connect(&d, &DialogEdit::convertExecute, &d, [&] { d.startJob(1); });
+      d.setSource(src, 2, "", "", "", "");
+      d.setFolder(c.folder);
+      d.setEditRange(exportplan::wholeFile(4410));
+      d.show();
+      BoxAnswerer box(QMessageBox::Ok);
+      child<QPushButton>(d, "pushBounce")->click();
+      QVERIFY(QTest::qWaitFor([&] { return box.seen; }, 30000));
+      QCOMPARE(box.text,
+               "Export failed.\nThe folder \"" + c.folder + "\" " + c.reason + "\n[Code = -3]");
+    }
   }
 
   void overwriteConfirmation() {
@@ -727,7 +758,8 @@ class TestDialogEdit : public QObject {
     QCOMPARE(abort->text(), QString("Abort"));
     abort->click();
     QVERIFY(QTest::qWaitFor([&] { return box.seen; }, 60000));
-    QCOMPARE(box.text, QString("Export aborted."));
+    QCOMPARE(box.text,
+             "Export aborted.\nThe part exported so far was kept in\n" + d.destinationPath());
     QVERIFY(d.isVisible());
     const Decoded out = readBack(d.destinationPath());
     QCOMPARE(out.rc, 0);  // a valid file with the part written so far

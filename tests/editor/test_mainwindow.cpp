@@ -12,6 +12,7 @@
 #include <QtTest>
 
 #include "audiofixtures.h"
+#include "dialogedit.h"
 #include "faderwidgets.h"
 #include "mainwindow.h"
 #include "pictureswitch.h"
@@ -48,6 +49,8 @@ class TestMainWindow : public QObject {
   void firstInformationPopup();
   void missingLibraryOnlyFailsOpening();
   void programRunsWithoutItsLibraries();
+  void keysAct();
+  void emptyAndCutFilesOpenWithANote();
 
  private:
   QString file(const QString& name) const { return m_dir.path() + "/" + name; }
@@ -230,8 +233,14 @@ void TestMainWindow::noFileState() {
 }
 
 void TestMainWindow::menuTreeWithAndWithoutOscillator() {
-  const QList<QAction*> top = m_window->menuBar()->actions();
-  QCOMPARE(top.size(), 2);
+  QList<QAction*> top = m_window->menuBar()->actions();
+  QCOMPARE(top.size(), 3);
+  QCOMPARE(top[0]->text(), QStringLiteral("&File"));
+  QStringList file;
+  for (QAction* a : top[0]->menu()->actions()) file << a->text() + " " + a->shortcut().toString();
+  QCOMPARE(file, QStringList({"&Open... Ctrl+O", "&Export... Ctrl+E", "&Combine... ", " ",
+                              "&Quit Ctrl+Q"}));
+  top.removeFirst();
   QCOMPARE(top[0]->text(), QStringLiteral("Tools"));
   QCOMPARE(top[1]->text(), QStringLiteral("&Help"));
   QMenu* tools = top[0]->menu();
@@ -430,7 +439,7 @@ void TestMainWindow::refusalsKeepThePreviousFile() {
       {"song.mp3", "song.mp3\nUnsupported audio file."},
       {"noextension", "noextension\nUnsupported audio file."},
       {"broken.wav", "broken.wav\nUnsupported audio file."},
-      {"missing.dsf", "missing.dsf\nUnsupported audio file."},
+      {"missing.dsf", file("missing.dsf") + "\nThe file does not exist."},
       {"low.wav", "Unsupported sampling frequency."},
       {"fast.dsf", "Unsupported sampling frequency."},
   };
@@ -644,6 +653,67 @@ void TestMainWindow::programRunsWithoutItsLibraries() {
     process.terminate();
     if (!process.waitForFinished(3000)) process.kill();
   }
+}
+
+void TestMainWindow::keysAct() {
+  if (!m_window->sonvex().getAudioFileInformation) QSKIP("libsonvex.so has no probe yet");
+  QVERIFY(m_window->openAudioFile(file("tone.wav")));
+  m_window->activateWindow();
+  QVERIFY(QTest::qWaitForWindowActive(m_window));
+  // I and O mark the play position.
+  m_window->session().setPlayPosition(44100);
+  QTest::keyClick(m_window, Qt::Key_I);
+  m_window->session().setPlayPosition(88200);
+  QTest::keyClick(m_window, Qt::Key_O);
+  QCOMPARE(m_window->exportInFrames(), int64_t(44100));
+  QCOMPARE(m_window->exportOutFrames(), int64_t(88200));
+  // Space plays (here: no device to play on) and, while playing, stops.
+  auto* play = child<QPushButton>("playButton");
+  auto* devices = child<QComboBox>("comboBox_asioDev");
+  devices->blockSignals(true);
+  devices->setCurrentIndex(0);
+  devices->blockSignals(false);
+  {
+    MessageCatcher messages;
+    QTest::keyClick(m_window, Qt::Key_Space);
+    QCOMPARE(messages.last(),
+             QStringLiteral("Audio Device Not Selected|Please select audio device."));
+  }
+  play->setChecked(true);
+  m_window->activateWindow();  // back from the message box
+  QVERIFY(QTest::qWaitForWindowActive(m_window));
+  QTest::keyClick(m_window, Qt::Key_Space);
+  QVERIFY(!play->isChecked());
+  // Home and End in the time counter.
+  auto* counter = child<widgetTc>("lineEditTime");
+  counter->setFocus();
+  counter->setCursorPosition(3);
+  QTest::keyClick(counter, Qt::Key_End);
+  QCOMPARE(counter->cursorPosition(), counter->text().size());
+  QTest::keyClick(counter, Qt::Key_Home, Qt::ShiftModifier);
+  QCOMPARE(counter->selectedText(), counter->text());
+  counter->clearFocus();
+  QTest::keyClick(m_window, Qt::Key_E, Qt::ControlModifier);
+  QVERIFY(m_window->exportDialog()->isVisible());
+  m_window->exportDialog()->hide();
+  m_window->activateWindow();
+  QVERIFY(QTest::qWaitForWindowActive(m_window));
+  QTest::keyClick(m_window, Qt::Key_Q, Qt::ControlModifier);
+  QVERIFY(!m_window->isVisible());
+}
+
+void TestMainWindow::emptyAndCutFilesOpenWithANote() {
+  if (!m_window->sonvex().getAudioFileInformation) QSKIP("libsonvex.so has no probe yet");
+  QVERIFY(fixtures::write(file("empty.wav"), fixtures::wav(44100, 16, 2, 0)));
+  QVERIFY(fixtures::write(file("cut.wav"), fixtures::wav(44100, 16, 2, 44100).left(44 + 88200)));
+  MessageCatcher messages;
+  QVERIFY(m_window->openAudioFile(file("empty.wav")));
+  QVERIFY(m_window->openAudioFile(file("cut.wav")));
+  QCOMPARE(m_window->totalFrames(), uint64_t(22050));
+  QCOMPARE(messages.texts,
+           QStringList({"empty.wav\nThe file holds no audio (0 samples).",
+                        "cut.wav\nThe file is cut short: it holds 00:00:00.50 of the "
+                        "00:00:01.00 its header announces."}));
 }
 
 QTEST_MAIN(TestMainWindow)

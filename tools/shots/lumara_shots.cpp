@@ -1,0 +1,87 @@
+// Pictures of the export and combine dialogs and an export error for the
+// docs (the main window's come from the program itself), taken from the program's own widgets with
+// its style and font. tools/screenshots.sh runs it under a virtual display:
+//   lumara_shots OUT_DIR SUFFIX AUDIO_FILE
+#include <QAction>
+#include <QApplication>
+#include <QEventLoop>
+#include <QFile>
+#include <QFontDatabase>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QScreen>
+#include <QTimer>
+
+#include "dialogcombine.h"
+#include "dialogedit.h"
+#include "mainwindow.h"
+
+namespace {
+
+void settle(int ms) {
+  QEventLoop loop;
+  QTimer::singleShot(ms, &loop, &QEventLoop::quit);
+  loop.exec();
+}
+
+bool save(QWidget* w, const QString& path) {
+  // The screen's pixels: the OpenGL view included.
+  return QGuiApplication::primaryScreen()->grabWindow(w->winId()).save(path);
+}
+
+}  // namespace
+
+int main(int argc, char* argv[]) {
+  QCoreApplication::setAttribute(Qt::AA_EnableHighDpiScaling);
+  QApplication app(argc, argv);
+  if (argc < 4) return 2;
+  const QString out = QString::fromLocal8Bit(argv[1]) + QLatin1Char('/');
+  const QString suffix = QString::fromLocal8Bit(argv[2]);
+  const QString audio = QString::fromLocal8Bit(argv[3]);
+  const int fontId =
+      QFontDatabase::addApplicationFont(QCoreApplication::applicationDirPath() + "/ipagp.ttf");
+  if (fontId >= 0) {
+    QFont font(QFontDatabase::applicationFontFamilies(fontId).value(0));
+    font.setPixelSize(13);
+    app.setFont(font);
+  }
+  QFile qss(QStringLiteral(":/resources/qss/default.qss"));
+  if (qss.open(QIODevice::ReadOnly)) app.setStyleSheet(QString::fromLatin1(qss.readAll()));
+
+  MainWindow window;
+  window.setNeverShowFirstInfo(true);
+  window.move(0, 0);
+  window.show();
+  settle(1500);
+  if (!window.openAudioFile(audio)) return 1;
+  settle(8000);  // the waveform summary
+  int failures = 0;
+
+  window.findChild<QAction*>(QStringLiteral("actionExport"))->trigger();
+  DialogEdit* exportDialog = window.exportDialog();
+  settle(800);
+  failures += !save(exportDialog, out + "export-dialog-" + suffix + ".png");
+
+  // An export into a folder that does not exist: the error as the user sees it.
+  exportDialog->findChild<QLineEdit*>(QStringLiteral("lineEditFolder"))
+      ->setText(QStringLiteral("/home/user/Music/no such folder"));
+  QTimer poll;
+  QObject::connect(&poll, &QTimer::timeout, [&] {
+    auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+    if (!box || !box->isVisible()) return;
+    poll.stop();
+    settle(500);
+    failures += !save(box, out + "export-error-" + suffix + ".png");
+    box->button(QMessageBox::Ok)->click();
+  });
+  poll.start(50);
+  exportDialog->findChild<QPushButton*>(QStringLiteral("pushBounce"))->click();
+  for (int i = 0; i < 200 && poll.isActive(); ++i) settle(50);
+  exportDialog->hide();
+
+  window.findChild<QAction*>(QStringLiteral("actionCombine"))->trigger();
+  settle(800);
+  failures += !save(window.findChild<DialogCombine*>(), out + "combine-dialog-" + suffix + ".png");
+  return failures == 0 ? 0 : 1;
+}
