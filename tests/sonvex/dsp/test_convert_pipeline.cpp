@@ -506,6 +506,17 @@ TEST(ConvertExport, SourceShorterThanItsHeaderEndsEarly) {
   EXPECT_EQ(convtest::audioBytes(dst).size(), 1000u * 4);
 }
 
+TEST(ConvertExport, HoldDownFromAWholeDsfKeepsItsEnd) {
+  // The reader's read-ahead runs past the end of the file; that is no early end.
+  const size_t bytes = 20 * 4096 + 1000;  // blocks beyond the first read-ahead
+  const std::string dsf = tempPath("holdend", ".dsf"), out = tempPath("holdend", ".wav");
+  testsupport::writeDsf(dsf, 2822400, {pattern(bytes, 51), pattern(bytes, 52)});
+  Job job(kRate176400, kFileTypeWav, 24);
+  job.format.holdInterpolation = 1;
+  ASSERT_EQ(job.run(dsf, out), 0);
+  EXPECT_EQ(convtest::audioBytes(out).size(), bytes * 8 / 16 * 6);
+}
+
 TEST(ConvertStream, DsdSourcesReportTheirFilter) {
   const std::vector<uint8_t> l = pattern(40000, 31), r = pattern(40000, 32);
   const std::string dff = tempPath("taps", ".dff");
