@@ -128,7 +128,7 @@ int64_t sourceFrameCount(uint64_t audioBytes, uint32_t bits, uint32_t channels) 
   return frames > (unsigned __int128)(kInt64Max) ? kInt64Max : int64_t(frames);
 }
 
-int makeRangePlan(const RatePlan& rate, int srcType, uint32_t srcChannels, int64_t startFrame,
+int makeRangePlan(const RatePlan& rate, int srcType, uint32_t /*srcChannels*/, int64_t startFrame,
                   int64_t endFrame, int64_t sourceFrames, uint32_t outChannels, uint32_t outBits,
                   RangePlan* plan) {
   RangePlan r;
@@ -138,10 +138,9 @@ int makeRangePlan(const RatePlan& rate, int srcType, uint32_t srcChannels, int64
     start -= start % 8;
     end -= end % 8;  // toward zero
   }
-  if (srcType == kFileTypeDsf) {
-    const int64_t unit = 32768 * int64_t(std::max<uint32_t>(srcChannels, 1));
-    start -= start % unit;
-  }
+  // A DSF start stays on the byte holding its frame, as for DSDIFF: the
+  // reader de-interleaves from any byte, and rounding to a block group would
+  // start early and make cut pieces overlap.
   r.start = start;
   const int64_t endPlus = end > kInt64Max - rate.preRoll ? kInt64Max : end + rate.preRoll;
   r.readEnd = std::min(endPlus, sourceFrames);

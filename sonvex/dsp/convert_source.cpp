@@ -61,13 +61,18 @@ int SourceReader::readDsfGroups(uint64_t group, uint64_t count) {
   const size_t n = std::fread(raw_.data(), 1, raw_.size(), f_);
   if (std::ferror(f_)) return kConvertErrRead;
   if (n < raw_.size()) {
-    endedEarly_ = true;
     std::memset(raw_.data() + n, kIdleByte, raw_.size() - n);
     // Per-channel bytes that came from the file: whole groups, then what the
-    // last channel block of the partial group received.
+    // last channel block of the partial group received. The read-ahead runs
+    // past the end of every file; only a file that stops before its audio
+    // does has ended early.
     const uint64_t rem = n % groupBytes;
     const uint64_t lastChannel = ch == 2 ? (rem > kDsfBlock ? rem - kDsfBlock : 0) : rem;
-    dsfRealEnd_ = int64_t((group + n / groupBytes) * kDsfBlock + lastChannel);
+    const uint64_t realEnd = (group + n / groupBytes) * kDsfBlock + lastChannel;
+    if (realEnd < layout_.audioBytes / ch) {
+      endedEarly_ = true;
+      dsfRealEnd_ = int64_t(realEnd);
+    }
   }
   for (uint64_t g = 0; g < count; ++g) {
     const int r =

@@ -167,12 +167,9 @@ int dsfFinalize(FILE* f, uint32_t payloadLow, uint32_t payloadHigh, uint32_t fra
                 uint32_t framesHigh) {
   const uint64_t payload = (uint64_t(payloadHigh) << 32) | payloadLow;
   const uint64_t frames = (uint64_t(framesHigh) << 32) | framesLow;
-  uint64_t dataHeader = 0;
-  if (dsfFindChunk(f, "data", &dataHeader) != 0) return -1;
-  // The metadata pointer marks the end of the data chunk; no metadata follows.
-  if (patchField64(f, "DSD ", kDsdChunkBytes, kDsdMetadataPointer,
-                   dataHeader + kDataHeaderBytes + payload) != 0)
-    return -1;
+  // Nothing follows the data chunk, so the metadata pointer says none (0);
+  // pointing it at the end of the file makes readers look for a tag there.
+  if (patchField64(f, "DSD ", kDsdChunkBytes, kDsdMetadataPointer, 0) != 0) return -1;
   if (patchField64(f, "data", kDataHeaderBytes, 4, payload + kDataHeaderBytes) != 0) return -1;
   if (patchField64(f, "fmt ", kFmtChunkBytes, kFmtSampleCount, frames) != 0) return -1;
   uint64_t size = 0;

@@ -15,7 +15,9 @@ namespace sonvex {
 namespace {
 
 constexpr uint32_t kSizeUnknown = 0xFFFFFFFFu;  // 32-bit field that defers to ds64
-constexpr uint32_t kFmtBytes = 16;              // the only fmt form written and read
+constexpr uint32_t kFmtBytes = 16;              // the fmt fields read; integer PCM writes no more
+constexpr uint32_t kFloatFmtBytes = 18;         // float adds cbSize 0, as readers expect
+constexpr uint32_t kFactBytes = 4;              // sample frames per channel
 constexpr uint32_t kDs64Bytes = 28;             // RIFF size, data size, sample count, table length
 constexpr uint32_t kProvisionalRiffSize = kWavHeaderBytes - 8;
 // ds64 payload offsets (from the chunk header).
@@ -56,8 +58,9 @@ int patchDs64(FILE* f, const size_t* at, const uint64_t* values, int count) {
   return writeAt(f, offset, image, sizeof image) ? 0 : -1;
 }
 
-// Builds the 32,768-byte header image: fmt in its 16-byte form, a JUNK chunk
-// that pads to the data header at 32,760.
+// Builds the 32,768-byte header image: fmt in its 16-byte form (float: 18
+// bytes and a fact chunk, which non-PCM tags need), a JUNK chunk that pads to
+// the data header at 32,760.
 void buildHeader(uint8_t* image, uint16_t channels, uint16_t bits, uint32_t rate, uint16_t tag,
                  bool rf64) {
   std::memset(image, 0, kWavHeaderBytes);
@@ -71,15 +74,22 @@ void buildHeader(uint8_t* image, uint16_t channels, uint16_t bits, uint32_t rate
     at += 8 + kDs64Bytes;  // sizes stay 0 until finalize
   }
   const uint16_t blockAlign = uint16_t(uint32_t(channels) * bits / 8);
+  const bool isFloat = tag == 3;
+  const uint32_t fmtBytes = isFloat ? kFloatFmtBytes : kFmtBytes;
   std::memcpy(image + at, "fmt ", 4);
-  putLe32(image + at + 4, kFmtBytes);
+  putLe32(image + at + 4, fmtBytes);
   putLe16(image + at + 8, tag);
   putLe16(image + at + 10, channels);
   putLe32(image + at + 12, rate);
   putLe32(image + at + 16, uint32_t(blockAlign) * rate);
   putLe16(image + at + 20, blockAlign);
   putLe16(image + at + 22, bits);
-  at += 8 + kFmtBytes;
+  at += 8 + fmtBytes;  // cbSize stays 0
+  if (isFloat) {
+    std::memcpy(image + at, "fact", 4);
+    putLe32(image + at + 4, kFactBytes);
+    at += 8 + kFactBytes;  // count stays 0 until the sizes are known
+  }
   std::memcpy(image + at, "JUNK", 4);
   putLe32(image + at + 4, uint32_t(kWavHeaderBytes - 8 - (at + 8)));
   std::memcpy(image + kWavHeaderBytes - 8, "data", 4);
@@ -92,6 +102,31 @@ int writeImage(FILE* f, uint16_t channels, uint16_t bits, uint32_t rate, uint16_
   if (!image) return -1;
   buildHeader(image.get(), channels, bits, rate, tag, rf64);
   return writeAt(f, 0, image.get(), kWavHeaderBytes) ? 0 : -1;
+}
+
+// The frame count of a fact chunk (and of ds64 in RF64) for `audioBytes`;
+// files without fact are left as they are.
+int patchFact(FILE* f, uint64_t audioBytes) {
+  uint64_t offset;
+  uint32_t size;
+  if (flatChunkSearch(f, "fact", ChunkLayout::Riff, &offset, &size) != 0) return 0;
+  if (size < kFactBytes) return 0;
+  uint8_t fmt[8 + kFmtBytes];
+  uint64_t fmtOffset;
+  if (flatChunkSearch(f, "fmt ", ChunkLayout::Riff, &fmtOffset, nullptr) != 0 ||
+      !readAt(f, fmtOffset, fmt, sizeof fmt))
+    return -1;
+  const uint32_t blockAlign = le16(fmt + 20);
+  if (blockAlign == 0) return -1;
+  const uint64_t frames = audioBytes / blockAlign;
+  uint8_t count[4];
+  putLe32(count, fieldFor(frames));
+  if (!writeAt(f, offset + 8, count, sizeof count)) return -1;
+  uint64_t ds64;
+  if (findDs64(f, &ds64) != 0) return 0;
+  const size_t at[] = {kDs64SampleCountAt};
+  const uint64_t values[] = {frames};
+  return patchDs64(f, at, values, 1);
 }
 
 // Moves everything from `from` to the end of the file down to `to` and
@@ -338,6 +373,7 @@ int wavFinalize(FILE* f, uint32_t bytesLow, uint32_t bytesHigh, uint32_t /*frame
     const uint64_t values[] = {audioBytes};
     if (patchDs64(f, at, values, 1) != 0) return -1;
   }
+  if (patchFact(f, audioBytes) != 0) return -1;
   uint64_t size;
   if (fileSize(f, &size) != 0 || size < 8) {
     diag("v_getFileSize Error \n");
@@ -374,6 +410,7 @@ int writeDataSizes(FILE* f, int kind, uint64_t audioBytes) {
     const uint64_t values[] = {audioBytes, 0};
     if (patchDs64(f, at, values, 2) != 0) return -1;
   }
+  if (patchFact(f, audioBytes) != 0) return -1;
   return std::fflush(f) == 0 ? 0 : -1;
 }
 

@@ -272,16 +272,16 @@ TEST(ConvertExport, SameRateDsdCopiesAreBitExact) {
   uint8_t master = 0;
   eq.masterOn = &master;
 
-  // DSF -> DSF, range from the DSF-rounded start (2 x 32768 frames) on.
+  // DSF -> DSF from a start inside a block group and a byte: from that byte.
   const std::string out1 = tempPath("copy", ".dsf");
   Job a(kRateDsd64, kFileTypeDsf, 1);
   a.range.eq = &eq;
-  a.range.startFrame = 65536 + 800;             // rounds down to 65536
+  a.range.startFrame = 65536 + 805;
   a.range.endFrame = int64_t(bytes) * 8 - 999;  // rounds down to a byte
   ASSERT_EQ(a.run(dsf, out1), 0);
   std::vector<uint8_t> ol, orr;
   convtest::dsfChannels(out1, &ol, &orr);
-  const size_t first = 65536 / 8, last = (size_t(a.range.endFrame) / 8);
+  const size_t first = (65536 + 800) / 8, last = (size_t(a.range.endFrame) / 8);
   ASSERT_EQ(ol.size(), last - first);
   EXPECT_TRUE(std::equal(ol.begin(), ol.end(), l.begin() + long(first)));
   EXPECT_TRUE(std::equal(orr.begin(), orr.end(), r.begin() + long(first)));
@@ -291,6 +291,21 @@ TEST(ConvertExport, SameRateDsdCopiesAreBitExact) {
   AudioFileInfo info{};
   convtest::audioBytes(out1, &info);
   EXPECT_EQ(info.dataBytesLow, 2 * (last - first));
+  // Two pieces cut at one point join into the source without overlap.
+  std::vector<uint8_t> joinedL, joinedR;
+  for (int piece = 0; piece < 2; ++piece) {
+    Job p(kRateDsd64, kFileTypeDsf, 1);
+    p.range.eq = &eq;
+    p.range.startFrame = piece == 0 ? 0 : 100000;
+    p.range.endFrame = piece == 0 ? 100000 : int64_t(bytes) * 8;
+    const std::string out = tempPath("piece", ".dsf");
+    ASSERT_EQ(p.run(dsf, out), 0);
+    convtest::dsfChannels(out, &ol, &orr);
+    joinedL.insert(joinedL.end(), ol.begin(), ol.end());
+    joinedR.insert(joinedR.end(), orr.begin(), orr.end());
+  }
+  EXPECT_EQ(joinedL, l);
+  EXPECT_EQ(joinedR, r);
 
   // DSDIFF -> DSDIFF with a start inside a byte: rounded to whole bytes.
   const std::string out2 = tempPath("copy", ".dff");
@@ -489,6 +504,17 @@ TEST(ConvertExport, SourceShorterThanItsHeaderEndsEarly) {
   Job job(kRate44100, kFileTypeWav, 16);
   ASSERT_EQ(job.run(src, dst), 0);
   EXPECT_EQ(convtest::audioBytes(dst).size(), 1000u * 4);
+}
+
+TEST(ConvertExport, HoldDownFromAWholeDsfKeepsItsEnd) {
+  // The reader's read-ahead runs past the end of the file; that is no early end.
+  const size_t bytes = 20 * 4096 + 1000;  // blocks beyond the first read-ahead
+  const std::string dsf = tempPath("holdend", ".dsf"), out = tempPath("holdend", ".wav");
+  testsupport::writeDsf(dsf, 2822400, {pattern(bytes, 51), pattern(bytes, 52)});
+  Job job(kRate176400, kFileTypeWav, 24);
+  job.format.holdInterpolation = 1;
+  ASSERT_EQ(job.run(dsf, out), 0);
+  EXPECT_EQ(convtest::audioBytes(out).size(), bytes * 8 / 16 * 6);
 }
 
 TEST(ConvertStream, DsdSourcesReportTheirFilter) {

@@ -148,15 +148,13 @@ TEST(ConvertRangePlan, RoundingAndOutputLength) {
   ASSERT_EQ(makeRangePlan(up, 0, 2, 0, 44090, 44100, 2, 24, &r), kSonvexOk);
   EXPECT_EQ(r.outFrames, 44090 * 160 / 147);
 
-  // DSD: both ends toward zero to whole bytes; DSF start to 32768 x channels.
+  // DSD, DSF and DSDIFF alike: both ends toward zero to whole bytes.
   const RatePlan dsd = plan(2822400, 2822400, true, 0, kFileTypeDsdiff, kFileTypeDsdiff);
-  ASSERT_EQ(makeRangePlan(dsd, kFileTypeDsdiff, 2, 13, 1000007, 2000000, 2, 1, &r), kSonvexOk);
-  EXPECT_EQ(r.start, 8);
-  EXPECT_EQ(r.outFrames, 1000000 - 8);
-  ASSERT_EQ(makeRangePlan(dsd, kFileTypeDsf, 2, 70000, 1000007, 2000000, 2, 1, &r), kSonvexOk);
-  EXPECT_EQ(r.start, 65536);
-  ASSERT_EQ(makeRangePlan(dsd, kFileTypeDsf, 1, 70000, 1000007, 2000000, 1, 1, &r), kSonvexOk);
-  EXPECT_EQ(r.start, 65536);
+  for (int type : {kFileTypeDsdiff, kFileTypeDsf}) {
+    ASSERT_EQ(makeRangePlan(dsd, type, 2, 70013, 1000007, 2000000, 2, 1, &r), kSonvexOk);
+    EXPECT_EQ(r.start, 70008);
+    EXPECT_EQ(r.outFrames, 1000000 - 70008);
+  }
   EXPECT_EQ(makeRangePlan(dsd, kFileTypeDsf, 2, 3, 7, 2000000, 2, 1, &r), kConvertErrNothing);
 }
 

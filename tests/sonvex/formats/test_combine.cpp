@@ -158,7 +158,7 @@ TEST_F(CombineTest, DsfEveryBlockAlignment) {
         EXPECT_EQ(d.channels, n);
         EXPECT_EQ(d.sampleCount, (h + t) * 8);
         EXPECT_EQ(d.dataSize, payload + 12);
-        EXPECT_EQ(d.metadataPointer, 92 + payload);
+        EXPECT_EQ(d.metadataPointer, 0u);
         EXPECT_EQ(d.totalSize, out.size());
         EXPECT_EQ(out.size(), 92 + payload);
         for (uint32_t ch = 0; ch < n; ++ch) {

@@ -86,7 +86,7 @@ TEST(DsfHeader, WrittenAndFinalizedAsTheTableSays) {
   EXPECT_EQ(rdLe64(&head[64]), 28224000u);
   EXPECT_EQ(rdLe64(&head[84]), 7061516u);
   EXPECT_EQ(rdLe64(&head[12]), 7061596u);
-  EXPECT_EQ(rdLe64(&head[20]), 7061596u);
+  EXPECT_EQ(rdLe64(&head[20]), 0u);  // no metadata
   EXPECT_EQ(sizeOf(path), 7061596u);
 
   AudioFileInfo info{};

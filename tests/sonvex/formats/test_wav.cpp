@@ -26,19 +26,27 @@ WriteFormat makeFormat(uint16_t channels, uint16_t bits, uint32_t rate, bool rf6
   return w;
 }
 
-// The plain RIFF header as the table lays it out.
-Bytes expectedRiffHeader(uint16_t tag, uint16_t channels, uint32_t rate, uint16_t bits) {
+// The plain RIFF header as the table lays it out; float carries cbSize 0 and
+// a fact chunk with `frames`.
+Bytes expectedRiffHeader(uint16_t tag, uint16_t channels, uint32_t rate, uint16_t bits,
+                         uint32_t frames = 0) {
   Bytes b;
   putId(b, "RIFF");
   putLe(b, 32760, 4);
   putId(b, "WAVE");
   putId(b, "fmt ");
-  putLe(b, 16, 4);
+  putLe(b, tag == 3 ? 18 : 16, 4);
   const Bytes fmt = fmtPayload(tag, channels, rate, bits);
   b.insert(b.end(), fmt.begin(), fmt.end());
+  if (tag == 3) {
+    putLe(b, 0, 2);
+    putId(b, "fact");
+    putLe(b, 4, 4);
+    putLe(b, frames, 4);
+  }
   putId(b, "JUNK");
-  putLe(b, 32716, 4);
-  b.resize(44 + 32716, 0);
+  putLe(b, 32760 - 4 - b.size(), 4);
+  b.resize(32760, 0);
   putId(b, "data");
   putLe(b, 0, 4);
   return b;
@@ -141,6 +149,23 @@ TEST_F(Wav, FinalizeOfHundredBytesGivesTheDocumentedSizes) {
   const Located l = locate(f.get());
   EXPECT_EQ(l.offset, 32768u);
   EXPECT_EQ(l.audio, 100u);
+
+  // Float: the fact chunk counts the frames; audio still starts at 32,768.
+  const std::string fl = dir.path("f.wav");
+  {
+    auto g = open(fl, "wb+");
+    const WriteFormat w = makeFormat(2, 32, 96000);
+    ASSERT_EQ(sonvex::dispatchWriteHeader(0, g.get(), &w), 0);
+    ASSERT_EQ(std::fwrite(pattern(96).data(), 1, 96, g.get()), 96u);
+    EXPECT_EQ(sonvex::dispatchFinalize(0, g.get(), 96, 0, 12, 0), 0);
+  }
+  const Bytes fb = readAll(fl);
+  Bytes header = expectedRiffHeader(3, 2, 96000, 32, 12);
+  header[32764] = 96;
+  header[4] = uint8_t(32760 + 96);
+  header[5] = uint8_t((32760 + 96) >> 8);
+  ASSERT_EQ(fb.size(), 32768u + 96);
+  EXPECT_EQ(Bytes(fb.begin(), fb.begin() + 32768), header);
 }
 
 TEST_F(Wav, FinalizeWithoutDataChunkSaysSo) {
