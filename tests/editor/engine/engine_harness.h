@@ -79,6 +79,12 @@ struct Device {
     running = false;
     if (thread.joinable()) thread.join();
   }
+  // Stops after two more calls, so the last one began after the playback ended.
+  void stopAfterTwoCalls() {
+    const size_t at = calls;
+    waitFor([&] { return calls > at + 1; });
+    stop();
+  }
   int bytesPerCall() const {
     if (interleaved) return frames * (formatCode == kInterleavedInt16 ? 4 : 8);
     if (type == kSampleDsdInt8Msb1) return frames / 8;

@@ -2,6 +2,8 @@
 // device buffers, fades, stop, end of range, flow control, underrun and the
 // device sample formats.
 #include <cmath>
+#include <fstream>
+#include <iterator>
 
 #include "engine_harness.h"
 #include "eqsettings.h"
@@ -56,7 +58,7 @@ TEST(EnginePlayback, PlaysTheLibraryStreamThroughEqWithFadeInAndStopsAtTheEnd) {
   pb.start(path, kRate44100, sonvexert);
   EXPECT_EQ(pb.wait(), 0);
   ASSERT_TRUE(waitFor([] { return !engine::isPlaying(); }));
-  dev.stop();
+  dev.stopAfterTwoCalls();
   const auto l = Device::int32s(dev.ringStream(dev.left, 32));
   const auto r = Device::int32s(dev.ringStream(dev.right, 32));
   ASSERT_EQ(l.size(), 44100u);
@@ -103,7 +105,7 @@ TEST(EnginePlayback, StopFadesOutAndEndsTheConversion) {
   dev.start();
   pb.start(path, kRate48000, sonvexert);
   EXPECT_EQ(pb.wait(), kConvertStoppedPcm);
-  dev.stop();
+  dev.stopAfterTwoCalls();
   EXPECT_FALSE(engine::isPlaying());
   EXPECT_EQ(pb.request.range.statusWord, 0);
   const auto l = Device::int32s(dev.ringStream(dev.left, 32));
@@ -244,3 +246,57 @@ TEST(EnginePlayback, SettersAndTheDeviceWatchdog) {
 }
 
 }  // namespace
+
+namespace {
+// An export of the whole of `path` to a 96 kHz 24-bit WAV, as the export dialog queues it.
+std::vector<char> exportTo96k(const std::string& path, const std::string& out) {
+  AudioFileInfo info{};
+  const std::u16string p = testsupport::toU16(path);
+  EXPECT_EQ(getAudioFileInformation(p.c_str(), &info), 0);
+  JobRequest rq;
+  engine::buildPlaybackRequest(&rq, p, kRate96000, 0, describeSource(info), nullptr);
+  rq.range.statusWord = kConvertExportMode;
+  LevelPoint env[10];
+  for (auto& e : env) e = LevelPoint{INT64_MAX, 1.0, 0.0, 0, 0};
+  env[0] = LevelPoint{0, 1.0, 0.0, 0, 0};
+  const std::u16string dst = testsupport::toU16(out);
+  const SonvexChar* src[1] = {p.c_str()};
+  EXPECT_EQ(sonvexert(dst.c_str(), src, nullptr, &rq.format, &rq.matrix, rq.sourceEnabled,
+                      &rq.range, nullptr, nullptr, env),
+            0);
+  std::ifstream in(out, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), {}};
+}
+}  // namespace
+
+// The library runs a playback stream and an export side by side: neither
+// disturbs the other's samples.
+TEST(EnginePlayback, PlaybackAndAnExportRunAtOnce) {
+  const std::string path = pcmFile(2 * 44100);
+  const std::vector<char> alone = exportTo96k(path, testsupport::tempPath("alone", ".wav"));
+  ASSERT_GT(alone.size(), 32768u);
+  prepare(44100);
+  const std::vector<double> ref = libraryStream(path, kRate44100);
+
+  Device dev;
+  dev.pauseUs = 3000;
+  dev.start();
+  Playback pb;
+  pb.start(path, kRate44100, sonvexert);
+  ASSERT_TRUE(waitFor([] { return engine::control().consumed.load() > 4096; }));
+  std::vector<char> together;
+  std::thread exporter(
+      [&] { together = exportTo96k(path, testsupport::tempPath("together", ".wav")); });
+  ASSERT_TRUE(waitFor([] { return engine::control().consumed.load() > 44100; }));
+  pb.stop();
+  const int played = pb.wait();  // the library may have produced the whole file by now
+  EXPECT_TRUE(played == 0 || played == kConvertStoppedPcm) << played;
+  exporter.join();
+  dev.stop();
+  EXPECT_TRUE(together == alone) << "the export written during playback differs";
+  const auto l = Device::int32s(dev.ringStream(dev.left, 32));
+  ASSERT_GT(l.size(), 44100u);
+  int wrong = 0;
+  for (size_t k = 4410; k < 44100; ++k) wrong += l[k] != std::lrint(ref[2 * k] * kFs);
+  EXPECT_EQ(wrong, 0);
+}
