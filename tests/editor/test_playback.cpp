@@ -16,6 +16,7 @@
 #include "alsaharness.h"
 #include "audiofixtures.h"
 #include "devicemanager.h"
+#include "dsdcarry.h"
 #include "mainwindow.h"
 #include "playrates.h"
 #include "settings.h"
@@ -83,6 +84,7 @@ class TestPlayback : public QObject {
   void restoresTheSavedOutput();
   void playsThroughTheSharedOutput();
   void playsThroughTheDirectBridge();
+  void playsDsdNativeThroughTheDirectBridge();
   void deviceThatVanishesGoesOffline();
 
  private:
@@ -316,6 +318,40 @@ void TestPlayback::playsThroughTheDirectBridge() {
   QMetaObject::invokeMethod(m_window, "on_pushAsioCont_clicked");
   QCOMPARE(messages.titles.value(0), QStringLiteral("Control Panel"));
   QVERIFY2(messages.texts.value(0).contains("S24_3LE"), qPrintable(messages.texts.value(0)));
+}
+
+void TestPlayback::playsDsdNativeThroughTheDirectBridge() {
+  choose(DeviceManager::kDirect, "dac_u32be");
+  // One second of DSD64 whose bytes all differ from idle; DSF stores each
+  // byte's oldest bit lowest, the card takes it highest.
+  constexpr int kBytes = 2822400 / 8;
+  QByteArray f = fixtures::dsf(2822400, 2, 2822400);
+  auto source = [](int channel, int k) {
+    return uint8_t(channel ? 0xA5 ^ (k % 199) : 3 + k % 241);
+  };
+  for (int k = 0; k < kBytes; ++k)
+    for (int c = 0; c < 2; ++c)
+      f[92 + (k / 4096) * 8192 + c * 4096 + k % 4096] = char(source(c, k));
+  const QString path = m_dir.path() + "/pattern.dsf";
+  QVERIFY(fixtures::write(path, f));
+  QVERIFY(m_window->openAudioFile(path));
+  QCOMPARE(m_window->devices()->playRate(), 2822400);
+  playToTheEnd();
+
+  const std::vector<uint8_t> cap = alsatest::readCapture("dac_u32be");
+  for (int c = 0; c < 2; ++c) {
+    std::vector<uint8_t> heard, expected;
+    for (size_t w = size_t(c) * 4; w + 4 <= cap.size(); w += 8)
+      heard.insert(heard.end(), &cap[w], &cap[w + 4]);
+    for (int k = 0; k < kBytes; ++k) {
+      uint8_t b = source(c, k), r = 0;
+      for (int i = 0; i < 8; ++i) r = uint8_t(r | (((b >> i) & 1) << (7 - i)));
+      expected.push_back(r);
+    }
+    // After the fade-in the source goes out untouched, to its last bytes.
+    const size_t to = kBytes - 8;
+    QCOMPARE(testsupport::dsdCarriedUpTo(heard, expected, kBytes * 4 / 10, to), to);
+  }
 }
 
 void TestPlayback::deviceThatVanishesGoesOffline() {

@@ -16,6 +16,7 @@
 #include <thread>
 
 #include "alsaharness.h"
+#include "dsdcarry.h"
 #include "rawfiles.h"
 
 using namespace alsatest;
@@ -101,25 +102,10 @@ float peak(const std::vector<float>& v, size_t from, size_t to) {
   return p;
 }
 
-// `out` (MSB-first bits) carries `src` unchanged, at the bit offset where
-// the longest stretch agrees, from `from` through `srcEnd`, after an idle
-// lead-in.
+// `out` carries `src` unchanged from `from` through `srcEnd`, after an idle lead-in.
 void expectCarries(const Bytes& out, const Bytes& src, size_t from, size_t srcEnd) {
-  const Bytes probe(src.begin() + from, src.begin() + from + 64);
-  size_t best = 0;
-  for (int shift = 0; shift < 8; ++shift) {
-    Bytes s(out.size() - 1);
-    for (size_t i = 0; i + 1 < out.size(); ++i)
-      s[i] = uint8_t(out[i] << shift | (shift ? out[i + 1] >> (8 - shift) : 0));
-    for (auto at = s.begin();
-         (at = std::search(at, s.end(), probe.begin(), probe.end())) != s.end(); ++at) {
-      const size_t base = size_t(at - s.begin()) - from;  // where source byte 0 lies
-      size_t k = from;
-      while (k < srcEnd && base + k < s.size() && s[base + k] == src[k]) ++k;
-      best = std::max(best, k);
-    }
-  }
-  EXPECT_EQ(best, srcEnd) << "the source stops matching at byte " << best;
+  const size_t carried = testsupport::dsdCarriedUpTo(out, src, from, srcEnd);
+  EXPECT_EQ(carried, srcEnd) << "the source stops matching at byte " << carried;
   EXPECT_TRUE(std::all_of(out.begin(), out.begin() + 1000, [](uint8_t b) { return b == 0x96; }));
 }
 
