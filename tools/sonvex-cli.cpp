@@ -2,6 +2,7 @@
 //
 //   sonvex-cli info FILE...
 //   sonvex-cli convert [options] SOURCE DESTINATION
+//   sonvex-cli convert [options] --format F SOURCE... FOLDER
 //   sonvex-cli combine HEAD TAIL OUTPUT
 //
 // Messages go to standard error; `info` prints to standard output. The exit
@@ -12,6 +13,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
@@ -42,10 +44,16 @@ const char kUsage[] =
     "  sonvex-cli info FILE...\n"
     "      Describe WAV/RF64 (.wav, .bwf, .rf64), DSF (.dsf) and DSDIFF (.dff) files.\n"
     "  sonvex-cli convert [options] SOURCE DESTINATION\n"
+    "  sonvex-cli convert [options] --format F SOURCE... FOLDER\n"
     "      Convert SOURCE to a new file. The destination's extension picks the\n"
     "      format (.wav, .bwf or .rf64 PCM; .dsf or .dff 1-bit DSD) unless\n"
     "      --format is given. SIGINT or SIGTERM stops it and leaves the part\n"
     "      converted so far as a complete file.\n"
+    "      Into a FOLDER, each source becomes its base name plus the format's\n"
+    "      extension; existing files are kept unless --force is given, and a\n"
+    "      stop removes the files left unfinished.\n"
+    "      -j N          conversions at once into a folder (default: one per core)\n"
+    "      --force       replace existing files in the folder\n"
     "      --rate R      output rate in Hz (44100 ... 384000, 2822400 ... 22579200)\n"
     "                    or dsd64, dsd128, dsd256, dsd512; default: the source's\n"
     "      --bits B      16, 24 or 32 (float) for WAV; default 24 (1 for DSD)\n"
@@ -185,17 +193,26 @@ const char* describe(int code) {
   }
 }
 
-int fail(const std::string& what, int code, int error = 0) {
-  if (error != 0)
-    std::fprintf(stderr, "sonvex-cli: %s: %s: %s [code %d]\n", what.c_str(), describe(code),
-                 std::strerror(error), code);
+// Where messages go: a batch job keeps its own for the summary, everything
+// else goes straight to standard error.
+thread_local std::string* tMessages = nullptr;
+
+void say(const std::string& line) {
+  if (tMessages)
+    *tMessages += line + "\n";
   else
-    std::fprintf(stderr, "sonvex-cli: %s: %s [code %d]\n", what.c_str(), describe(code), code);
+    std::fprintf(stderr, "sonvex-cli: %s\n", line.c_str());
+}
+
+int fail(const std::string& what, int code, int error = 0) {
+  std::string line = what + ": " + describe(code);
+  if (error != 0) line += std::string(": ") + std::strerror(error);
+  say(line + " [code " + std::to_string(code) + "]");
   return kExitFailure;
 }
 
 int failSystem(const std::string& what, int error) {
-  std::fprintf(stderr, "sonvex-cli: %s: %s\n", what.c_str(), std::strerror(error));
+  say(what + ": " + std::strerror(error));
   return kExitFailure;
 }
 
@@ -249,6 +266,10 @@ int failProbe(const std::string& path, int code) {
 }
 
 int usage(const std::string& why) {
+  if (tMessages) {  // a batch job: the request suits this file, not the whole run
+    say(why);
+    return kExitFailure;
+  }
   if (!why.empty()) std::fprintf(stderr, "sonvex-cli: %s\n", why.c_str());
   std::fputs(kUsage, stderr);
   return kExitUsage;
@@ -408,28 +429,343 @@ Outcome runWithProgress(Fn work, int32_t* progress, bool quiet, const char* labe
   return out;
 }
 
+struct ConvertOptions {
+  std::string rate, bits, format, in, out, fade, gain = "1.0", filter = "0";
+  bool mono = false, stereo = false, quiet = false, force = false;
+  int jobs = 0;  // batch: conversions at once (0: one per core)
+};
+
+// One conversion, made ready by prepareConversion. Its address is fixed
+// (the library keeps a pointer to `progress`).
+struct Conversion {
+  std::string source, destination;
+  std::u16string src16, dst16;
+  ConvertFormat format{};
+  ChannelMatrix matrix{{1.0, 0.0, 0.0, 1.0}};
+  ConvertRange range{};
+  LevelPoint envelope[10];
+  int32_t progress = 0;
+  uint32_t outChannels = 2;
+  double fullScale = 1.0;
+  bool dsdCopy = false;  // carries the source's bits: nothing can clip
+  std::atomic<uint64_t> clipped{0};
+};
+
+// The conversion the calling thread runs: the library calls its block
+// callback on that thread, without a context pointer.
+thread_local Conversion* tConversion = nullptr;
+
 // Block callback of an export: stops it on SIGINT/SIGTERM (the library then
 // finalises what it wrote) and counts samples beyond full scale.
-std::atomic<uint64_t> gClipped{0};
-double gFullScale = 1.0;
-uint32_t gOutChannels = 2;
-
 int32_t onExportBlock(uint32_t, uint32_t, int32_t frames, int32_t, int32_t slot, int32_t,
                       double** pcm, uint8_t**, int32_t) {
   if (gStopSignal.load(std::memory_order_relaxed) != 0) return -1;
-  if (pcm && pcm[slot] && frames > 0) {
+  Conversion* c = tConversion;
+  if (c && pcm && pcm[slot] && frames > 0) {
     const double* p = pcm[slot];
     uint64_t over = 0;
     for (int32_t i = 0; i < frames; ++i)
-      for (uint32_t c = 0; c < gOutChannels; ++c) over += std::fabs(p[2 * i + c]) > gFullScale;
-    gClipped.fetch_add(over, std::memory_order_relaxed);
+      for (uint32_t ch = 0; ch < c->outChannels; ++ch)
+        over += std::fabs(p[2 * i + ch]) > c->fullScale;
+    c->clipped.fetch_add(over, std::memory_order_relaxed);
   }
   return 0;
 }
 
+// The file type a --format names (or a destination's extension), or -1.
+int typeForFormat(std::string f) {
+  f = lower(f);
+  if (!f.empty() && f[0] == '.') f.erase(0, 1);
+  if (f == "wav" || f == "bwf" || f == "rf64") return kFileTypeWav;
+  if (f == "dsf") return kFileTypeDsf;
+  if (f == "dff" || f == "dsdiff") return kFileTypeDsdiff;
+  return -1;
+}
+
+// Checks the request against the source and fills `c`; an exit status
+// (0: ready to run).
+int prepareConversion(const ConvertOptions& o, Conversion& c) {
+  const std::string& source = c.source;
+  const std::string& destination = c.destination;
+  if (const int e = readableFile(source)) return failSystem(source, e);
+  if (sameFile(source, destination)) {
+    say(destination + ": the destination is the source file");
+    return kExitFailure;
+  }
+  if (const int e = writableDestination(destination)) return failSystem(destination, e);
+
+  AudioFileInfo info{};
+  c.src16 = toU16(source);
+  c.dst16 = toU16(destination);
+  int rc = getAudioFileInformation(c.src16.c_str(), &info);
+  if (rc != 0) return failProbe(source, rc);
+  const uint64_t bytes = (uint64_t(info.dataBytesHigh) << 32) | info.dataBytesLow;
+  const uint64_t perFrame = uint64_t(info.bitsPerSample) * info.channels;
+  const int64_t totalFrames = perFrame ? int64_t(bytes * 8 / perFrame) : 0;
+
+  const int type = typeForFormat(o.format.empty() ? extension(destination) : o.format);
+  if (type < 0) return usage("cannot tell the output format; use --format wav|dsf|dff");
+  const bool dsdOut = type != kFileTypeWav;
+
+  int code = -1;
+  if (o.rate.empty()) {
+    code = rateCode(std::to_string(info.sampleRate));
+    if (code < 0) return usage("the source's rate is not an output rate; give --rate");
+  } else {
+    code = rateCode(o.rate);
+    if (code < 0) return usage("unknown rate " + o.rate);
+  }
+  if (dsdOut != (sonvexRateForCode(code) >= SONVEX_DSD_RATE_MIN))
+    return usage(dsdOut ? "DSD files need a DSD rate (dsd64 ...)"
+                        : "WAV files need a PCM rate (44100 ... 384000)");
+  int bits = dsdOut ? 1 : 24;
+  if (!o.bits.empty()) bits = std::atoi(o.bits.c_str());
+  if (dsdOut ? bits != 1 : (bits != 16 && bits != 24 && bits != 32))
+    return usage("unsupported word length " + o.bits);
+  const int filter = std::atoi(o.filter.c_str());
+  if (filter != 0 && filter != 2 && filter != 3) return usage("--filter takes 0, 2 or 3");
+  const double gain = std::strtod(o.gain.c_str(), nullptr);
+  if (!(gain >= 0.0 && gain <= 16.0)) return usage("--gain takes 0 .. 16");
+
+  int64_t in = 0, out = totalFrames;
+  if (!o.in.empty() && (in = parsePosition(o.in, info.sampleRate)) < 0)
+    return usage("unreadable --in " + o.in);
+  if (!o.out.empty() && (out = parsePosition(o.out, info.sampleRate)) < 0)
+    return usage("unreadable --out " + o.out);
+  out = std::min(out, totalFrames);
+  double fade = 0.0;
+  if (!o.fade.empty()) {
+    fade = std::strtod(o.fade.c_str(), nullptr);
+    if (!(fade >= 0.0 && fade <= 60.0)) return usage("--fade takes 0 .. 60 seconds");
+  }
+
+  ConvertFormat& cf = c.format;
+  cf.rateIndex = code;
+  cf.fileType = type;
+  cf.bitsPerSample = bits;
+  cf.unused = int32_t(info.channels);
+  cf.progress = &c.progress;
+  // A mono source stays mono unless two channels are asked for.
+  const bool oneChannel = o.mono || (info.channels == 1 && !o.stereo);
+  cf.channels = oneChannel ? 1 : 2;
+  cf.filterMethod = filter;
+  if (info.channels == 1 && !oneChannel) c.matrix = ChannelMatrix{{1.0, 1.0, 0.0, 0.0}};  // both
+  c.range.statusWord = kConvertExportMode;
+  c.range.startFrame = in;
+  c.range.endFrame = out;
+  c.range.eq = nullptr;
+
+  // The envelope of an export: silence outside [in, out), fades inside it.
+  const uint64_t dstRate = sonvexRateForCode(code);
+  const auto toOut = [&](int64_t frames) {
+    return int64_t(__int128(frames) * dstRate / info.sampleRate);
+  };
+  const int64_t fadeFrames = int64_t(fade * info.sampleRate);
+  const int64_t p1 = toOut(in), p2 = toOut(in + fadeFrames), p4 = toOut(out),
+                p3 = toOut(out - fadeFrames);
+  LevelPoint* env = c.envelope;
+  for (int i = 0; i < 10; ++i) env[i] = LevelPoint{-1, 0.0, 0.0, 0, 0};
+  env[0] = {0, 0.0, 0.0, 0, 0};
+  env[1] = {p1, 0.0, p2 == p1 ? gain : gain / double(p2 - p1), 1, 0};
+  env[2] = {p2, gain, 0.0, 0, 0};
+  env[3] = {p3, gain, p4 == p3 ? -gain : -gain / double(p4 - p3), -1, 0};
+  env[4] = {p4, 0.0, 0.0, 0, 0};
+  env[5] = {std::numeric_limits<int64_t>::max(), 0.0, 0.0, 0, 0};
+  c.range.levelActive = (fadeFrames > 0 || gain != 1.0) ? 1 : 0;
+
+  c.outChannels = uint32_t(cf.channels);
+  c.fullScale = dsdOut ? 18014398509481984.0 : 1.0;  // DSD blocks arrive at 2^54 x signal
+  c.dsdCopy = dsdOut && dstRate == info.sampleRate && !c.range.levelActive;
+  return 0;
+}
+
+int32_t runConversion(Conversion& c) {
+  tConversion = &c;
+  const int32_t enabled[1] = {1};
+  const SonvexChar* sources[1] = {c.src16.c_str()};
+  const int32_t r = sonvexert(c.dst16.c_str(), sources, nullptr, &c.format, &c.matrix, enabled,
+                              &c.range, onExportBlock, nullptr, c.envelope);
+  tConversion = nullptr;
+  return r;
+}
+
+bool stopped(int32_t result) {
+  return result == kConvertStoppedPcm || result == kConvertStoppedDsd;
+}
+
+// Reports how a conversion ended; its exit status.
+int finishConversion(Conversion& c, int32_t result, int error, bool quiet) {
+  const uint64_t clipped = c.clipped.load();
+  if (clipped > 0 && !c.dsdCopy)
+    say(std::to_string(clipped) + (clipped == 1 ? " sample" : " samples") +
+        " beyond full scale were clipped" + (tMessages ? " in " + c.destination : ""));
+  if (stopped(result)) {
+    if (exists(c.destination))
+      say("stopped by signal " + std::to_string(gStopSignal.load()) + "; " + c.destination +
+          " holds what was converted");
+    else
+      say("stopped by signal " + std::to_string(gStopSignal.load()) + "; nothing written");
+    return stopStatus();
+  }
+  if (result == kConvertErrWrite) {
+    fail(c.destination, result, error);
+    if (exists(c.destination)) say(c.destination + " holds the frames written before, complete");
+    return kExitFailure;
+  }
+  if (result != 0) return fail(c.source + " -> " + c.destination, result);
+  if (!quiet) std::fprintf(stderr, "wrote %s\n", c.destination.c_str());
+  return 0;
+}
+
+bool isDirectory(const std::string& path) {
+  struct stat st {};
+  return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+std::string baseStem(const std::string& path) {
+  const size_t slash = path.find_last_of('/');
+  std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+  const size_t dot = name.rfind('.');
+  if (dot != std::string::npos && dot > 0) name.erase(dot);
+  return name;
+}
+
+std::string clockText(double seconds) {
+  const long long s = (long long)std::llround(std::max(0.0, seconds));
+  char buf[32];
+  if (s >= 3600)
+    std::snprintf(buf, sizeof buf, "%lld:%02lld:%02lld", s / 3600, s / 60 % 60, s % 60);
+  else
+    std::snprintf(buf, sizeof buf, "%02lld:%02lld", s / 60, s % 60);
+  return buf;
+}
+
+// Converts every source into `folder`, `jobs` at a time, with one progress
+// line for the whole run and the failures listed at the end.
+int convertBatch(const ConvertOptions& o, const std::vector<std::string>& sources,
+                 const std::string& folder) {
+  const int type = typeForFormat(o.format);
+  if (o.format.empty() || type < 0)
+    return usage("converting into a folder needs --format wav|bwf|rf64|dsf|dff");
+  std::string ext = lower(o.format);
+  if (ext[0] == '.') ext.erase(0, 1);
+  if (ext == "dsdiff") ext = "dff";
+  const int jobs = o.jobs > 0 ? o.jobs : int(std::max(1u, std::thread::hardware_concurrency()));
+
+  struct Item {
+    Conversion c;
+    std::string messages;
+    uint64_t weight = 1;        // source size: a fair share of the progress line
+    std::atomic<int> state{0};  // 0 waiting, 1 running, 2 done
+    int status = 0;
+  };
+  std::vector<std::unique_ptr<Item>> items;
+  for (const std::string& src : sources) {
+    auto item = std::make_unique<Item>();
+    item->c.source = src;
+    item->c.destination = folder + "/" + baseStem(src) + "." + ext;
+    struct stat st {};
+    if (::stat(src.c_str(), &st) == 0 && S_ISREG(st.st_mode)) item->weight += uint64_t(st.st_size);
+    items.push_back(std::move(item));
+  }
+
+  std::atomic<size_t> next{0};
+  std::atomic<int> running{jobs};
+  auto work = [&] {
+    for (size_t i; gStopSignal.load() == 0 && (i = next.fetch_add(1)) < items.size();) {
+      Item& it = *items[i];
+      tMessages = &it.messages;
+      it.state.store(1, std::memory_order_release);
+      for (size_t k = 0; k < i; ++k)
+        if (items[k]->c.destination == it.c.destination) {
+          say(it.c.destination + ": also the name for " + items[k]->c.source + "; skipped");
+          it.status = kExitFailure;
+        }
+      if (it.status == 0 && exists(it.c.destination) && !o.force) {
+        say(it.c.destination + ": exists; --force replaces it");
+        it.status = kExitFailure;
+      }
+      if (it.status == 0) it.status = prepareConversion(o, it.c);
+      if (it.status == 0) {
+        const int32_t r = runConversion(it.c);
+        const int e = errno;
+        it.status = finishConversion(it.c, r, e, true);
+        // Half a file in the folder would pass for a whole one next time.
+        if (stopped(r) && ::unlink(it.c.destination.c_str()) == 0)
+          it.messages = "stopped; the unfinished " + it.c.destination + " was removed\n";
+      }
+      tMessages = nullptr;
+      it.state.store(2, std::memory_order_release);
+    }
+    running.fetch_sub(1);
+  };
+  std::vector<std::thread> threads;
+  for (int j = 0; j < jobs; ++j) threads.emplace_back(work);
+
+  const auto start = std::chrono::steady_clock::now();
+  uint64_t total = 0;
+  for (const auto& it : items) total += it->weight;
+  bool shown = false;
+  while (running.load() > 0) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    double doneWeight = 0;
+    size_t done = 0;
+    for (const auto& it : items) {
+      const int st = it->state.load(std::memory_order_acquire);
+      if (st == 2) {
+        ++done;
+        doneWeight += double(it->weight);
+      } else if (st == 1) {
+        const int p = __atomic_load_n(&it->c.progress, __ATOMIC_ACQUIRE);
+        doneWeight += double(it->weight) * std::clamp(p, 0, 100) / 100.0;
+      }
+    }
+    const double f = doneWeight / double(total);
+    const double elapsed =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    if (!o.quiet && elapsed > 0.5) {
+      std::string left = f > 0.01 ? clockText(elapsed * (1.0 - f) / f) + " left" : "";
+      std::fprintf(stderr, "\rconverting: %zu/%zu files, %3d%% %s   ", done, items.size(),
+                   int(f * 100.0), left.c_str());
+      shown = true;
+    }
+  }
+  for (auto& t : threads) t.join();
+  if (shown) std::fputc('\n', stderr);
+
+  size_t converted = 0, failed = 0, notStarted = 0;
+  for (const auto& it : items) {
+    if (it->state.load() == 0)
+      ++notStarted;
+    else if (it->status == 0)
+      ++converted;
+    else if (it->status == kExitFailure)
+      ++failed;
+    // Notes of successful files (clipping) matter too.
+    size_t at = 0;
+    for (size_t nl; (nl = it->messages.find('\n', at)) != std::string::npos; at = nl + 1)
+      std::fprintf(stderr, "sonvex-cli: %s\n", it->messages.substr(at, nl - at).c_str());
+  }
+  if (gStopSignal.load() != 0) {
+    std::fprintf(stderr,
+                 "sonvex-cli: stopped by signal %d: %zu of %zu files converted, %zu not started\n",
+                 gStopSignal.load(), converted, items.size(), notStarted);
+    return stopStatus();
+  }
+  if (failed > 0) {
+    std::fprintf(stderr, "sonvex-cli: %zu of %zu files converted into %s; %zu failed (above)\n",
+                 converted, items.size(), folder.c_str(), failed);
+    return kExitFailure;
+  }
+  if (!o.quiet)
+    std::fprintf(stderr, "converted %zu file%s into %s\n", converted, converted == 1 ? "" : "s",
+                 folder.c_str());
+  return 0;
+}
+
 int commandConvert(int argc, char** argv) {
-  std::string rate, bitsText, format, inText, outText, fadeText, gainText = "1.0", filterText = "0";
-  bool mono = false, stereo = false, quiet = false;
+  ConvertOptions o;
+  std::string jobsText;
   std::vector<std::string> paths;
   for (int i = 0; i < argc; ++i) {
     const std::string a = argv[i];
@@ -440,165 +776,57 @@ int commandConvert(int argc, char** argv) {
     };
     bool ok = true;
     if (a == "--rate")
-      ok = value(&rate);
+      ok = value(&o.rate);
     else if (a == "--bits")
-      ok = value(&bitsText);
+      ok = value(&o.bits);
     else if (a == "--format")
-      ok = value(&format);
+      ok = value(&o.format);
     else if (a == "--in")
-      ok = value(&inText);
+      ok = value(&o.in);
     else if (a == "--out")
-      ok = value(&outText);
+      ok = value(&o.out);
     else if (a == "--fade")
-      ok = value(&fadeText);
+      ok = value(&o.fade);
     else if (a == "--gain")
-      ok = value(&gainText);
+      ok = value(&o.gain);
     else if (a == "--filter")
-      ok = value(&filterText);
+      ok = value(&o.filter);
+    else if (a == "-j" || a == "--jobs")
+      ok = value(&jobsText);
     else if (a == "--mono")
-      mono = true;
+      o.mono = true;
     else if (a == "--stereo")
-      stereo = true;
+      o.stereo = true;
     else if (a == "--quiet")
-      quiet = true;
+      o.quiet = true;
+    else if (a == "--force")
+      o.force = true;
     else if (a.size() > 1 && a[0] == '-')
       return usage("unknown option " + a);
     else
       paths.push_back(a);
     if (!ok) return usage(a + " needs a value");
   }
-  if (paths.size() != 2) return usage("convert needs SOURCE and DESTINATION");
-  if (mono && stereo) return usage("--mono and --stereo exclude each other");
-  const std::string& source = paths[0];
-  const std::string& destination = paths[1];
-  if (const int e = readableFile(source)) return failSystem(source, e);
-  if (sameFile(source, destination)) {
-    std::fprintf(stderr, "sonvex-cli: %s: the destination is the source file\n",
-                 destination.c_str());
-    return kExitFailure;
+  if (o.mono && o.stereo) return usage("--mono and --stereo exclude each other");
+  if (!jobsText.empty()) {
+    char* end = nullptr;
+    const long j = std::strtol(jobsText.c_str(), &end, 10);
+    if (*end != '\0' || j < 1 || j > 256) return usage("-j takes 1 .. 256");
+    o.jobs = int(j);
   }
-  if (const int e = writableDestination(destination)) return failSystem(destination, e);
-
-  AudioFileInfo info{};
-  const std::u16string src16 = toU16(source), dst16 = toU16(destination);
-  int rc = getAudioFileInformation(src16.c_str(), &info);
-  if (rc != 0) return failProbe(source, rc);
-  const uint64_t bytes = (uint64_t(info.dataBytesHigh) << 32) | info.dataBytesLow;
-  const uint64_t perFrame = uint64_t(info.bitsPerSample) * info.channels;
-  const int64_t totalFrames = perFrame ? int64_t(bytes * 8 / perFrame) : 0;
-
-  int type = -1;
-  std::string f = lower(format.empty() ? extension(destination) : format);
-  if (!f.empty() && f[0] == '.') f.erase(0, 1);
-  if (f == "wav" || f == "bwf" || f == "rf64") type = kFileTypeWav;
-  if (f == "dsf") type = kFileTypeDsf;
-  if (f == "dff" || f == "dsdiff") type = kFileTypeDsdiff;
-  if (type < 0) return usage("cannot tell the output format; use --format wav|dsf|dff");
-  const bool dsdOut = type != kFileTypeWav;
-
-  int code = -1;
-  if (rate.empty()) {
-    code = rateCode(std::to_string(info.sampleRate));
-    if (code < 0) return usage("the source's rate is not an output rate; give --rate");
-  } else {
-    code = rateCode(rate);
-    if (code < 0) return usage("unknown rate " + rate);
+  if (paths.size() < 2) return usage("convert needs SOURCE and DESTINATION");
+  if (paths.size() > 2 || isDirectory(paths.back())) {
+    if (!isDirectory(paths.back()))
+      return usage(paths.back() + " is not a folder: several sources go into a folder");
+    return convertBatch(o, {paths.begin(), paths.end() - 1}, paths.back());
   }
-  if (dsdOut != (sonvexRateForCode(code) >= SONVEX_DSD_RATE_MIN))
-    return usage(dsdOut ? "DSD files need a DSD rate (dsd64 ...)"
-                        : "WAV files need a PCM rate (44100 ... 384000)");
-  int bits = dsdOut ? 1 : 24;
-  if (!bitsText.empty()) bits = std::atoi(bitsText.c_str());
-  if (dsdOut ? bits != 1 : (bits != 16 && bits != 24 && bits != 32))
-    return usage("unsupported word length " + bitsText);
-  const int filter = std::atoi(filterText.c_str());
-  if (filter != 0 && filter != 2 && filter != 3) return usage("--filter takes 0, 2 or 3");
-  const double gain = std::strtod(gainText.c_str(), nullptr);
-  if (!(gain >= 0.0 && gain <= 16.0)) return usage("--gain takes 0 .. 16");
-
-  int64_t in = 0, out = totalFrames;
-  if (!inText.empty() && (in = parsePosition(inText, info.sampleRate)) < 0)
-    return usage("unreadable --in " + inText);
-  if (!outText.empty() && (out = parsePosition(outText, info.sampleRate)) < 0)
-    return usage("unreadable --out " + outText);
-  out = std::min(out, totalFrames);
-  double fade = 0.0;
-  if (!fadeText.empty()) {
-    fade = std::strtod(fadeText.c_str(), nullptr);
-    if (!(fade >= 0.0 && fade <= 60.0)) return usage("--fade takes 0 .. 60 seconds");
-  }
-
-  int32_t progress = 0;
-  ConvertFormat cf{};
-  cf.rateIndex = code;
-  cf.fileType = type;
-  cf.bitsPerSample = bits;
-  cf.unused = int32_t(info.channels);
-  cf.progress = &progress;
-  // A mono source stays mono unless two channels are asked for.
-  const bool oneChannel = mono || (info.channels == 1 && !stereo);
-  cf.channels = oneChannel ? 1 : 2;
-  cf.filterMethod = filter;
-  ChannelMatrix matrix{{1.0, 0.0, 0.0, 1.0}};
-  if (info.channels == 1 && !oneChannel) matrix = ChannelMatrix{{1.0, 1.0, 0.0, 0.0}};  // both
-  ConvertRange range{};
-  range.statusWord = kConvertExportMode;
-  range.startFrame = in;
-  range.endFrame = out;
-  range.eq = nullptr;
-
-  // The envelope of an export: silence outside [in, out), fades inside it.
-  const uint64_t dstRate = sonvexRateForCode(code);
-  const auto toOut = [&](int64_t frames) {
-    return int64_t(__int128(frames) * dstRate / info.sampleRate);
-  };
-  const int64_t fadeFrames = int64_t(fade * info.sampleRate);
-  const int64_t p1 = toOut(in), p2 = toOut(in + fadeFrames), p4 = toOut(out),
-                p3 = toOut(out - fadeFrames);
-  LevelPoint env[10];
-  for (auto& p : env) p = LevelPoint{-1, 0.0, 0.0, 0, 0};
-  env[0] = {0, 0.0, 0.0, 0, 0};
-  env[1] = {p1, 0.0, p2 == p1 ? gain : gain / double(p2 - p1), 1, 0};
-  env[2] = {p2, gain, 0.0, 0, 0};
-  env[3] = {p3, gain, p4 == p3 ? -gain : -gain / double(p4 - p3), -1, 0};
-  env[4] = {p4, 0.0, 0.0, 0, 0};
-  env[5] = {std::numeric_limits<int64_t>::max(), 0.0, 0.0, 0, 0};
-  range.levelActive = (fadeFrames > 0 || gain != 1.0) ? 1 : 0;
-
-  const int32_t enabled[1] = {1};
-  const SonvexChar* sources[1] = {src16.c_str()};
-  gOutChannels = uint32_t(cf.channels);
-  gFullScale = dsdOut ? 18014398509481984.0 : 1.0;  // DSD blocks arrive at 2^54 x signal
-  const Outcome o = runWithProgress(
-      [&] {
-        return sonvexert(dst16.c_str(), sources, nullptr, &cf, &matrix, enabled, &range,
-                         onExportBlock, nullptr, env);
-      },
-      &progress, quiet, "converting", false);
-  const uint64_t clipped = gClipped.load();
-  // A bit-exact DSD copy carries the source's bits; nothing is clipped there.
-  if (clipped > 0 && !(dsdOut && sonvexRateForCode(code) == info.sampleRate && !range.levelActive))
-    std::fprintf(stderr, "sonvex-cli: %llu sample%s beyond full scale were clipped\n",
-                 (unsigned long long)clipped, clipped == 1 ? "" : "s");
-  if (o.result == kConvertStoppedPcm || o.result == kConvertStoppedDsd) {
-    if (exists(destination))
-      std::fprintf(stderr, "sonvex-cli: stopped by signal %d; %s holds what was converted\n",
-                   gStopSignal.load(), destination.c_str());
-    else
-      std::fprintf(stderr, "sonvex-cli: stopped by signal %d; nothing written\n",
-                   gStopSignal.load());
-    return stopStatus();
-  }
-  if (o.result == kConvertErrWrite) {
-    fail(destination, o.result, o.error);
-    if (exists(destination))
-      std::fprintf(stderr, "sonvex-cli: %s holds the frames written before, complete\n",
-                   destination.c_str());
-    return kExitFailure;
-  }
-  if (o.result != 0) return fail(source + " -> " + destination, o.result);
-  if (!quiet) std::fprintf(stderr, "wrote %s\n", destination.c_str());
-  return 0;
+  Conversion c;
+  c.source = paths[0];
+  c.destination = paths[1];
+  if (const int status = prepareConversion(o, c)) return status;
+  const Outcome out =
+      runWithProgress([&] { return runConversion(c); }, &c.progress, o.quiet, "converting", false);
+  return finishConversion(c, out.result, out.error, o.quiet);
 }
 
 // Copies `from` into the open descriptor `fd` in 1 MiB pieces; 0 or errno

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -110,7 +111,6 @@ TEST_F(Cli, FailuresSayTheSystemsReason) {
     const char* says;
   } cases[] = {{{"convert", dir.file("none.wav"), dir.file("x.wav")}, "No such file or directory"},
                {{"convert", dir.path(), dir.file("x.wav")}, "Is a directory"},
-               {{"convert", src, dir.path()}, "Is a directory"},
                {{"convert", src, dir.file("no/x.wav")}, "No such file or directory"},
                {{"convert", src, dir.path() + "/./src.wav"}, "the destination is the source"},
                {{"combine", src, dir.file("none.wav"), dir.file("y.wav")}, "No such file"}};
@@ -147,4 +147,60 @@ TEST_F(Cli, SignalStopsWithAFinalisedFile) {
   EXPECT_GT(d.sampleCount, 0u);
   EXPECT_LT(d.sampleCount, 40u * 5644800);
   EXPECT_EQ(d.totalSize, dsdtest::sizeOf(dst));
+}
+
+// A folder of mixed files converted two at a time: each output is what a
+// single conversion of its source gives, a bad file is reported and skipped,
+// and existing outputs stay unless --force.
+TEST_F(Cli, BatchConvertsEverySourceIntoAFolder) {
+  const std::string out = dir.file("out");
+  ASSERT_EQ(mkdir(out.c_str(), 0755), 0);
+  const Bytes l = testsupport::dsdSine(997.0, 2822400, 0.5, 44100),
+              r = testsupport::dsdSine(701.0, 2822400, 0.4, 44100);
+  const std::string dsf = dir.file("a.dsf"), dff = dir.file("b.dff"), bad = dir.file("c.wav");
+  dsdtest::writeAll(dsf, dsdtest::buildDsf(2822400, {l, r}, 44100 * 8));
+  dsdtest::writeAll(dff, dsdtest::buildDsdiff(2822400, {l, r}));
+  dsdtest::writeAll(bad, Bytes(100, 7));
+  const std::vector<std::string> sources{wav("d.wav", 1, 30000, 0.5), dsf, dff, bad};
+  std::vector<std::string> args{"convert", "--format", "wav", "--rate", "48000", "-j", "2"};
+  args.insert(args.end(), sources.begin(), sources.end());
+  args.push_back(out);
+  Result batch = run(args);
+  EXPECT_EQ(batch.status, 1);
+  EXPECT_NE(batch.err.find("c.wav: not a supported file"), std::string::npos) << batch.err;
+  EXPECT_NE(batch.err.find("3 of 4 files converted"), std::string::npos) << batch.err;
+  EXPECT_FALSE(dsdtest::exists(out + "/c.wav"));
+  for (const std::string& src : {dsf, dff, sources[0]}) {
+    const std::string name = src.substr(src.size() - 5, 1), alone = dir.file(name + "-alone.wav");
+    ASSERT_EQ(run({"convert", "--rate", "48000", src, alone}).status, 0);
+    EXPECT_EQ(readAll(out + "/" + name + ".wav"), readAll(alone)) << name;
+  }
+  dsdtest::writeAll(out + "/a.wav", Bytes{1, 2, 3});
+  batch = run({"convert", "--format", "wav", "--rate", "48000", dsf, out});
+  EXPECT_EQ(batch.status, 1);
+  EXPECT_NE(batch.err.find("exists; --force replaces it"), std::string::npos) << batch.err;
+  EXPECT_EQ(readAll(out + "/a.wav"), (Bytes{1, 2, 3}));
+  EXPECT_EQ(run({"convert", "--format", "wav", "--rate", "48000", "--force", dsf, out}).status, 0);
+  EXPECT_EQ(readAll(out + "/a.wav"), readAll(dir.file("a-alone.wav")));
+  // A folder needs the format named; several sources need a folder.
+  EXPECT_EQ(run({"convert", dsf, out}).status, 2);
+  EXPECT_EQ(run({"convert", dsf, dff, dir.file("x.wav")}).status, 2);
+}
+
+// A stop in a batch leaves no half-written file in the folder to pass for a whole one.
+TEST_F(Cli, BatchStopRemovesTheUnfinished) {
+  const std::string out = dir.file("out"), src = wav("long.wav", 2, 44100 * 40, 0.5);
+  ASSERT_EQ(mkdir(out.c_str(), 0755), 0);
+  const pid_t pid = spawn({"convert", "--format", "dsf", "--rate", "dsd128", src, src, out},
+                          dir.file("err.txt"), dir.file("out.txt"));
+  const std::string part = out + "/.sonvex-" + std::to_string(pid) + "-0.part";
+  for (int i = 0; i < 4000 && dsdtest::sizeOf(part) < 100000; ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  ASSERT_GE(dsdtest::sizeOf(part), 100000u);
+  kill(pid, SIGINT);
+  const Result r = finish(pid, dir.file("err.txt"), dir.file("out.txt"));
+  EXPECT_EQ(r.status, 128 + SIGINT);
+  EXPECT_NE(r.err.find("was removed"), std::string::npos) << r.err;
+  EXPECT_FALSE(dsdtest::exists(out + "/long.dsf"));
+  EXPECT_FALSE(dsdtest::exists(part));
 }
