@@ -60,6 +60,8 @@ int main(int argc, char* argv[]) {
 
   window.findChild<QAction*>(QStringLiteral("actionExport"))->trigger();
   DialogEdit* exportDialog = window.exportDialog();
+  // A folder as a user's would read, not wherever the tool ran.
+  exportDialog->setFolder(QStringLiteral("/home/user/Music"));
   settle(800);
   failures += !save(exportDialog, out + "export-dialog-" + suffix + ".png");
 
