@@ -129,12 +129,7 @@ void DeviceManager::closeShared() {
 
 void DeviceManager::changeDriverType(int index) {
   if (index < 0) return;
-  engine::setDeviceWatchdog(kWatchdogMs);
-  m_deviceOpen = false;
-  stopPlayback();
-  closeShared();
-  (void)m_bridge.stopDevice(nullptr);
-  m_openDevice = -1;
+  closeOutputs();
   m_driverType = index == kShared ? kShared : kDirect;
   m_uiReady = false;
 
@@ -171,13 +166,18 @@ void DeviceManager::selectPlayDevice(int index) {
     return;
   }
   // The placeholder: nothing plays.
+  closeOutputs();
+  showOffline();
+}
+
+// Stops what plays and closes both outputs, before another one opens.
+void DeviceManager::closeOutputs() {
   engine::setDeviceWatchdog(kWatchdogMs);
   m_deviceOpen = false;
   stopPlayback();
   closeShared();
   (void)m_bridge.stopDevice(nullptr);
   m_openDevice = -1;
-  showOffline();
 }
 
 int DeviceManager::openBridge(int device, uint32_t* mask) {
@@ -191,12 +191,7 @@ int DeviceManager::openBridge(int device, uint32_t* mask) {
 
 void DeviceManager::openDirect(int device) {
   if (m_listRebuilding || !m_bridge.isUsable()) return;
-  engine::setDeviceWatchdog(kWatchdogMs);
-  m_deviceOpen = false;
-  stopPlayback();
-  closeShared();
-  (void)m_bridge.stopDevice(nullptr);
-  m_openDevice = -1;
+  closeOutputs();
   uint32_t mask = 0;
   const int rc = openBridge(device, &mask);
   const std::vector<int> offered = playrates::ratesFromMask(mask);
@@ -291,12 +286,7 @@ void DeviceManager::applyPlayRate() {
   if (!m_uiReady || m_deviceIndex <= 0 || rateText() == QLatin1String(playrates::kOffline)) return;
   engine::clearMeterPeaks();
   if (m_driverType == kDirect && (m_openDevice != m_deviceIndex - 1 || m_openRate != playRate())) {
-    engine::setDeviceWatchdog(kWatchdogMs);
-    m_deviceOpen = false;
-    stopPlayback();
-    closeShared();
-    (void)m_bridge.stopDevice(nullptr);
-    m_openDevice = -1;
+    closeOutputs();
     uint32_t mask = 0;
     const int rc = openBridge(m_deviceIndex - 1, &mask);
     engine::setDeviceWatchdog(kWatchdogMs);

@@ -90,6 +90,7 @@ class DeviceManager : public QObject {
   void openDirect(int device);
   void openShared(int device);
   void closeShared();
+  void closeOutputs();
   void showOffline();
   void goOffline();
   void fillRates(const QStringList& labels);
