@@ -62,6 +62,8 @@ const char kUsage[] =
     "                    T is a frame count, or seconds with an s (12.5s)\n"
     "      --fade S      fade in and out over S seconds at both ends\n"
     "      --gain G      linear gain (default 1.0)\n"
+    "      --dsd-gain D  0, -3 or -6 dB more for DSD sources going to PCM: hot DSD\n"
+    "                    masters peak above the PCM full scale (default 0)\n"
     "      --filter M    0 = length by rates (default), 2 = longest FIR,\n"
     "                    3 = FFT convolution\n"
     "      --mono        one output channel (the left)\n"
@@ -430,7 +432,7 @@ Outcome runWithProgress(Fn work, int32_t* progress, bool quiet, const char* labe
 }
 
 struct ConvertOptions {
-  std::string rate, bits, format, in, out, fade, gain = "1.0", filter = "0";
+  std::string rate, bits, format, in, out, fade, gain = "1.0", filter = "0", dsdGain = "0";
   bool mono = false, stereo = false, quiet = false, force = false;
   int jobs = 0;  // batch: conversions at once (0: one per core)
 };
@@ -524,8 +526,12 @@ int prepareConversion(const ConvertOptions& o, Conversion& c) {
     return usage("unsupported word length " + o.bits);
   const int filter = std::atoi(o.filter.c_str());
   if (filter != 0 && filter != 2 && filter != 3) return usage("--filter takes 0, 2 or 3");
-  const double gain = std::strtod(o.gain.c_str(), nullptr);
+  double gain = std::strtod(o.gain.c_str(), nullptr);
   if (!(gain >= 0.0 && gain <= 16.0)) return usage("--gain takes 0 .. 16");
+  const int dsdGainDb = std::atoi(o.dsdGain.c_str());
+  if (o.dsdGain != "0" && o.dsdGain != "-3" && o.dsdGain != "-6")
+    return usage("--dsd-gain takes 0, -3 or -6");
+  if (info.sampleRate >= SONVEX_DSD_RATE_MIN && !dsdOut) gain *= std::pow(10.0, dsdGainDb / 20.0);
 
   int64_t in = 0, out = totalFrames;
   if (!o.in.empty() && (in = parsePosition(o.in, info.sampleRate)) < 0)
@@ -789,6 +795,8 @@ int commandConvert(int argc, char** argv) {
       ok = value(&o.fade);
     else if (a == "--gain")
       ok = value(&o.gain);
+    else if (a == "--dsd-gain")
+      ok = value(&o.dsdGain);
     else if (a == "--filter")
       ok = value(&o.filter);
     else if (a == "-j" || a == "--jobs")

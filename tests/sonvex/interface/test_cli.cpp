@@ -204,3 +204,26 @@ TEST_F(Cli, BatchStopRemovesTheUnfinished) {
   EXPECT_FALSE(dsdtest::exists(out + "/long.dsf"));
   EXPECT_FALSE(dsdtest::exists(part));
 }
+
+// --dsd-gain lowers DSD going to PCM by what it says, and nothing else.
+TEST_F(Cli, DsdGainLowersDsdGoingToPcm) {
+  // 25 % modulation: half the PCM full scale, so 0 dB does not clip.
+  const Bytes l = testsupport::dsdSine(997.0, 2822400, 0.25, 44100);
+  const std::string dsf = dir.file("g.dsf");
+  dsdtest::writeAll(dsf, dsdtest::buildDsf(2822400, {l, l}, 44100 * 8));
+  auto peak = [&](const std::string& gainDb) {
+    const std::string out = dir.file("g" + gainDb + ".wav");
+    EXPECT_EQ(run({"convert", "--dsd-gain", gainDb, dsf, out, "--rate", "88200"}).status, 0);
+    const Bytes b = readAll(out);  // 24-bit audio from byte 32768
+    int32_t p = 0;
+    for (size_t i = 32768; i + 3 <= b.size(); i += 3)
+      p = std::max(p,
+                   std::abs(int32_t(uint32_t(b[i] << 8 | b[i + 1] << 16 | b[i + 2] << 24)) >> 8));
+    return double(p);
+  };
+  const double full = peak("0");
+  ASSERT_GT(full, 1e6);
+  EXPECT_NEAR(peak("-6") / full, std::pow(10.0, -6.0 / 20.0), 1e-4);
+  EXPECT_NEAR(peak("-3") / full, std::pow(10.0, -3.0 / 20.0), 1e-4);
+  EXPECT_EQ(run({"convert", "--dsd-gain", "-4", dsf, dir.file("x.wav")}).status, 2);
+}
