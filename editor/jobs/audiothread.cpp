@@ -115,6 +115,7 @@ void audioThread::run() {
       result = t->run(mode, &request, convertFn, &sourceInfo, &auxValue, envelope);
     }
 
+    lastClipped.store(t->control().clipped(), std::memory_order_release);
     lock.relock();
     running = false;
     current = nullptr;

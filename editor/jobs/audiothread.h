@@ -6,6 +6,7 @@
 #include <QMutex>
 #include <QThread>
 #include <QWaitCondition>
+#include <atomic>
 
 #include "sonvexbinding.h"
 #include "transaction.h"
@@ -38,6 +39,8 @@ class audioThread : public QThread {
   const SourceDescription& source() const { return sourceInfo; }
   JobRequest& jobRequest() { return request; }
   int jobMode() const { return mode; }
+  // Samples the last export of this thread clipped (valid once it is done).
+  uint64_t clippedSamples() const { return lastClipped.load(std::memory_order_acquire); }
 
   // The process-wide job table: index -> thread (null once destroyed).
   static audioThread* jobAt(int index);
@@ -69,4 +72,5 @@ class audioThread : public QThread {
   int rangeMode = 0;  // statusWord of the request as set, read by cancel()
   bool running = false;
   bool quitting = false;
+  std::atomic<uint64_t> lastClipped{0};
 };

@@ -511,7 +511,12 @@ void DialogEdit::allTransactionsDone(int status) {
   progressDialog->reset();
   progressDialog->hide();
   timer->stop();
-  const QString text = exportplan::resultMessage(status, runningDestination);
+  QString text = exportplan::resultMessage(status, runningDestination);
+  const uint64_t clipped = jobThread->clippedSamples();
+  if (clipped > 0 && exportplan::classify(status) != exportplan::Outcome::Failed)
+    text += QLatin1Char('\n') +
+            (clipped == 1 ? tr("1 sample beyond full scale was clipped.")
+                          : tr("%1 samples beyond full scale were clipped.").arg(clipped));
   switch (exportplan::classify(status)) {
     case exportplan::Outcome::Completed:
       showMessage(this, QMessageBox::Information, QStringLiteral("Export File"), text);

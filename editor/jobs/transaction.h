@@ -2,6 +2,7 @@
 #pragma once
 
 #include <atomic>
+#include <cmath>
 #include <cstdint>
 #include <string>
 
@@ -65,9 +66,29 @@ class JobControl {
   // library with it once.
   [[nodiscard]] bool takeAbort() noexcept { return m_abort.exchange(0) != 0; }
 
+  // Samples of an export beyond `fullScale` (0: not counted), from the
+  // library's blocks of `channels` interleaved in pairs.
+  void countClipping(double fullScale, int channels) noexcept {
+    m_fullScale = fullScale;
+    m_channels = channels;
+  }
+  void addClipped(const double* pcm, int32_t frames) noexcept {
+    if (m_fullScale <= 0.0 || !pcm) return;
+    uint64_t over = 0;
+    for (int32_t i = 0; i < frames; ++i)
+      for (int c = 0; c < m_channels; ++c) over += std::fabs(pcm[2 * i + c]) > m_fullScale;
+    m_clipped.fetch_add(over, std::memory_order_relaxed);
+  }
+  [[nodiscard]] uint64_t clipped() const noexcept {
+    return m_clipped.load(std::memory_order_relaxed);
+  }
+
  private:
   std::atomic<int> m_abort{0};
   std::atomic<int> m_stop{0};
+  std::atomic<uint64_t> m_clipped{0};
+  double m_fullScale = 0.0;  // set before the job runs, read by its thread only
+  int m_channels = 2;
 };
 
 class Transaction {

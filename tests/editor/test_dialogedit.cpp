@@ -676,6 +676,21 @@ class TestDialogEdit : public QObject {
     QVERIFY(std::fabs(toneAmplitude(right, 17640, 52920, 1000.0, 176400.0) - 0.25) < 0.01);
   }
 
+  // A hot DSD master (above 50 % modulation) clips in PCM: the user is told how much.
+  void clippedSamplesAreReported() {
+    if (!libraryHasConversion()) QSKIP("libsonvex.so with sonvexert not beside the test");
+    const auto bits = modulate(2822400 / 10, [](int, int64_t n) {
+      return 0.7 * std::sin(2 * kPi * 1000.0 * n / 2822400.0);
+    });
+    const QString src = tmp.filePath("hot.dsf");
+    QVERIFY(writeDsf(src, 2822400, bits));
+    const Run r = exportThroughDialog(src, 0, 4, 1, false, "hot_pcm");
+    QVERIFY2(r.text.startsWith("Export completed.\n") &&
+                 r.text.endsWith(" samples beyond full scale were clipped."),
+             qPrintable(r.text));
+    QVERIFY(r.text.split('\n').value(1).section(' ', 0, 0).toInt() > 1000);
+  }
+
   void dsdiffToDsfSameRateIsBitExact() {
     if (!libraryHasConversion()) QSKIP("libsonvex.so with sonvexert not beside the test");
     const int64_t samples = 4096 * 8 * 5 + 8 * 100;  // five whole DSF blocks and a part
