@@ -686,6 +686,7 @@ void MainWindow::loadSettings() {
   ui->pushButtonPostFader->setChecked(s.postFader);
   m_neverShowFirstInfo = s.neverShowFirstInfo;
   m_dialogEdit->restoreChoices(s.bounceFormat, s.bounceFreq, s.bounceBit, s.applyShortFade);
+  m_dialogEdit->setDsdGainDb(s.dsdGainDb);
   (s.overHolds2sec ? ui->actionOverHolds2sec : ui->actionOverHoldsUntilClicked)->setChecked(true);
   setOscillatorMode(s.oscillatorMode);
   m_devices->applyAudioSelection(m_driverType, s.audioDevice, s.playFreq);
@@ -706,6 +707,7 @@ void MainWindow::saveSettings() {
   s.bounceFreq = m_dialogEdit->rateIndex();
   s.bounceBit = m_dialogEdit->bitIndex();
   s.applyShortFade = m_dialogEdit->shortFadeChecked();
+  s.dsdGainDb = m_dialogEdit->dsdGainDb();
   s.overHolds2sec = ui->actionOverHolds2sec->isChecked();
   s.oscillatorMode = m_oscillatorMode;
   saveSettingsFile(m_settingsFilePath, s);

@@ -31,6 +31,7 @@ enum Key {
   kApplyShortFade,
   kOverHoldTime,
   kOscillatorMode,
+  kDsdGain,
   kKeyCount
 };
 
@@ -50,7 +51,8 @@ const char* const kKeys[kKeyCount] = {"//Monitor Volume",
                                       "//BounceBit",
                                       "//ApplyShortFade",
                                       "//OverHoldTime",
-                                      "//OscillatorMode"};
+                                      "//OscillatorMode",
+                                      "//DsdToPcmGain"};
 
 AppSettings makeDefaults() {
   AppSettings s;
@@ -146,6 +148,11 @@ void parseSettings(QIODevice& in, AppSettings& s) {
       case kOscillatorMode:
         s.oscillatorMode = v.startsWithTrue();
         break;
+      case kDsdGain: {
+        const int db = v.integer();
+        s.dsdGainDb = db == -3 || db == -6 ? db : 0;
+        break;
+      }
       default:
         break;  // unknown line
     }
@@ -193,6 +200,8 @@ QByteArray formatSettings(const AppSettings& s) {
   value(s.overHolds2sec ? QStringLiteral("2000") : QStringLiteral("-1"));
   entry(kOscillatorMode);
   value(text(s.oscillatorMode));
+  entry(kDsdGain);
+  value(QString::number(s.dsdGainDb));
   t.flush();
   return out.toUtf8();
 }

@@ -32,6 +32,7 @@ struct AppSettings {
   bool applyShortFade = true;
   bool overHolds2sec = true;  // false: holds until clicked
   bool oscillatorMode = false;
+  int dsdGainDb = 0;  // DSD sources going to PCM: 0, -3 or -6
 };
 
 // The values every run starts from before the file is read.
@@ -39,7 +40,7 @@ const AppSettings& settingsDefaults();
 
 // Reads the entries of `in` over `s` (which the caller set to the defaults).
 void parseSettings(QIODevice& in, AppSettings& s);
-// The whole file text: 17 entries in their fixed order, LF line ends.
+// The whole file text: 18 entries in their fixed order, LF line ends.
 QByteArray formatSettings(const AppSettings& s);
 
 // Defaults, then the file if it can be opened; a missing file is no error.

@@ -13,6 +13,7 @@
 #include <QPushButton>
 #include <QTimer>
 #include <algorithm>
+#include <cmath>
 
 #include "classsonvex.h"
 #include "destination.h"
@@ -294,6 +295,13 @@ void DialogEdit::buildUi() {
   field(QStringLiteral("Frequency :"), comboFreq);
   field(QStringLiteral("Quantization Bit :"), comboBit);
   field(QStringLiteral("Channel :"), labelExportCh);
+  comboDsdGain = new QComboBox(this);
+  comboDsdGain->setObjectName(QStringLiteral("comboDsdGain"));
+  comboDsdGain->addItems({tr("0 dB"), tr("-3 dB"), tr("-6 dB")});
+  comboDsdGain->setToolTip(
+      tr("DSD at more than half modulation goes beyond PCM full scale and clips.\n"
+         "Hot DSD masters need -3 or -6 dB when they go to PCM."));
+  field(tr("DSD to PCM Gain :"), comboDsdGain);
 
   checkShortFade = new QCheckBox(QStringLiteral("Apply Short Fade"), this);
   checkShortFade->setObjectName(QStringLiteral("checkBoxShortFade"));
@@ -346,7 +354,16 @@ void DialogEdit::setSource(const QString& path, int channels, const QString& cha
   labelOrgFreq->setText(freqText);
   labelOrgBit->setText(bitText);
   labelOrgCh->setText(channelText);
+  const QString ext = QFileInfo(path).suffix().toLower();
+  sourceIsDsd = ext == QLatin1String("dsf") || ext == QLatin1String("dff");
+  comboDsdGain->setEnabled(sourceIsDsd && exportType == kFileTypeWav);
   on_BounceFreq_currentIndexChanged(comboFreq->currentIndex());
+}
+
+int DialogEdit::dsdGainDb() const { return -3 * comboDsdGain->currentIndex(); }
+
+void DialogEdit::setDsdGainDb(int db) {
+  if (db == 0 || db == -3 || db == -6) comboDsdGain->setCurrentIndex(-db / 3);
 }
 
 void DialogEdit::setFolder(const QString& dir) {
@@ -411,6 +428,7 @@ void DialogEdit::on_BounceFormat_currentIndexChanged(int index) {
   for (const auto& b : exportplan::bitsFor(exportType)) comboBit->addItem(QLatin1String(b.label));
   comboFreq->setCurrentIndex(0);
   comboBit->setCurrentIndex(0);
+  comboDsdGain->setEnabled(sourceIsDsd && exportType == kFileTypeWav);
   refreshFileName();
 }
 
@@ -488,7 +506,9 @@ void DialogEdit::startJob(int mode) {
       edit_, eqSettings);
   const int64_t shortFade =
       exportplan::shortFadeFrames(sourceInfo.sampleRate, checkShortFade->isChecked());
-  exportplan::buildEnvelope(envelope, edit_, shortFade, exportRate, sourceInfo.sampleRate);
+  EditRange edit = edit_;
+  if (comboDsdGain->isEnabled()) edit.gain *= std::pow(10.0, dsdGainDb() / 20.0);
+  exportplan::buildEnvelope(envelope, edit, shortFade, exportRate, sourceInfo.sampleRate);
   request.range.levelActive = exportplan::envelopeChangesLevel(envelope, kLevelPointMax) ? 1 : 0;
 
   runningDestination = destination;

@@ -117,6 +117,9 @@ class DialogEdit : public QDialog {
   int bitIndex() const;
   bool shortFadeChecked() const;
   void restoreChoices(int format, int rate, int bits, bool shortFade);
+  // Extra gain for DSD sources going to PCM: 0, -3 or -6 dB.
+  int dsdGainDb() const;
+  void setDsdGainDb(int db);
 
   int exportTypeCode() const { return exportType; }
   uint32_t exportRateHz() const { return exportRate; }
@@ -161,6 +164,7 @@ class DialogEdit : public QDialog {
   QString sourcePath;
   QString runningDestination;  // of the job in progress
   uint32_t sourceChannels = 2;
+  bool sourceIsDsd = false;
   AudioFileInfo sourceInfo{};
   SourceDescription sourceDescription{};
   EqSettings* eqSettings = nullptr;
@@ -178,6 +182,7 @@ class DialogEdit : public QDialog {
   QComboBox* comboFormat = nullptr;
   QComboBox* comboFreq = nullptr;
   QComboBox* comboBit = nullptr;
+  QComboBox* comboDsdGain = nullptr;
   QCheckBox* checkShortFade = nullptr;
   QLineEdit* editFileName = nullptr;
   QLineEdit* editExtension = nullptr;

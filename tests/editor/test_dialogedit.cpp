@@ -300,7 +300,7 @@ class TestDialogEdit : public QObject {
     bool dialogHidden = false;
   };
   Run exportThroughDialog(const QString& source, int format, int rate, int bits, bool fade,
-                          const QString& name, int timeoutMs = 120000) {
+                          const QString& name, int timeoutMs = 120000, int dsdGainDb = 0) {
     DialogEdit dialog;
     QObject::connect(&dialog, &DialogEdit::convertExecute, &dialog, [&] { dialog.startJob(1); });
     Decoded src = readBack(source);
@@ -308,6 +308,7 @@ class TestDialogEdit : public QObject {
     dialog.setFolder(tmp.path());
     dialog.setEditRange(exportplan::wholeFile(describeSource(src.info).totalFrames));
     dialog.restoreChoices(format, rate, bits, fade);
+    dialog.setDsdGainDb(dsdGainDb);
     child<QLineEdit>(dialog, "lineEditFileName")->setText(name);
     dialog.show();
     Run r;
@@ -689,6 +690,13 @@ class TestDialogEdit : public QObject {
                  r.text.endsWith(" samples beyond full scale were clipped."),
              qPrintable(r.text));
     QVERIFY(r.text.split('\n').value(1).section(' ', 0, 0).toInt() > 1000);
+    // 6 dB less fits it: the level drops by exactly that, and nothing clips.
+    const Run lower = exportThroughDialog(src, 0, 4, 1, false, "hot_lower", 120000, -6);
+    QCOMPARE(lower.text, QString("Export completed."));
+    const std::vector<double> left = pcmChannel(readBack(lower.output), 0);
+    const double a = toneAmplitude(left, 2000, 14112, 1000.0, 176400.0);
+    QVERIFY2(std::fabs(a - 1.4 * std::pow(10.0, -6.0 / 20.0)) < 0.01,
+             qPrintable(QString::number(a)));
   }
 
   void dsdiffToDsfSameRateIsBitExact() {

@@ -41,7 +41,8 @@ const char* const kDefaultFile =
     "//BounceBit\n1\n"
     "//ApplyShortFade\ntrue\n"
     "//OverHoldTime\n2000\n"
-    "//OscillatorMode\nfalse\n";
+    "//OscillatorMode\nfalse\n"
+    "//DsdToPcmGain\n0\n";
 
 }  // namespace
 
@@ -61,7 +62,7 @@ class TestSettings : public QObject {
     QVERIFY(f.open(QIODevice::ReadOnly));
     const QByteArray written = f.readAll();
     QCOMPARE(written, QByteArray(kDefaultFile));
-    QCOMPARE(keyLines(written).size(), 17);
+    QCOMPARE(keyLines(written).size(), 18);
     QVERIFY(!written.contains('\r'));
   }
 
@@ -88,12 +89,14 @@ class TestSettings : public QObject {
     s.applyShortFade = false;
     s.overHolds2sec = false;
     s.oscillatorMode = true;
+    s.dsdGainDb = -6;
     QTemporaryDir dir;
     const QString path = dir.filePath("lumaraEditor.txt");
     QVERIFY(saveSettingsFile(path, s));
     const AppSettings r = loadSettingsFile(path);
     QCOMPARE(formatSettings(r), formatSettings(s));
     QCOMPARE(r.audioDevice, s.audioDevice);
+    QCOMPARE(r.dsdGainDb, -6);
     QCOMPARE(r.eq[3].gainDb, 1e-05);
     QVERIFY(formatSettings(s).contains("\n1e-05\n"));
     QVERIFY(formatSettings(s).contains("//OverHoldTime\n-1\n"));
