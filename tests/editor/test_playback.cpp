@@ -85,6 +85,7 @@ class TestPlayback : public QObject {
   void playsThroughTheSharedOutput();
   void playsThroughTheDirectBridge();
   void playsDsdNativeThroughTheDirectBridge();
+  void oscillatorSoundsOnTheOpenDevice();
   void deviceThatVanishesGoesOffline();
 
  private:
@@ -352,6 +353,26 @@ void TestPlayback::playsDsdNativeThroughTheDirectBridge() {
     const size_t to = kBytes - 8;
     QCOMPARE(testsupport::dsdCarriedUpTo(heard, expected, kBytes * 4 / 10, to), to);
   }
+}
+
+void TestPlayback::oscillatorSoundsOnTheOpenDevice() {
+  choose(DeviceManager::kDirect, "dac_s24");
+  QVERIFY(m_window->openAudioFile(m_tone48));
+  QMetaObject::invokeMethod(m_window, "oscFreqChanged", Q_ARG(int, 3000));
+  QMetaObject::invokeMethod(m_window, "oscLevelChanged", Q_ARG(int, -6));
+  QMetaObject::invokeMethod(m_window, "oscIndicatorChanged", Q_ARG(int, 1));
+  QTest::qWait(600);
+  QMetaObject::invokeMethod(m_window, "oscIndicatorChanged", Q_ARG(int, 0));
+  QTest::qWait(300);
+  std::vector<double> left;
+  for (int32_t s : alsatest::leftSamples(alsatest::readCapture("dac_s24"), 3, false, 8))
+    left.push_back(s / 2147483648.0);
+  const Heard h = listen(left, 48000);
+  QVERIFY2(std::fabs(h.peak - std::pow(10.0, -6.0 / 20.0)) < 0.001,
+           qPrintable(QString::number(h.peak)));
+  QVERIFY2(std::fabs(h.frequency - 3000) < 5, qPrintable(QString::number(h.frequency)));
+  QVERIFY2(h.seconds > 0.4, qPrintable(QString::number(h.seconds)));
+  QVERIFY2(h.longestHole < 3, qPrintable(QString::number(h.longestHole)));
 }
 
 void TestPlayback::deviceThatVanishesGoesOffline() {
