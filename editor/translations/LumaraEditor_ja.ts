@@ -563,7 +563,7 @@ Gain</source>
     </message>
     <message>
         <source>For bit-perfect playback and native DSD, choose the driver type &apos;ALSA direct&apos;: the sound card plays the file&apos;s own rate and is held for this program alone.&lt;p&gt;&apos;Desktop (shared)&apos; plays through the desktop&apos;s sound server, which mixes with other programs and resamples to its own rate (often 48 kHz).&lt;p&gt;If noise occurs, close other programs that use the sound card.&lt;p&gt;See Help -&gt; Manual for detail.</source>
-        <translation>ビットパーフェクト再生とネイティブ DSD 再生には、ドライバーの種類で「ALSA 直接」を選んでください。サウンドカードはファイル本来のレートで再生し、このプログラムが専有します。&lt;p&gt;「デスクトップ (共有)」はデスクトップのサウンドサーバーを通して再生します。他のプログラムの音と混ぜられ、サーバーのレート (多くは 48 kHz) に変換されます。&lt;p&gt;ノイズが出る場合は、サウンドカードを使う他のプログラムを終了してください。&lt;p&gt;詳しくは ヘルプ → マニュアル をご覧ください。</translation>
+        <translation>ビットパーフェクト再生とネイティブ DSD 再生には、ドライバーの種類で「直接」(ALSA 直接出力) を選んでください。サウンドカードはファイル本来のレートで再生し、このプログラムが専有します。&lt;p&gt;「共有」はデスクトップのサウンドサーバーを通して再生します。他のプログラムの音と混ぜられ、サーバーのレート (多くは 48 kHz) に変換されます。&lt;p&gt;ノイズが出る場合は、サウンドカードを使う他のプログラムを終了してください。&lt;p&gt;詳しくは ヘルプ → マニュアル をご覧ください。</translation>
     </message>
     <message>
         <source>Do not show again</source>
@@ -597,6 +597,12 @@ Gain</source>
         <source>Gain = 0.0 dB</source>
         <translation>ゲイン = 0.0 dB</translation>
     </message>
+    <message>
+        <source>No program to view PDF files is installed.
+The manual can be opened with any PDF viewer:</source>
+        <translation>PDF を表示するプログラムがインストールされていません。
+マニュアルは PDF ビューアーで開けます:</translation>
+    </message>
 </context>
 <context>
     <name>QMainWindow</name>
@@ -606,11 +612,11 @@ Gain</source>
     </message>
     <message>
         <source>ALSA direct</source>
-        <translation>ALSA 直接</translation>
+        <translation>直接</translation>
     </message>
     <message>
         <source>Desktop (shared)</source>
-        <translation>デスクトップ (共有)</translation>
+        <translation>共有</translation>
     </message>
     <message>
         <source>Control
