@@ -1,6 +1,7 @@
-// Pictures of the export and combine dialogs and an export error for the
-// docs (the main window's come from the program itself), taken from the program's own widgets with
-// its style and font. tools/screenshots.sh runs it under a virtual display:
+// Pictures of the main window with a file open, the export, combine, EQ and
+// oscillator dialogs and an export error for the docs and the manuals, taken
+// from the program's own widgets with its style, font and (on a Japanese
+// system) translation. tools/screenshots.sh runs it under a virtual display:
 //   lumara_shots OUT_DIR SUFFIX AUDIO_FILE
 #include <QAction>
 #include <QApplication>
@@ -12,9 +13,12 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QTimer>
+#include <QTranslator>
 
 #include "dialogcombine.h"
 #include "dialogedit.h"
+#include "dialogoscillator.h"
+#include "dialogpeq.h"
 #include "mainwindow.h"
 
 namespace {
@@ -39,6 +43,12 @@ int main(int argc, char* argv[]) {
   const QString out = QString::fromLocal8Bit(argv[1]) + QLatin1Char('/');
   const QString suffix = QString::fromLocal8Bit(argv[2]);
   const QString audio = QString::fromLocal8Bit(argv[3]);
+  QTranslator translator;
+  if (QLocale().language() == QLocale::Japanese &&
+      translator.load(QLocale(), QStringLiteral("LumaraEditor"), QStringLiteral("_"),
+                      QCoreApplication::applicationDirPath())) {
+    app.installTranslator(&translator);
+  }
   const int fontId =
       QFontDatabase::addApplicationFont(QCoreApplication::applicationDirPath() + "/ipagp.ttf");
   if (fontId >= 0) {
@@ -57,6 +67,7 @@ int main(int argc, char* argv[]) {
   if (!window.openAudioFile(audio)) return 1;
   settle(8000);  // the waveform summary
   int failures = 0;
+  failures += !save(&window, out + "main-window-" + suffix + ".png");
 
   window.findChild<QAction*>(QStringLiteral("actionExport"))->trigger();
   DialogEdit* exportDialog = window.exportDialog();
@@ -83,5 +94,14 @@ int main(int argc, char* argv[]) {
   window.findChild<QAction*>(QStringLiteral("actionCombine"))->trigger();
   settle(800);
   failures += !save(window.findChild<DialogCombine*>(), out + "combine-dialog-" + suffix + ".png");
+  window.findChild<DialogCombine*>()->hide();
+
+  QMetaObject::invokeMethod(&window, "on_pushCh1PEQ_clicked");
+  settle(800);
+  failures += !save(window.eqDialog(), out + "eq-dialog-" + suffix + ".png");
+  window.eqDialog()->hide();
+  window.oscillatorDialog()->show();
+  settle(800);
+  failures += !save(window.oscillatorDialog(), out + "oscillator-dialog-" + suffix + ".png");
   return failures == 0 ? 0 : 1;
 }
