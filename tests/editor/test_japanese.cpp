@@ -6,6 +6,7 @@
 #include <QComboBox>
 #include <QFontDatabase>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMenuBar>
 #include <QStandardPaths>
 #include <QTemporaryDir>
@@ -119,6 +120,10 @@ QStringList TestJapanese::overflows(QWidget* top) {
     } else if (auto* b = qobject_cast<QAbstractButton*>(w)) {
       text = b->text();
       needed = qobject_cast<QCheckBox*>(b) ? b->sizeHint().width() : widest(text) + 4;
+    } else if (auto* e = qobject_cast<QLineEdit*>(w)) {
+      text = e->text();
+      // The edit's own margins, and the dialogs' frame and padding.
+      needed = widest(text) + 4 + (e->hasFrame() ? 10 : 0);
     } else if (auto* c = qobject_cast<QComboBox*>(w)) {
       text = c->currentText();
       needed = widest(text) + 20;  // the arrow
@@ -138,6 +143,9 @@ void TestJapanese::textsFitTheirControls() {
   QVERIFY(QTest::qWaitForWindowExposed(m_window));
   QDialog* dialogs[] = {m_window->exportDialog(), combineDialog(), m_window->eqDialog(),
                         m_window->oscillatorDialog()};
+  // The EQ fields' widest values.
+  for (QLineEdit* e : m_window->eqDialog()->findChildren<QLineEdit*>())
+    e->setText(e->objectName().startsWith("textEditFreq") ? "20000" : "-18.0");
   for (QDialog* d : dialogs) {
     d->show();
     QVERIFY(QTest::qWaitForWindowExposed(d));

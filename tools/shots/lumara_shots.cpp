@@ -19,6 +19,7 @@
 #include "dialogedit.h"
 #include "dialogoscillator.h"
 #include "dialogpeq.h"
+#include "eqsettings.h"
 #include "mainwindow.h"
 
 namespace {
@@ -96,8 +97,15 @@ int main(int argc, char* argv[]) {
   failures += !save(window.findChild<DialogCombine*>(), out + "combine-dialog-" + suffix + ".png");
   window.findChild<DialogCombine*>()->hide();
 
+  // A low shelf lifted and a cut at 2 kHz, so the graph shows curves.
+  EqSettings* eq = window.eqBlock()->get();
+  setParameters(&eq->band[0], 6.0, 100.0, 0.9, 44100, 1);
+  setParameters(&eq->band[2], -9.0, 2000.0, 0.9, 44100, 0);
+  eq->band[0].type = 1;
+  eq->band[0].on = eq->band[2].on = 1;
+  *window.eqDialog()->masterSwitch() = 1;
   QMetaObject::invokeMethod(&window, "on_pushCh1PEQ_clicked");
-  settle(800);
+  settle(2000);
   failures += !save(window.eqDialog(), out + "eq-dialog-" + suffix + ".png");
   window.eqDialog()->hide();
   window.oscillatorDialog()->show();
