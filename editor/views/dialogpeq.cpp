@@ -92,7 +92,7 @@ void DialogPeq::build() {
       {"checkEq4On", "textEditFreq4", "textEditGain4", "textEditQ4", "widget_Q4", "widget_Mark4"}};
   // Fields wide enough for "20000" in the program's font.
   for (int b = 0; b < 4; ++b) {
-    const int x = 10 + 140 * b, y = 272;
+    const int x = 10 + 142 * b, y = 272;
     BandControls& c = m_band[b];
     c.mark = place<WidgetMark>(this, names[b][5], x, y + 4, 12, 12);
     c.mark->setBand(b);

@@ -97,17 +97,26 @@ int main(int argc, char* argv[]) {
   failures += !save(window.findChild<DialogCombine*>(), out + "combine-dialog-" + suffix + ".png");
   window.findChild<DialogCombine*>()->hide();
 
-  // A low shelf lifted and a cut at 2 kHz, so the graph shows curves.
-  EqSettings* eq = window.eqBlock()->get();
-  setParameters(&eq->band[0], 6.0, 100.0, 0.9, 44100, 1);
-  setParameters(&eq->band[2], -9.0, 2000.0, 0.9, 44100, 0);
+  // The EQ dialog on its own block (the window's EQ is off and unreachable):
+  // a low shelf lifted and a cut at 2 kHz, so the graph shows curves.
+  EqSettingsBlock block;
+  DialogPeq peq;
+  block.attachMasterSwitch(peq.masterSwitch());
+  EqSettings* eq = block.get();
+  const double freqs[4] = {100.0, 1000.0, 2000.0, 5000.0};
+  const double gains[4] = {6.0, 0.0, -9.0, 0.0};
+  for (int b = 0; b < 4; ++b)
+    setParameters(&eq->band[b], gains[b], freqs[b], 0.9, 44100, b == 0 ? 1 : 0);
   eq->band[0].type = 1;
   eq->band[0].on = eq->band[2].on = 1;
-  *window.eqDialog()->masterSwitch() = 1;
-  QMetaObject::invokeMethod(&window, "on_pushCh1PEQ_clicked");
+  *peq.masterSwitch() = 1;
+  const double volumeDb = 0.0;
+  peq.setContext(eq, 44100, &volumeDb);
+  peq.move(0, 0);
+  peq.show();
   settle(2000);
-  failures += !save(window.eqDialog(), out + "eq-dialog-" + suffix + ".png");
-  window.eqDialog()->hide();
+  failures += !save(&peq, out + "eq-dialog-" + suffix + ".png");
+  peq.hide();
   window.oscillatorDialog()->show();
   settle(800);
   failures += !save(window.oscillatorDialog(), out + "oscillator-dialog-" + suffix + ".png");
