@@ -1,13 +1,13 @@
 // Renders a manual page (HTML) to the PDF the Help menu opens.
 //   make_manual IN.html OUT.pdf [IMAGE_DIR]
 // Pictures named in the page are looked up in IMAGE_DIR (the screenshots).
+#include <QDir>
 #include <QFile>
 #include <QGuiApplication>
 #include <QPageLayout>
 #include <QPageSize>
 #include <QPdfWriter>
 #include <QTextDocument>
-#include <QUrl>
 
 int main(int argc, char** argv) {
   // Layout needs fonts but no display.
@@ -26,7 +26,11 @@ int main(int argc, char** argv) {
   QFont font(QStringLiteral("IPAPGothic"));
   font.setPointSize(10);
   doc.setDefaultFont(font);
-  if (argc == 4) doc.setBaseUrl(QUrl::fromLocalFile(QString::fromLocal8Bit(argv[3]) + "/"));
+  // Relative picture names resolve against the current directory.
+  if (argc == 4 && !QDir::setCurrent(QString::fromLocal8Bit(argv[3]))) {
+    qWarning("make_manual: no folder %s", argv[3]);
+    return 1;
+  }
   doc.setHtml(QString::fromUtf8(in.readAll()));
   QPdfWriter pdf(QString::fromLocal8Bit(argv[2]));
   pdf.setTitle(QStringLiteral("MALVEC Lumara Editor"));
