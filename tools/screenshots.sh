@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# Regenerates the README's screenshots of the main window (without a file and
-# with the demo file open) and of the export and combine dialogs and an export
-# error (lumara_shots), at scale 1 and 2, under a virtual display.
+# Regenerates the README's and the manuals' screenshots of the main window
+# (without a file and with the demo file open) and of the export, combine, EQ
+# and oscillator dialogs and an export error (lumara_shots), at scale 1 and 2
+# and in Japanese, under a virtual display.
 #   bash tools/screenshots.sh [BUILD_DIR]      (default: build)
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -54,5 +55,7 @@ if [ -f "$BUILD/bin/demo.dsf" ]; then
   for scale in 1 2; do
     QT_SCALE_FACTOR=$scale "$BUILD/bin/lumara_shots" "$OUT" "scale$scale" "$BUILD/bin/demo.dsf" >/dev/null
   done
+  # As a Japanese system shows them (the manuals use these and the scale-1 set).
+  LANG=ja_JP.UTF-8 LC_ALL= LANGUAGE= "$BUILD/bin/lumara_shots" "$OUT" ja "$BUILD/bin/demo.dsf" >/dev/null
 fi
 echo "screenshots written to $OUT"

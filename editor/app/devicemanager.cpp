@@ -254,7 +254,12 @@ void DeviceManager::openShared(int device) {
   }
   if (rc != SharedOutput::kOk) {
     showOffline();
-    if (!m_quiet) warn(tr("Select Device Failed"), tr(SharedOutput::failureText(rc).c_str()));
+    if (!m_quiet) {
+      QString text = tr("Failed to select this device.");
+      if (rc == SharedOutput::kInUse)
+        text += QStringLiteral("\n") + tr("Already in use by other application.");
+      warn(tr("Select Device Failed"), text);
+    }
     return;
   }
   engine::setDeviceWatchdog(kWatchdogMs);
@@ -437,7 +442,7 @@ bool DeviceManager::reportPlaybackResult(int status) {
   const std::string text = playrates::failureText(status);
   if (!text.empty()) {
     warn(tr("Playback Failed"),
-         tr(text.c_str()) + QStringLiteral("\n") + QStringLiteral("[Code = %1]").arg(status));
+         tr(text.c_str()) + QStringLiteral("\n") + tr("[Code = %1]").arg(status));
   }
   const bool ranToEnd =
       text.empty() && !m_userStopped && m_restartCountdown == 0 && m_session.isPlaying();

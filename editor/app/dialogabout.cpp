@@ -1,5 +1,6 @@
 #include "dialogabout.h"
 
+#include <QCoreApplication>
 #include <QLabel>
 #include <QPushButton>
 #include <QTextBrowser>
@@ -22,10 +23,14 @@ QLabel* aboutLine(QWidget* parent, const char* name, const QString& text, int y,
 }  // namespace
 
 QString versionText() {
-  return QStringLiteral("Version ") + QString::asprintf("%5.2f ", kProgramVersion);
+  return QCoreApplication::translate("DialogAbout", "Version") +
+         QString::asprintf(" %5.2f ", kProgramVersion);
 }
 
-QString buildText() { return QStringLiteral("Build ") + QString::asprintf("%04d", kProgramBuild); }
+QString buildText() {
+  return QCoreApplication::translate("DialogAbout", "Build") +
+         QString::asprintf(" %04d", kProgramBuild);
+}
 
 DialogAbout::DialogAbout(QWidget* parent) : QDialog(parent) {
   setObjectName(QStringLiteral("DialogAbout"));
@@ -39,8 +44,7 @@ DialogAbout::DialogAbout(QWidget* parent) : QDialog(parent) {
 
   aboutLine(this, "labelProductName", QStringLiteral("MALVEC Lumara Editor"), 40, kNameStyle)
       ->setFixedHeight(24);
-  aboutLine(this, "labelVersion",
-            QStringLiteral("Version ") + QString::asprintf("%5.2f", kProgramVersion), 80,
+  aboutLine(this, "labelVersion", tr("Version") + QString::asprintf(" %5.2f", kProgramVersion), 80,
             kLineStyle);
   aboutLine(this, "labelBuild", buildText(), 100, kLineStyle);
   aboutLine(this, "labelNotice1", tr("Copyright (C) MALVEC. All rights reserved."), 140,

@@ -3,6 +3,7 @@
 #include <QFileInfo>
 #include <QFontDatabase>
 #include <QIcon>
+#include <QLibraryInfo>
 #include <QLocale>
 #include <QTimer>
 #include <QTranslator>
@@ -19,11 +20,23 @@ int main(int argc, char* argv[]) {
   QCoreApplication::setApplicationName(QStringLiteral("LumaraEditor"));
   QApplication::setWindowIcon(QIcon(QStringLiteral(":/resources/icons/lumara.png")));
 
-  // 1. Japanese systems get the Japanese texts when the translation exists.
+  // 1. Japanese systems get the Japanese texts when the translation exists:
+  // first in the current directory, then beside the program (installed).
   QTranslator translator;
+  QTranslator qtTranslator;
   const QLocale locale;
-  if (locale.language() == QLocale::Japanese && translator.load(QStringLiteral("LumaraEditor"))) {
-    app.installTranslator(&translator);
+  if (locale.language() == QLocale::Japanese) {
+    const QString dir = QCoreApplication::applicationDirPath();
+    if (translator.load(QStringLiteral("LumaraEditor")) ||
+        translator.load(locale, QStringLiteral("LumaraEditor"), QStringLiteral("_"), dir) ||
+        translator.load(QStringLiteral("LumaraEditor"), dir)) {
+      app.installTranslator(&translator);
+    }
+    // Qt's own texts (message box buttons, file dialogs), when installed.
+    if (qtTranslator.load(locale, QStringLiteral("qtbase"), QStringLiteral("_"),
+                          QLibraryInfo::location(QLibraryInfo::TranslationsPath))) {
+      app.installTranslator(&qtTranslator);
+    }
   }
 
   // 2. The application font lies beside the program.

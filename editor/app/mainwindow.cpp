@@ -7,6 +7,7 @@
 #include <QComboBox>
 #include <QCoreApplication>
 #include <QDesktopServices>
+#include <QDir>
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QFileDialog>
@@ -15,6 +16,7 @@
 #include <QMenu>
 #include <QMessageBox>
 #include <QMimeData>
+#include <QProcess>
 #include <QPushButton>
 #include <QScrollBar>
 #include <QStandardPaths>
@@ -501,11 +503,32 @@ void MainWindow::menuLicensesClicked() {
   dialog.exec();
 }
 
+namespace {
+
+// xdg-open starts and then fails on its own when nothing shows PDFs, so
+// openUrl alone cannot tell; ask the desktop's MIME table first.
+bool noPdfViewer() {
+  QProcess query;
+  query.start(QStringLiteral("xdg-mime"), {QStringLiteral("query"), QStringLiteral("default"),
+                                           QStringLiteral("application/pdf")});
+  if (!query.waitForFinished(3000) || query.exitCode() != 0) return false;  // unknown: just try
+  return query.readAllStandardOutput().trimmed().isEmpty();
+}
+
+}  // namespace
+
 void MainWindow::openManual(const QString& fileName) {
-  const QString path = QCoreApplication::applicationDirPath() + QLatin1Char('/') + fileName;
-  if (!QFileInfo::exists(path) || !QDesktopServices::openUrl(QUrl::fromLocalFile(path))) {
-    // Silence would leave the user guessing why nothing opened.
-    warn(tr("Cannot Open"), fileName + QStringLiteral("\n") + tr("The manual is not installed."));
+  const QString path = libraryDirectory() + QLatin1Char('/') + fileName;
+  const QString shown = QDir::toNativeSeparators(path);
+  if (!QFileInfo::exists(path)) {
+    warn(tr("Cannot Open"), tr("The manual is not installed.") + QLatin1Char('\n') + shown);
+    return;
+  }
+  // Silence would leave the user guessing why nothing opened.
+  if (noPdfViewer() || !QDesktopServices::openUrl(QUrl::fromLocalFile(path))) {
+    warn(tr("Cannot Open"), tr("No program to view PDF files is installed.\n"
+                               "The manual can be opened with any PDF viewer:") +
+                                QLatin1Char('\n') + shown);
   }
 }
 

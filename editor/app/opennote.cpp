@@ -1,5 +1,6 @@
 #include "opennote.h"
 
+#include <QCoreApplication>
 #include <QFile>
 #include <QFileInfo>
 #include <algorithm>
@@ -28,7 +29,8 @@ uint64_t announcedBytes(const QString& path, const AudioFileInfo& info, uint64_t
 
 QString openNote(const QString& path, const AudioFileInfo& info) {
   const SourceDescription d = describeSource(info);
-  if (d.totalFrames == 0) return QStringLiteral("The file holds no audio (0 samples).");
+  if (d.totalFrames == 0)
+    return QCoreApplication::translate("openNote", "The file holds no audio (0 samples).");
   const uint64_t inFile = uint64_t(QFileInfo(path).size());
   const uint64_t present =
       std::min<uint64_t>(d.audioBytes, inFile > info.dataOffset ? inFile - info.dataOffset : 0);
@@ -36,6 +38,7 @@ QString openNote(const QString& path, const AudioFileInfo& info) {
   if (announced <= present) return QString();
   const uint64_t bitsPerFrame = uint64_t(d.bitsPerSample) * d.channels;
   const auto frames = [bitsPerFrame](uint64_t bytes) { return bytes * 8 / bitsPerFrame; };
-  return QStringLiteral("The file is cut short: it holds %1 of the %2 its header announces.")
+  return QCoreApplication::translate(
+             "openNote", "The file is cut short: it holds %1 of the %2 its header announces.")
       .arg(formatTime(frames(present), d.sampleRate), formatTime(frames(announced), d.sampleRate));
 }

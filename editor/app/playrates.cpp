@@ -1,5 +1,6 @@
 #include "playrates.h"
 
+#include <QtGlobal>
 #include <algorithm>
 #include <cmath>
 #include <string>
@@ -55,16 +56,17 @@ std::vector<int> ratesFromMask(uint32_t mask) {
   return rates;
 }
 
+// Marked for translation: the device manager shows them through tr().
 std::string failureText(int status) {
   if (status >= 0 || status == -255 || status == -254 || status == -30) return {};
   switch (status) {
     case -1:
-      return "Open file failed.";
+      return QT_TRANSLATE_NOOP("DeviceManager", "Open file failed.");
     case -2:
-      return "File not opened.";
+      return QT_TRANSLATE_NOOP("DeviceManager", "File not opened.");
     case -3:
     case -26:
-      return "Export failed.";
+      return QT_TRANSLATE_NOOP("DeviceManager", "Export failed.");
     case -4:
     case -5:
     case -11:
@@ -74,19 +76,19 @@ std::string failureText(int status) {
     case -22:
     case -36:
     case -122:
-      return "Insufficient memory.";
+      return QT_TRANSLATE_NOOP("DeviceManager", "Insufficient memory.");
     case -7:
     case -8:
     case -9:
     case -33:
     case -34:
     case -35:
-      return "Unsupported audio file.";
+      return QT_TRANSLATE_NOOP("DeviceManager", "Unsupported audio file.");
     case -10:
-      return "Create file failid.";
+      return QT_TRANSLATE_NOOP("DeviceManager", "Create file failid.");
     case -13:
     case -14:
-      return "Read file failed.";
+      return QT_TRANSLATE_NOOP("DeviceManager", "Read file failed.");
     case -16:
     case -17:
     case -18:
@@ -97,12 +99,12 @@ std::string failureText(int status) {
     case -25:
     case -27:
     case -32:
-      return "Convert format failed.";
+      return QT_TRANSLATE_NOOP("DeviceManager", "Convert format failed.");
     case -28:
     case -29:
-      return "Write file failed.";
+      return QT_TRANSLATE_NOOP("DeviceManager", "Write file failed.");
     default:
-      return "Unexpected failure.";
+      return QT_TRANSLATE_NOOP("DeviceManager", "Unexpected failure.");
   }
 }
 

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -57,22 +58,26 @@ QString writeFailureReason(const QString& path) {
   const QString folder = QFileInfo(path).absolutePath();
   const QString shown = QDir::toNativeSeparators(folder);
   if (!QFileInfo(folder).isDir())
-    return QStringLiteral("The folder \"%1\" does not exist (%2).").arg(shown, systemText(ENOENT));
+    return QCoreApplication::translate("destination", "The folder \"%1\" does not exist (%2).")
+        .arg(shown, systemText(ENOENT));
   const int err = probeWrite(folder);
   if (err == 0) return QString();
-  return QStringLiteral("The folder \"%1\" cannot be written: %2.").arg(shown, systemText(err));
+  return QCoreApplication::translate("destination", "The folder \"%1\" cannot be written: %2.")
+      .arg(shown, systemText(err));
 }
 
-QString failureText(const QString& what, const QString& path, int status) {
+QString failureText(const QString& headline, const QString& path, int status) {
   QString reason;
   // The library's word for "the destination is one of the sources".
   if (status == kConvertErrDestinationIsSource)
-    reason = QStringLiteral("The destination is one of the source files.");
+    reason =
+        QCoreApplication::translate("destination", "The destination is one of the source files.");
   else
     reason = writeFailureReason(path);
-  QString text = what + QStringLiteral(" failed.");
+  QString text = headline;
   if (!reason.isEmpty()) text += QLatin1Char('\n') + reason;
-  return text + QLatin1Char('\n') + QStringLiteral("[Code = %1]").arg(status);
+  return text + QLatin1Char('\n') +
+         QCoreApplication::translate("destination", "[Code = %1]").arg(status);
 }
 
 }  // namespace destination

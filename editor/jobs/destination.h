@@ -21,8 +21,8 @@ namespace destination {
 // probe file in that folder.
 [[nodiscard]] QString writeFailureReason(const QString& path);
 
-// "<what> failed." with the reason (when one is known) and the code:
+// The headline with the reason (when one is known) and the code:
 // "Export failed.\n<reason>\n[Code = -3]".
-[[nodiscard]] QString failureText(const QString& what, const QString& path, int status);
+[[nodiscard]] QString failureText(const QString& headline, const QString& path, int status);
 
 }  // namespace destination

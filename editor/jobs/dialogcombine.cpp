@@ -1,5 +1,6 @@
 #include "dialogcombine.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QDragEnterEvent>
 #include <QDropEvent>
@@ -22,7 +23,9 @@
 
 namespace combineplan {
 
-QString dropPrompt() { return QStringLiteral("Drop a Sound File Here."); }
+QString dropPrompt() {
+  return QCoreApplication::translate("DialogCombine", "Drop a Sound File Here.");
+}
 QString scratchFileName() { return QStringLiteral("_LumaraEditorRiffTemp.bin"); }
 
 bool extensionSupported(const QString& path) {
@@ -98,24 +101,30 @@ Proposal proposeName(const QString& folder, const QString& headFileName,
 QStringList combineProblems(bool headSet, bool tailSet, const SourceDescription& head,
                             const SourceDescription& tail, const QString& outputPath) {
   QStringList lines;
-  if (!headSet) lines << QStringLiteral("Head file not selected.");
-  if (!tailSet) lines << QStringLiteral("Tail file not selected.");
+  if (!headSet) lines << QCoreApplication::translate("DialogCombine", "Head file not selected.");
+  if (!tailSet) lines << QCoreApplication::translate("DialogCombine", "Tail file not selected.");
   if (headSet && tailSet) {
     if (head.fileType != tail.fileType) {
-      lines << QStringLiteral("File format of two files does not match.");
+      lines << QCoreApplication::translate("DialogCombine",
+                                           "File format of two files does not match.");
     } else {
       if (head.sampleRate != tail.sampleRate)
-        lines << QStringLiteral("Sampling frequency of two files does not match.");
+        lines << QCoreApplication::translate("DialogCombine",
+                                             "Sampling frequency of two files does not match.");
       if (head.bitsPerSample != tail.bitsPerSample)
-        lines << QStringLiteral("Quantization bit length of two files does not match.");
+        lines << QCoreApplication::translate(
+            "DialogCombine", "Quantization bit length of two files does not match.");
       if (head.channels != tail.channels)
-        lines << QStringLiteral("Num. of channels of two files does not match.");
+        lines << QCoreApplication::translate("DialogCombine",
+                                             "Num. of channels of two files does not match.");
       if (head.formatTag != tail.formatTag)
-        lines << QStringLiteral("Format ID of channels of two files does not match.");
+        lines << QCoreApplication::translate("DialogCombine",
+                                             "Format ID of channels of two files does not match.");
     }
   }
   if (lines.isEmpty() && destination::pathTooLong(outputPath))
-    lines << QStringLiteral(
+    lines << QCoreApplication::translate(
+        "DialogCombine",
         "The file name would be too long.\nYou can shorten the file name and try again,\nor try a "
         "location that has a shorter path.");
   return lines;
@@ -160,9 +169,8 @@ DialogCombine::DialogCombine(QWidget* parent, const SonvexApi& api)
 
   thread = new combineThread(this);
   timer = new QTimer(this);
-  progressDialog =
-      new lmeProgressDialog(QStringLiteral("Combining files..."), QString(), 0, 100, this);
-  progressDialog->setWindowTitle(QStringLiteral("Combining..."));
+  progressDialog = new lmeProgressDialog(tr("Combining files..."), QString(), 0, 100, this);
+  progressDialog->setWindowTitle(tr("Combining..."));
   progressDialog->setCancelButton(nullptr);
   progressDialog->setAutoReset(false);
   progressDialog->setAutoClose(false);
@@ -183,7 +191,7 @@ DialogCombine::~DialogCombine() {
 }
 
 void DialogCombine::buildUi() {
-  setWindowTitle(QStringLiteral("Combine Files"));
+  setWindowTitle(tr("Combine Files"));
   setFixedSize(520, 392);
   const auto label = [this](const QString& text, int x, int y, int w, int h) {
     auto* l = new QLabel(text, this);
@@ -203,11 +211,11 @@ void DialogCombine::buildUi() {
     return b;
   };
 
-  heading(QStringLiteral("Head File"), 16);
+  heading(tr("Head File"), 16);
   headLabel = new labelCombine(this);
   headLabel->setObjectName(QStringLiteral("labelHead"));
   headLabel->setGeometry(20, 38, 390, 40);
-  heading(QStringLiteral("Tail File"), 90);
+  heading(tr("Tail File"), 90);
   tailLabel = new labelCombine(this);
   tailLabel->setObjectName(QStringLiteral("labelTail"));
   tailLabel->setGeometry(20, 112, 390, 40);
@@ -216,18 +224,18 @@ void DialogCombine::buildUi() {
     l->setAlignment(Qt::AlignCenter);
     l->setProperty("dropArea", true);
   }
-  button(QStringLiteral("pushButtonSelectHead"), QStringLiteral("Select"), 420, 44, 80, 28);
-  button(QStringLiteral("pushButtonSelectTail"), QStringLiteral("Select"), 420, 118, 80, 28);
+  button(QStringLiteral("pushButtonSelectHead"), tr("Select"), 420, 44, 80, 28);
+  button(QStringLiteral("pushButtonSelectTail"), tr("Select"), 420, 118, 80, 28);
 
-  heading(QStringLiteral("Combined File"), 170);
-  labelFrequency = label(QStringLiteral("Frequency :"), 20, 192, 170, 20);
+  heading(tr("Combined File"), 170);
+  labelFrequency = label(tr("Frequency :"), 20, 192, 170, 20);
   labelFrequency->setObjectName(QStringLiteral("labelFrequency"));
-  labelBit = label(QStringLiteral("Bit :"), 200, 192, 120, 20);
+  labelBit = label(tr("Bit :"), 200, 192, 120, 20);
   labelBit->setObjectName(QStringLiteral("labelBit"));
-  labelChannel = label(QStringLiteral("Channel :"), 330, 192, 170, 20);
+  labelChannel = label(tr("Channel :"), 330, 192, 170, 20);
   labelChannel->setObjectName(QStringLiteral("labelChannel"));
 
-  label(QStringLiteral("File Name :"), 20, 230, 86, 24);
+  label(tr("File Name :"), 20, 230, 86, 24);
   editFileName = new QLineEdit(this);
   editFileName->setObjectName(QStringLiteral("lineEditFileName"));
   editFileName->setGeometry(110, 230, 300, 24);
@@ -236,16 +244,15 @@ void DialogCombine::buildUi() {
   editExtension->setGeometry(420, 230, 80, 24);
   editExtension->setReadOnly(true);
 
-  label(QStringLiteral("Folder :"), 20, 274, 86, 24);
+  label(tr("Folder :"), 20, 274, 86, 24);
   editFolder = new QLineEdit(this);
   editFolder->setObjectName(QStringLiteral("lineEditFolder"));
   editFolder->setGeometry(110, 274, 300, 24);
-  button(QStringLiteral("pushSelDir"), QStringLiteral("Select\nFolder"), 420, 267, 80, 38);
+  button(QStringLiteral("pushSelDir"), tr("Select\nFolder"), 420, 267, 80, 38);
 
-  QPushButton* close =
-      button(QStringLiteral("pushClose"), QStringLiteral("CLOSE"), 290, 340, 100, 30);
+  QPushButton* close = button(QStringLiteral("pushClose"), tr("CLOSE"), 290, 340, 100, 30);
   connect(close, &QPushButton::clicked, this, &QDialog::reject);
-  button(QStringLiteral("pushButton"), QStringLiteral("COMBINE"), 400, 340, 100, 30);
+  button(QStringLiteral("pushButton"), tr("COMBINE"), 400, 340, 100, 30);
 }
 
 void DialogCombine::setHeadFile(const QString& fileName, const QString& path, uint32_t sampleRate,
@@ -297,18 +304,18 @@ int DialogCombine::loadDescription(const QString& path, SourceDescription* desc)
   if (path.isEmpty()) return 0;
   const QString name = QFileInfo(path).fileName();
   if (!extensionSupported(path)) {
-    warn(QStringLiteral("Cannot Open"), name + QStringLiteral("\nUnsupported audio file."));
+    warn(tr("Cannot Open"), name + QLatin1Char('\n') + tr("Unsupported audio file."));
     return -1;
   }
   AudioFileInfo info{};
   const QString native = QDir::toNativeSeparators(path);
   const int r = sonvex->probe(native, &info);
   if (r < 0) {
-    warn(QStringLiteral("Cannot Open"), name + QStringLiteral("\nUnsupported audio file."));
+    warn(tr("Cannot Open"), name + QLatin1Char('\n') + tr("Unsupported audio file."));
     return -2;
   }
   if (!rateSupported(info.sampleRate)) {
-    warn(QStringLiteral("Cannot Open"), QStringLiteral("Unsupported sampling frequency."));
+    warn(tr("Cannot Open"), tr("Unsupported sampling frequency."));
     return -3;
   }
   *desc = describeSource(info);
@@ -324,9 +331,9 @@ void DialogCombine::showFileName(labelCombine* label) {
 }
 
 void DialogCombine::showDescription(const SourceDescription& desc) {
-  labelFrequency->setText(QStringLiteral("Frequency : ") + rateLabelText(desc.sampleRate));
-  labelBit->setText(QStringLiteral("Bit : ") + bitsLabelText(desc.bitsPerSample));
-  labelChannel->setText(QStringLiteral("Channel : ") + channelsLabelText(desc.channels));
+  labelFrequency->setText(tr("Frequency : ") + rateLabelText(desc.sampleRate));
+  labelBit->setText(tr("Bit : ") + bitsLabelText(desc.bitsPerSample));
+  labelChannel->setText(tr("Channel : ") + channelsLabelText(desc.channels));
 }
 
 void DialogCombine::fileSet(labelCombine* label, SourceDescription* desc) {
@@ -356,9 +363,8 @@ void DialogCombine::refreshProposedName() {
                                  headSet ? QFileInfo(headLabel->filePath()).fileName() : QString(),
                                  tailSet ? QFileInfo(tailLabel->filePath()).fileName() : QString());
   if (p.folderTooLong) {
-    warn(QStringLiteral("Warning"),
-         QStringLiteral(
-             "Directory name is too long.\nPlease try a location that has a shorter path"));
+    warn(tr("Warning"),
+         tr("Directory name is too long.\nPlease try a location that has a shorter path"));
     return;
   }
   editFileName->setText(p.name);
@@ -366,9 +372,9 @@ void DialogCombine::refreshProposedName() {
 }
 
 bool DialogCombine::pickFile(labelCombine* label) {
-  const QString path = QFileDialog::getOpenFileName(
-      this, QStringLiteral("Select Audio File"), QDir::currentPath(),
-      QStringLiteral("Supported files (*.wav *.dsf *.dff);;All files (*.*)"));
+  const QString path =
+      QFileDialog::getOpenFileName(this, tr("Select Audio File"), QDir::currentPath(),
+                                   tr("Supported files (*.wav *.dsf *.dff);;All files (*.*)"));
   if (path.isEmpty()) return false;
   QDir::setCurrent(QFileInfo(path).absolutePath());
   label->setFilePath(path);
@@ -384,8 +390,8 @@ void DialogCombine::on_pushButtonSelectTail_clicked() {
 }
 
 void DialogCombine::on_pushSelDir_clicked() {
-  const QString dir = QFileDialog::getExistingDirectory(
-      this, QStringLiteral("Select Folder to Export"), QDir::currentPath());
+  const QString dir =
+      QFileDialog::getExistingDirectory(this, tr("Select Folder to Export"), QDir::currentPath());
   if (dir.isEmpty()) return;
   QDir::setCurrent(dir);
   editFolder->setText(dir);
@@ -399,24 +405,22 @@ void DialogCombine::on_pushButton_clicked() {
       combineProblems(headLabel->text() != dropPrompt(), tailLabel->text() != dropPrompt(),
                       headDesc, tailDesc, output);
   if (!problems.isEmpty()) {
-    warn(QStringLiteral("Cannot Combine"), problems.join(QLatin1Char('\n')));
+    warn(tr("Cannot Combine"), problems.join(QLatin1Char('\n')));
     return;
   }
   // The user's own files are never the output.
   const QString canonicalOut = QFileInfo(output).absoluteFilePath();
   if (canonicalOut == QFileInfo(headPath()).absoluteFilePath() ||
       canonicalOut == QFileInfo(tailPath()).absoluteFilePath()) {
-    warn(QStringLiteral("Cannot Combine"),
-         QStringLiteral("The combined file cannot replace one of the two files."));
+    warn(tr("Cannot Combine"), tr("The combined file cannot replace one of the two files."));
     return;
   }
   const QString scratch = scratchPath();
   if (QFileInfo::exists(output)) {
-    const auto answer =
-        showMessage(this, QMessageBox::Question, QStringLiteral("Confirmation"),
-                    editFileName->text() + editExtension->text() +
-                        QStringLiteral(" already exists.\nDo you want to overwrite?"),
-                    QMessageBox::Ok | QMessageBox::Cancel);
+    const auto answer = showMessage(this, QMessageBox::Question, tr("Confirmation"),
+                                    tr("%1 already exists.\nDo you want to overwrite?")
+                                        .arg(editFileName->text() + editExtension->text()),
+                                    QMessageBox::Ok | QMessageBox::Cancel);
     if (answer != QMessageBox::Ok) return;
     QFile::remove(output);
   }
@@ -427,7 +431,7 @@ void DialogCombine::on_pushButton_clicked() {
   combineFormat = writeFormatFor(headDesc);
   runningScratch = scratch;
   runningOutput = output;
-  progressDialog->setLabelText(QStringLiteral("Combining files..."));
+  progressDialog->setLabelText(tr("Combining files..."));
   progressDialog->setValue(progressDialog->minimum());
   progressDialog->show();
   thread->setJob(headPath(), output, tailPath(), scratch, int(headDesc.fileType), combineFormat,
@@ -449,9 +453,8 @@ void DialogCombine::combineFinished(int status) {
   // not leave one behind either.
   if (!runningScratch.isEmpty()) QFile::remove(runningScratch);
   showMessage(this, status >= 0 ? QMessageBox::Information : QMessageBox::Warning,
-              QStringLiteral("Combine Files"),
-              status >= 0
-                  ? QStringLiteral("Combine completed.")
-                  : destination::failureText(QStringLiteral("Combine"), runningOutput, status));
+              tr("Combine Files"),
+              status >= 0 ? tr("Combine completed.")
+                          : destination::failureText(tr("Combine failed."), runningOutput, status));
   if (status >= 0) hide();
 }

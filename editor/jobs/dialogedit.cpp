@@ -2,6 +2,7 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QCoreApplication>
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
@@ -180,14 +181,14 @@ Outcome classify(int status) {
 QString resultText(int status) {
   switch (classify(status)) {
     case Outcome::Completed:
-      return QStringLiteral("Export completed.");
+      return QCoreApplication::translate("DialogEdit", "Export completed.");
     case Outcome::Aborted:
-      return QStringLiteral("Export aborted.");
+      return QCoreApplication::translate("DialogEdit", "Export aborted.");
     case Outcome::Failed:
       break;
   }
-  return QStringLiteral("Export failed.") + QLatin1Char('\n') +
-         QStringLiteral("[Code = %1]").arg(status);
+  return QCoreApplication::translate("DialogEdit", "Export failed.") + QLatin1Char('\n') +
+         QCoreApplication::translate("DialogEdit", "[Code = %1]").arg(status);
 }
 
 bool pathTooLong(const QString& path) { return destination::pathTooLong(path); }
@@ -200,12 +201,13 @@ QString resultMessage(int status, const QString& destinationPath) {
       // The library finalises what it wrote before the stop.
       if (!QFileInfo::exists(destinationPath)) return resultText(status);
       return resultText(status) + QLatin1Char('\n') +
-             QStringLiteral("The part exported so far was kept in\n%1")
+             QCoreApplication::translate("DialogEdit", "The part exported so far was kept in\n%1")
                  .arg(QDir::toNativeSeparators(destinationPath));
     case Outcome::Failed:
       break;
   }
-  return destination::failureText(QStringLiteral("Export"), destinationPath, status);
+  return destination::failureText(QCoreApplication::translate("DialogEdit", "Export failed."),
+                                  destinationPath, status);
 }
 
 }  // namespace exportplan
@@ -220,9 +222,9 @@ DialogEdit::DialogEdit(QWidget* parent, const SonvexApi& api) : QDialog(parent),
   connect(jobThread, &audioThread::allTransactionsDone_, this, &DialogEdit::allTransactionsDone,
           Qt::QueuedConnection);
 
-  progressDialog = new lmeProgressDialog(QString(), QStringLiteral("Abort"), 0, 100, this);
+  progressDialog = new lmeProgressDialog(QString(), tr("Abort"), 0, 100, this);
   progressDialog->setObjectName(QStringLiteral("progressExport"));
-  progressDialog->setWindowTitle(QStringLiteral("Exporting..."));
+  progressDialog->setWindowTitle(tr("Exporting..."));
   progressDialog->reset();  // stops Qt's show-after-a-while timer: hidden until a job runs
   progressDialog->hide();
   connect(progressDialog, &QProgressDialog::canceled, this, &DialogEdit::cancelExporting);
@@ -243,7 +245,7 @@ DialogEdit::~DialogEdit() {
 }
 
 void DialogEdit::buildUi() {
-  setWindowTitle(QStringLiteral("Export File"));
+  setWindowTitle(tr("Export File"));
   auto* grid = new QGridLayout(this);
   grid->setContentsMargins(20, 16, 20, 16);
   grid->setHorizontalSpacing(10);
@@ -268,7 +270,7 @@ void DialogEdit::buildUi() {
     return l;
   };
 
-  heading(QStringLiteral("Original File"));
+  heading(tr("Original File"));
   labelOrgFileName = named(new QLabel, "labelOrgFileName");
   labelOrgFileName->setMinimumWidth(120);
   labelOrgFileName->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
@@ -276,13 +278,13 @@ void DialogEdit::buildUi() {
   labelOrgFreq = named(new QLabel, "labelOrgFreq");
   labelOrgBit = named(new QLabel, "labelOrgBit");
   labelOrgCh = named(new QLabel, "labelOrgCh");
-  field(QStringLiteral("File Name :"), labelOrgFileName);
-  field(QStringLiteral("File Format :"), labelOrgType);
-  field(QStringLiteral("Frequency :"), labelOrgFreq);
-  field(QStringLiteral("Quantization Bit :"), labelOrgBit);
-  field(QStringLiteral("Channel :"), labelOrgCh);
+  field(tr("File Name :"), labelOrgFileName);
+  field(tr("File Format :"), labelOrgType);
+  field(tr("Frequency :"), labelOrgFreq);
+  field(tr("Quantization Bit :"), labelOrgBit);
+  field(tr("Channel :"), labelOrgCh);
 
-  heading(QStringLiteral("Export To"));
+  heading(tr("Export To"));
   comboFormat = new QComboBox(this);
   comboFormat->setObjectName(QStringLiteral("BounceFormat"));
   for (const auto& f : exportplan::formatChoices()) comboFormat->addItem(QLatin1String(f.label));
@@ -290,11 +292,11 @@ void DialogEdit::buildUi() {
   comboFreq->setObjectName(QStringLiteral("BounceFreq"));
   comboBit = new QComboBox(this);
   comboBit->setObjectName(QStringLiteral("BounceBit"));
-  labelExportCh = named(new QLabel(QStringLiteral("STEREO")), "labelExportCh");
-  field(QStringLiteral("File Format :"), comboFormat);
-  field(QStringLiteral("Frequency :"), comboFreq);
-  field(QStringLiteral("Quantization Bit :"), comboBit);
-  field(QStringLiteral("Channel :"), labelExportCh);
+  labelExportCh = named(new QLabel(tr("STEREO")), "labelExportCh");
+  field(tr("File Format :"), comboFormat);
+  field(tr("Frequency :"), comboFreq);
+  field(tr("Quantization Bit :"), comboBit);
+  field(tr("Channel :"), labelExportCh);
   comboDsdGain = new QComboBox(this);
   comboDsdGain->setObjectName(QStringLiteral("comboDsdGain"));
   comboDsdGain->addItems({tr("0 dB"), tr("-3 dB"), tr("-6 dB")});
@@ -303,7 +305,7 @@ void DialogEdit::buildUi() {
          "Hot DSD masters need -3 or -6 dB when they go to PCM."));
   field(tr("DSD to PCM Gain :"), comboDsdGain);
 
-  checkShortFade = new QCheckBox(QStringLiteral("Apply Short Fade"), this);
+  checkShortFade = new QCheckBox(tr("Apply Short Fade"), this);
   checkShortFade->setObjectName(QStringLiteral("checkBoxShortFade"));
   checkShortFade->setChecked(true);
   grid->addWidget(checkShortFade, row++, 1, 1, 2);
@@ -314,24 +316,24 @@ void DialogEdit::buildUi() {
   editExtension->setObjectName(QStringLiteral("lineEditExtension"));
   editExtension->setReadOnly(true);
   editExtension->setFixedWidth(80);
-  field(QStringLiteral("File Name :"), editFileName, editExtension);
+  field(tr("File Name :"), editFileName, editExtension);
 
   editFolder = new QLineEdit(this);
   editFolder->setObjectName(QStringLiteral("lineEditFolder"));
-  buttonSelDir = new QPushButton(QStringLiteral("Select\nFolder"), this);
+  buttonSelDir = new QPushButton(tr("Select\nFolder"), this);
   buttonSelDir->setObjectName(QStringLiteral("pushSelDir"));
   buttonSelDir->setFixedSize(80, 38);
-  field(QStringLiteral("Folder :"), editFolder, buttonSelDir);
+  field(tr("Folder :"), editFolder, buttonSelDir);
 
   grid->setRowMinimumHeight(row++, 8);
   auto* buttons = new QHBoxLayout;
   buttons->addStretch(1);
-  auto* close = new QPushButton(QStringLiteral("CLOSE"), this);
+  auto* close = new QPushButton(tr("CLOSE"), this);
   close->setObjectName(QStringLiteral("pushClose"));
   close->setAutoDefault(false);
   close->setFixedSize(100, 30);
   connect(close, &QPushButton::clicked, this, &QDialog::reject);
-  buttonBounce = new QPushButton(QStringLiteral("EXPORT"), this);
+  buttonBounce = new QPushButton(tr("EXPORT"), this);
   buttonBounce->setObjectName(QStringLiteral("pushBounce"));
   buttonBounce->setFixedSize(100, 30);
   buttons->addWidget(close);
@@ -445,9 +447,8 @@ void DialogEdit::on_BounceBit_currentIndexChanged(int) {
 }
 
 void DialogEdit::on_pushSelDir_clicked() {
-  const QString dir =
-      QFileDialog::getExistingDirectory(this, QStringLiteral("Select Folder to Export"),
-                                        QDir::currentPath(), QFileDialog::ShowDirsOnly);
+  const QString dir = QFileDialog::getExistingDirectory(
+      this, tr("Select Folder to Export"), QDir::currentPath(), QFileDialog::ShowDirsOnly);
   if (dir.isEmpty()) return;
   QDir::setCurrent(dir);
   editFolder->setText(dir);
@@ -457,24 +458,23 @@ void DialogEdit::on_pushBounce_released() {
   const QString name = editFileName->text() + extension;
   const QString path = editFolder->text() + QLatin1Char('/') + name;
   if (exportplan::pathTooLong(path)) {
-    showMessage(this, QMessageBox::Critical, QStringLiteral("Error"),
-                QStringLiteral("The file name would be too long.") + QLatin1Char('\n') +
-                    QStringLiteral("You can shorten the file name and try again,\n"
-                                   "or try a location that has a shorter path."));
+    showMessage(this, QMessageBox::Critical, tr("Error"),
+                tr("The file name would be too long.") + QLatin1Char('\n') +
+                    tr("You can shorten the file name and try again,\n"
+                       "or try a location that has a shorter path."));
     return;
   }
   // Writing the export truncates its destination: it must never be the source.
   if (QFileInfo::exists(path) &&
       QFileInfo(path).canonicalFilePath() == QFileInfo(sourcePath).canonicalFilePath()) {
-    showMessage(this, QMessageBox::Critical, QStringLiteral("Error"),
-                QStringLiteral("The exported file cannot replace the source file."));
+    showMessage(this, QMessageBox::Critical, tr("Error"),
+                tr("The exported file cannot replace the source file."));
     return;
   }
   if (QFileInfo::exists(path)) {
-    const auto answer =
-        showMessage(this, QMessageBox::Question, QStringLiteral("Confirmation"),
-                    name + QStringLiteral(" already exists.\nDo you want to overwrite?"),
-                    QMessageBox::Ok | QMessageBox::Cancel);
+    const auto answer = showMessage(this, QMessageBox::Question, tr("Confirmation"),
+                                    tr("%1 already exists.\nDo you want to overwrite?").arg(name),
+                                    QMessageBox::Ok | QMessageBox::Cancel);
     if (answer != QMessageBox::Ok) return;
   }
   if (!session_) {
@@ -519,7 +519,7 @@ void DialogEdit::startJob(int mode) {
   jobThread->setPriority(QThread::LowPriority);
 
   if (mode == 8) return;
-  progressDialog->setLabelText(QStringLiteral("Exporting \"") + name + QStringLiteral("\" ..."));
+  progressDialog->setLabelText(tr("Exporting \"%1\" ...").arg(name));
   progressDialog->setValue(progressDialog->minimum());
   progressDialog->show();
   timer->start();
@@ -539,14 +539,14 @@ void DialogEdit::allTransactionsDone(int status) {
                           : tr("%1 samples beyond full scale were clipped.").arg(clipped));
   switch (exportplan::classify(status)) {
     case exportplan::Outcome::Completed:
-      showMessage(this, QMessageBox::Information, QStringLiteral("Export File"), text);
+      showMessage(this, QMessageBox::Information, tr("Export File"), text);
       hide();
       break;
     case exportplan::Outcome::Aborted:
-      showMessage(this, QMessageBox::Information, QStringLiteral("Export File"), text);
+      showMessage(this, QMessageBox::Information, tr("Export File"), text);
       break;
     case exportplan::Outcome::Failed:
-      showMessage(this, QMessageBox::Warning, QStringLiteral("Export File"), text);
+      showMessage(this, QMessageBox::Warning, tr("Export File"), text);
       break;
   }
   if (eqSettings && playRate > 0) retuneEq(eqSettings, playRate);

@@ -90,8 +90,9 @@ void DialogPeq::build() {
       {"checkEq2On", "textEditFreq2", "textEditGain2", "textEditQ2", "widget_Q2", "widget_Mark2"},
       {"checkEq3On", "textEditFreq3", "textEditGain3", "textEditQ3", "widget_Q3", "widget_Mark3"},
       {"checkEq4On", "textEditFreq4", "textEditGain4", "textEditQ4", "widget_Q4", "widget_Mark4"}};
+  // Fields wide enough for "20000" in the program's font.
   for (int b = 0; b < 4; ++b) {
-    const int x = 10 + 140 * b, y = 272;
+    const int x = 10 + 142 * b, y = 272;
     BandControls& c = m_band[b];
     c.mark = place<WidgetMark>(this, names[b][5], x, y + 4, 12, 12);
     c.mark->setBand(b);
@@ -99,14 +100,14 @@ void DialogPeq::build() {
     c.on = place<QCheckBox>(this, names[b][0], x + 52, y, 80, 20);
     c.on->setText(tr("EQ%1 ON").arg(b + 1));
     c.on->setStyleSheet(QStringLiteral("color: rgb(220, 220, 220);"));
-    caption(this, tr("Frequency"), x, y + 28, 66, 20);
-    c.freq = place<widgetEqParamText>(this, names[b][1], x + 70, y + 28, 42, 20);
-    caption(this, tr("Hz"), x + 114, y + 28, 20, 20);
-    caption(this, tr("gain"), x, y + 54, 66, 20);
-    c.gain = place<widgetEqParamText>(this, names[b][2], x + 70, y + 54, 42, 20);
-    caption(this, tr("dB"), x + 114, y + 54, 20, 20);
-    caption(this, QStringLiteral("Q"), x, y + 80, 66, 20);
-    c.q = place<widgetEqParamText>(this, names[b][3], x + 70, y + 80, 42, 20);
+    caption(this, tr("Frequency"), x, y + 28, 62, 20);
+    c.freq = place<widgetEqParamText>(this, names[b][1], x + 64, y + 28, 56, 20);
+    caption(this, tr("Hz"), x + 122, y + 28, 18, 20);
+    caption(this, tr("gain"), x, y + 54, 62, 20);
+    c.gain = place<widgetEqParamText>(this, names[b][2], x + 64, y + 54, 56, 20);
+    caption(this, tr("dB"), x + 122, y + 54, 18, 20);
+    caption(this, QStringLiteral("Q"), x, y + 80, 62, 20);
+    c.q = place<widgetEqParamText>(this, names[b][3], x + 64, y + 80, 56, 20);
     c.qBar = place<WidgetQbar>(this, names[b][4], x, y + 106, 128, 12);
   }
   m_type = place<eqtypesw>(this, "labelEQ1Type", 10, 396, 61, 31);

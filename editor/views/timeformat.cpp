@@ -1,5 +1,7 @@
 #include "timeformat.h"
 
+#include <QCoreApplication>
+
 namespace {
 
 QString twoDigits(uint64_t v) {
@@ -37,14 +39,14 @@ QString rateLabelText(uint32_t rate) {
 }
 
 QString bitsLabelText(uint32_t bits) {
-  if (bits == 1) return QStringLiteral("1bit");
-  return QString::number(bits) + QStringLiteral("bits");
+  if (bits == 1) return QCoreApplication::translate("timeformat", "1bit");
+  return QCoreApplication::translate("timeformat", "%1bits").arg(bits);
 }
 
 QString channelsLabelText(uint32_t ch) {
-  if (ch == 1) return QStringLiteral("MONO");
-  if (ch == 2) return QStringLiteral("STEREO");
-  return QString::number(ch) + QStringLiteral("Channels");
+  if (ch == 1) return QCoreApplication::translate("timeformat", "MONO");
+  if (ch == 2) return QCoreApplication::translate("timeformat", "STEREO");
+  return QCoreApplication::translate("timeformat", "%1Channels").arg(ch);
 }
 
 QString fileTypeLabelText(uint32_t type) {

@@ -101,10 +101,11 @@ void labelGain::setGain(double factor) {
   const double db = 20.0 * std::log10(factor);
   const QString value = QString::number(db, 'f', 1);
   if (db > 0.0) {
-    setText(QStringLiteral("<font color=#828282>Gain = <font color=red>") + value +
-            QStringLiteral(" dB"));
+    setText(QStringLiteral("<font color=#828282>") + tr("Gain =") +
+            QStringLiteral(" <font color=red>") + value + QStringLiteral(" dB"));
   } else {
-    setText(QStringLiteral("<font color=#828282>Gain = ") + value + QStringLiteral(" dB"));
+    setText(QStringLiteral("<font color=#828282>") + tr("Gain =") + QLatin1Char(' ') + value +
+            QStringLiteral(" dB"));
   }
 }
 

@@ -1,6 +1,7 @@
-// Pictures of the export and combine dialogs and an export error for the
-// docs (the main window's come from the program itself), taken from the program's own widgets with
-// its style and font. tools/screenshots.sh runs it under a virtual display:
+// Pictures of the main window with a file open, the export, combine, EQ and
+// oscillator dialogs and an export error for the docs and the manuals, taken
+// from the program's own widgets with its style, font and (on a Japanese
+// system) translation. tools/screenshots.sh runs it under a virtual display:
 //   lumara_shots OUT_DIR SUFFIX AUDIO_FILE
 #include <QAction>
 #include <QApplication>
@@ -12,9 +13,13 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QTimer>
+#include <QTranslator>
 
 #include "dialogcombine.h"
 #include "dialogedit.h"
+#include "dialogoscillator.h"
+#include "dialogpeq.h"
+#include "eqsettings.h"
 #include "mainwindow.h"
 
 namespace {
@@ -39,6 +44,12 @@ int main(int argc, char* argv[]) {
   const QString out = QString::fromLocal8Bit(argv[1]) + QLatin1Char('/');
   const QString suffix = QString::fromLocal8Bit(argv[2]);
   const QString audio = QString::fromLocal8Bit(argv[3]);
+  QTranslator translator;
+  if (QLocale().language() == QLocale::Japanese &&
+      translator.load(QLocale(), QStringLiteral("LumaraEditor"), QStringLiteral("_"),
+                      QCoreApplication::applicationDirPath())) {
+    app.installTranslator(&translator);
+  }
   const int fontId =
       QFontDatabase::addApplicationFont(QCoreApplication::applicationDirPath() + "/ipagp.ttf");
   if (fontId >= 0) {
@@ -57,6 +68,7 @@ int main(int argc, char* argv[]) {
   if (!window.openAudioFile(audio)) return 1;
   settle(8000);  // the waveform summary
   int failures = 0;
+  failures += !save(&window, out + "main-window-" + suffix + ".png");
 
   window.findChild<QAction*>(QStringLiteral("actionExport"))->trigger();
   DialogEdit* exportDialog = window.exportDialog();
@@ -85,5 +97,30 @@ int main(int argc, char* argv[]) {
   window.findChild<QAction*>(QStringLiteral("actionCombine"))->trigger();
   settle(800);
   failures += !save(window.findChild<DialogCombine*>(), out + "combine-dialog-" + suffix + ".png");
+  window.findChild<DialogCombine*>()->hide();
+
+  // The EQ dialog on its own block (the window's EQ is off and unreachable):
+  // a low shelf lifted and a cut at 2 kHz, so the graph shows curves.
+  EqSettingsBlock block;
+  DialogPeq peq;
+  block.attachMasterSwitch(peq.masterSwitch());
+  EqSettings* eq = block.get();
+  const double freqs[4] = {100.0, 1000.0, 2000.0, 5000.0};
+  const double gains[4] = {6.0, 0.0, -9.0, 0.0};
+  for (int b = 0; b < 4; ++b)
+    setParameters(&eq->band[b], gains[b], freqs[b], 0.9, 44100, b == 0 ? 1 : 0);
+  eq->band[0].type = 1;
+  eq->band[0].on = eq->band[2].on = 1;
+  *peq.masterSwitch() = 1;
+  const double volumeDb = 0.0;
+  peq.setContext(eq, 44100, &volumeDb);
+  peq.move(0, 0);
+  peq.show();
+  settle(2000);
+  failures += !save(&peq, out + "eq-dialog-" + suffix + ".png");
+  peq.hide();
+  window.oscillatorDialog()->show();
+  settle(800);
+  failures += !save(window.oscillatorDialog(), out + "oscillator-dialog-" + suffix + ".png");
   return failures == 0 ? 0 : 1;
 }
