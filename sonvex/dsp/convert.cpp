@@ -74,6 +74,7 @@ class Conversion {
   int loop();
   int finish();
   int produceBlock(int64_t n, double* slot, int64_t* produced);
+  void pushIdleLead(size_t bytes);
   int outputBlock(int slot, int64_t n);
   int writeBytes(const uint8_t* p, size_t n);
   int createDestination();
@@ -304,10 +305,19 @@ int Conversion::plan() {
   }
 
   const bool hold = f.holdInterpolation == 1;
+  // Stream mode keeps the delay the playback engine aligns to (filterTaps).
+  ExportAlignment align;
+  if (export_ && !hold) align = exportAlignment(rate_, dsdSource_, dsdOut_);
   if (rate_.taps != 0 && !hold) {
     proto_ = designLowpass(double(rate_.commonRate), rate_.cutoff, rate_.taps, rate_.outputScale,
                            int(rate_.up));
     if (proto_.empty()) {
+      diag("malloc Error11!\n");
+      return kConvertErrCoefficients;
+    }
+    try {
+      proto_.insert(proto_.begin(), size_t(align.padTaps), 0.0);
+    } catch (const std::bad_alloc&) {
       diag("malloc Error11!\n");
       return kConvertErrCoefficients;
     }
@@ -329,7 +339,9 @@ int Conversion::plan() {
         pcmEngine_ = std::make_unique<PolyphaseResampler>(
             proto_.data(), proto_.size(), rate_.up, rate_.down, size_t(blocks_.inputPerBlock));
       }
-      if (pcmEngine_ && !dsdSource_ && !hold) pcmEngine_->pushZeros(size_t(blocks_.zeroPrefix));
+      if (pcmEngine_ && !dsdSource_ && !hold)
+        pcmEngine_->pushZeros(size_t(export_ ? align.leadFrames : blocks_.zeroPrefix));
+      if (dsdSource_ && align.leadFrames > 0) pushIdleLead(size_t(align.leadFrames / 8));
     }
     levels_.resize(cap);
     if (dsdOut_ || dsdSource_) {
@@ -356,6 +368,19 @@ int Conversion::plan() {
   // Everything that can be checked or allocated has been: only now is a
   // file made.
   return export_ ? createDestination() : kSonvexOk;
+}
+
+// A one-bit source's silence ahead of the range: the idle pattern, which
+// the filter turns into nothing.
+void Conversion::pushIdleLead(size_t bytes) {
+  const std::vector<uint8_t> idle(bytes, kIdleByte);
+  if (dsdEngine_) {
+    dsdEngine_->push(idle.data(), idle.data(), bytes);
+    return;
+  }
+  std::vector<double> pairs(2 * 8 * bytes);
+  expandDsdToPairs(idle.data(), idle.data(), 0, 8 * bytes, pairs.data());
+  pcmEngine_->push(pairs.data(), 8 * bytes);
 }
 
 // Fills `slot` with n output frames before level and matrix; *produced gets
