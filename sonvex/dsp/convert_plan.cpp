@@ -170,7 +170,9 @@ ExportAlignment exportAlignment(const RatePlan& rate, bool dsdSource, bool dsdOu
   const int64_t unit = (dsdSource ? 8 : 1) * L;
   const int64_t units = centre > lead ? (centre - lead + unit - 1) / unit : 0;
   a.leadFrames = units * (dsdSource ? 8 : 1);
-  a.padTaps = units * unit + lead - centre;
+  const int64_t shift = units * unit + lead - centre;
+  a.skipFrames = shift / rate.down;
+  a.padTaps = shift % rate.down;
   return a;
 }
 

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "convert_harness.h"
+#include "convert_plan.h"
 #include "rateconv_signals.h"
 #include "rawfiles.h"
 #include "sonvex.h"
@@ -284,9 +285,11 @@ std::vector<double> wavFloat32(const std::string& path) {
 
 // Exports src to a 32-bit float WAV at rate code `code`, from source frame
 // `start`.
-std::vector<double> exportFloat(const std::string& src, int code, int64_t start = 0) {
+std::vector<double> exportFloat(const std::string& src, int code, int64_t start = 0,
+                                int method = 0) {
   Job job(code, kFileTypeWav, 32);
   job.range.startFrame = start;
+  job.format.filterMethod = method;
   const std::string out = tempPath("timing", ".wav");
   EXPECT_EQ(job.run(src, out), 0) << src;
   return wavFloat32(out);
@@ -340,6 +343,7 @@ TEST(ConvertTiming, PcmRateChangesAreOnTime) {
   // Output frame 0 is the range's first source frame.
   expectOnTime(exportFloat(timingWav(44100), kRate48000, 441), 48000, "from frame 441",
                441.0 / 44100);
+  expectOnTime(exportFloat(timingWav(44100), kRate48000, 0, 3), 48000, "FFT engine");
 }
 
 TEST(ConvertTiming, DsdToPcmIsOnTime) {
@@ -356,10 +360,34 @@ TEST(ConvertTiming, DsdToPcmIsOnTime) {
 }
 
 TEST(ConvertTiming, PcmToDsdAndBackIsOnTime) {
-  const std::string dsf = tempPath("timing64", ".dsf");
+  const std::string src = timingWav(44100), dsf = tempPath("timing64", ".dsf");
   Job job(kRateDsd64, kFileTypeDsf, 1);
-  const int rc = job.run(timingWav(44100), dsf);
+  const int rc = job.run(src, dsf);
   if (rc == kConvertErrModulator) GTEST_SKIP() << "no DSD modulator in this build";
   ASSERT_EQ(rc, 0);
   expectOnTime(exportFloat(dsf, kRate44100), 44100, "44.1k -> DSD64 -> 44.1k");
+  {
+    const std::string d2 = tempPath("timing128", ".dsf"), d3 = tempPath("timing48", ".dsf");
+    EXPECT_EQ(Job(kRateDsd128, kFileTypeDsf, 1).run(dsf, d2), 0);
+    expectOnTime(exportFloat(d2, kRate44100), 44100, "DSD64 -> DSD128 -> 44.1k");
+    EXPECT_EQ(Job(kRateDsd64, kFileTypeDsf, 1).run(timingWav(48000), d3), 0);
+    expectOnTime(exportFloat(d3, kRate48000), 48000, "48k -> DSD64 -> 48k");
+    EXPECT_EQ(Job(kRateDsd64, kFileTypeDsf, 1).run(d2, d3), 0);
+    expectOnTime(exportFloat(d3, kRate44100), 44100, "DSD128 -> DSD64 -> 44.1k");
+    // Re-modulated at its own rate (the EQ master forbids the copy).
+    uint8_t master = 1;
+    EqSettings eq{};
+    eq.masterOn = &master;
+    Job same(kRateDsd64, kFileTypeDsf, 1);
+    same.range.eq = &eq;
+    EXPECT_EQ(same.run(dsf, d3), 0);
+    expectOnTime(exportFloat(d3, kRate44100), 44100, "DSD64 re-modulated -> 44.1k");
+  }
+  // The frames dropped at the start span several blocks when blocks are
+  // tiny; the bits stay the same.
+  sonvex::convert::setBlockFramesLimit(8);
+  const std::string small = tempPath("timing64", ".dsf");
+  EXPECT_EQ(Job(kRateDsd64, kFileTypeDsf, 1).run(src, small), 0);
+  sonvex::convert::setBlockFramesLimit(0);
+  EXPECT_EQ(convtest::audioBytes(small), convtest::audioBytes(dsf));
 }
