@@ -20,6 +20,7 @@
 #include "convert_source.h"
 #include "diag.h"
 #include "driver.h"
+#include "dsdstage.h"
 #include "dsf.h"
 #include "fileio.h"
 #include "rateconv.h"
@@ -48,6 +49,18 @@ uint16_t extensibleSubformat(FILE* f) {
   return le16(fmt + 8 + 24);
 }
 
+// Pulls and drops the output frames ahead of the range start, through
+// `scratch` (room frames).
+template <typename Engine>
+bool dropLeading(Engine& engine, double* scratch, int64_t room, int64_t* skip) {
+  while (*skip > 0) {
+    const int64_t k = std::min(*skip, room);
+    if (engine.pull(scratch, size_t(k)) != size_t(k)) return false;
+    *skip -= k;
+  }
+  return true;
+}
+
 void storeInt(int32_t* p, int32_t v) {
   if (p) __atomic_store_n(p, v, __ATOMIC_RELEASE);
 }
@@ -74,6 +87,8 @@ class Conversion {
   int loop();
   int finish();
   int produceBlock(int64_t n, double* slot, int64_t* produced);
+  void pushIdleLead(size_t bytes);
+  int readDsdAhead(size_t bytes);
   int outputBlock(int slot, int64_t n);
   int writeBytes(const uint8_t* p, size_t n);
   int createDestination();
@@ -124,6 +139,11 @@ class Conversion {
   int64_t framesSent_ = 0;
   int64_t framesWritten_ = 0;
   int filterTapsArg_ = 0;
+  int64_t skip_ = 0;  // leading output frames still to drop (export timing)
+  // Same-rate re-modulation: the source read this many bits ahead.
+  int aheadBits_ = 0;
+  std::vector<uint8_t> aheadL_, aheadR_;
+  size_t aheadFill_ = 0;
   // The export is written to a file beside the destination and renamed over
   // it at the end, so a failure before any audio leaves the destination as
   // it was.
@@ -304,10 +324,19 @@ int Conversion::plan() {
   }
 
   const bool hold = f.holdInterpolation == 1;
+  // Stream mode keeps the delay the playback engine aligns to (filterTaps).
+  ExportAlignment align;
+  if (export_ && !hold) align = exportAlignment(rate_, dsdSource_, dsdOut_);
   if (rate_.taps != 0 && !hold) {
     proto_ = designLowpass(double(rate_.commonRate), rate_.cutoff, rate_.taps, rate_.outputScale,
                            int(rate_.up));
     if (proto_.empty()) {
+      diag("malloc Error11!\n");
+      return kConvertErrCoefficients;
+    }
+    try {
+      proto_.insert(proto_.begin(), size_t(align.padTaps), 0.0);
+    } catch (const std::bad_alloc&) {
       diag("malloc Error11!\n");
       return kConvertErrCoefficients;
     }
@@ -329,7 +358,10 @@ int Conversion::plan() {
         pcmEngine_ = std::make_unique<PolyphaseResampler>(
             proto_.data(), proto_.size(), rate_.up, rate_.down, size_t(blocks_.inputPerBlock));
       }
-      if (pcmEngine_ && !dsdSource_ && !hold) pcmEngine_->pushZeros(size_t(blocks_.zeroPrefix));
+      if (pcmEngine_ && !dsdSource_ && !hold)
+        pcmEngine_->pushZeros(size_t(export_ ? align.leadFrames : blocks_.zeroPrefix));
+      if (dsdSource_ && align.leadFrames > 0) pushIdleLead(size_t(align.leadFrames / 8));
+      skip_ = align.skipFrames;
     }
     levels_.resize(cap);
     if (dsdOut_ || dsdSource_) {
@@ -343,19 +375,82 @@ int Conversion::plan() {
     return kConvertErrRingSlot;
   ring_.setReleaseAfterUse(export_);
 
-  reader_ = std::make_unique<SourceReader>(src_.get(), layout_, range_.start, range_.readEnd);
-  const int64_t firstOut = int64_t(__int128(range_.start) * dstRate / srcRate_);
-  envelope_ = std::make_unique<LevelEnvelope>(rq_.envelope, firstOut);
+  int64_t readLimit = range_.readEnd;
   if (dsdOut_ && export_) {
     remodulate_ = rq_.range->levelActive == 1 || !passThrough_;
     if (remodulate_) dsdStage_.prepare(cap, passThrough_, rate_.taps);
+    if (remodulate_ && dsdSource_ && rate_.taps == 0) {
+      // No filter to lead with: the source is read ahead instead, up to the
+      // range end's look-ahead where the file has it.
+      aheadBits_ = dsd::alignDelay(0);
+      const size_t extra = size_t(aheadBits_ + 7) / 8;
+      readLimit = std::min(range_.readEnd + 8 * int64_t(extra), sourceFrames_);
+      try {
+        aheadL_.resize(cap / 8 + 8 + extra);
+        aheadR_.resize(cap / 8 + 8 + extra);
+      } catch (const std::bad_alloc&) {
+        return kConvertErrWorkBuffer;
+      }
+    }
   }
+  reader_ = std::make_unique<SourceReader>(src_.get(), layout_, range_.start, readLimit);
+  const int64_t firstOut = int64_t(__int128(range_.start) * dstRate / srcRate_);
+  envelope_ = std::make_unique<LevelEnvelope>(rq_.envelope, firstOut);
   if (dsdOut_ && export_ && outType_ == kFileTypeDsf)
     dsf_ = std::make_unique<DsfAssembler>(outChannels_);
   filterTapsArg_ = dsdSource_ && rate_.taps != 0 ? rate_.taps : 0;
   // Everything that can be checked or allocated has been: only now is a
   // file made.
   return export_ ? createDestination() : kSonvexOk;
+}
+
+// The next `bytes` of the source as they stand aheadBits_ later, into
+// dsdInL_/dsdInR_: the modulator and the stage's aligned source both lag by
+// that much, so output bit k is source bit k. The look-ahead bytes carry over
+// to the next block.
+int Conversion::readDsdAhead(size_t bytes) {
+  const size_t q = size_t(aheadBits_ / 8), s = size_t(aheadBits_ % 8);
+  const size_t extra = q + (s ? 1 : 0);
+  const size_t need = bytes + extra;
+  if (aheadFill_ < need) {
+    const int r = reader_->readDsd(aheadL_.data() + aheadFill_, aheadR_.data() + aheadFill_,
+                                   int64_t(need - aheadFill_));
+    if (r != kSonvexOk) return r;
+  }
+  if (aheadFill_ == 0) {
+    // Before the first block the stage's aligned source is the range's
+    // first bits (the history's older bits are never reached).
+    uint8_t hist[2][dsd::kHistoryBytes];
+    for (int c = 0; c < 2; ++c) {
+      const uint8_t* a = (c == 0 ? aheadL_ : aheadR_).data();
+      const uint32_t first = uint32_t(a[0]) << 16 | uint32_t(a[1]) << 8 | a[2];
+      const uint32_t h = (0x969696u << aheadBits_ | first >> (24 - aheadBits_)) & 0xFFFFFFu;
+      for (int i = 0; i < dsd::kHistoryBytes; ++i) hist[c][i] = uint8_t(h >> (16 - 8 * i));
+    }
+    dsdStage_.setSourceHistory(hist[0], hist[1]);
+  }
+  for (int c = 0; c < 2; ++c) {
+    const uint8_t* a = (c == 0 ? aheadL_ : aheadR_).data() + q;
+    uint8_t* out = (c == 0 ? dsdInL_ : dsdInR_).data();
+    for (size_t i = 0; i < bytes; ++i) out[i] = s ? uint8_t(a[i] << s | a[i + 1] >> (8 - s)) : a[i];
+  }
+  std::memmove(aheadL_.data(), aheadL_.data() + bytes, extra);
+  std::memmove(aheadR_.data(), aheadR_.data() + bytes, extra);
+  aheadFill_ = extra;
+  return kSonvexOk;
+}
+
+// A one-bit source's silence ahead of the range: the idle pattern, which
+// the filter turns into nothing.
+void Conversion::pushIdleLead(size_t bytes) {
+  const std::vector<uint8_t> idle(bytes, kIdleByte);
+  if (dsdEngine_) {
+    dsdEngine_->push(idle.data(), idle.data(), bytes);
+    return;
+  }
+  std::vector<double> pairs(2 * 8 * bytes);
+  expandDsdToPairs(idle.data(), idle.data(), 0, 8 * bytes, pairs.data());
+  pcmEngine_->push(pairs.data(), 8 * bytes);
 }
 
 // Fills `slot` with n output frames before level and matrix; *produced gets
@@ -365,7 +460,8 @@ int Conversion::produceBlock(int64_t n, double* slot, int64_t* produced) {
   if (rate_.taps == 0) {
     if (dsdSource_) {
       const size_t bytes = size_t((n + 7) / 8);
-      const int r = reader_->readDsd(dsdInL_.data(), dsdInR_.data(), int64_t(bytes));
+      const int r = aheadBits_ ? readDsdAhead(bytes)
+                               : reader_->readDsd(dsdInL_.data(), dsdInR_.data(), int64_t(bytes));
       if (r != kSonvexOk) return r;
       expandDsdToPairs(dsdInL_.data(), dsdInR_.data(), 0, size_t(n), slot);
     } else {
@@ -375,7 +471,7 @@ int Conversion::produceBlock(int64_t n, double* slot, int64_t* produced) {
     return kSonvexOk;
   }
   if (dsdEngine_) {
-    const uint64_t bytes = dsdEngine_->inputBytesNeeded(size_t(n));
+    const uint64_t bytes = dsdEngine_->inputBytesNeeded(size_t(n + skip_));
     if (bytes > 0) {
       if (dsdInL_.size() < bytes) {
         dsdInL_.resize(bytes);
@@ -385,10 +481,11 @@ int Conversion::produceBlock(int64_t n, double* slot, int64_t* produced) {
       if (r != kSonvexOk) return r;
       dsdEngine_->push(dsdInL_.data(), dsdInR_.data(), size_t(bytes));
     }
+    if (!dropLeading(*dsdEngine_, slot, n, &skip_)) return kConvertErrDownConvert;
     if (dsdEngine_->pull(slot, size_t(n)) != size_t(n)) return kConvertErrDownConvert;
     return kSonvexOk;
   }
-  const uint64_t need = pcmEngine_->inputNeeded(size_t(n));
+  const uint64_t need = pcmEngine_->inputNeeded(size_t(n + skip_));
   if (need > 0) {
     if (readBuf_.size() < 2 * need) readBuf_.resize(2 * need);
     if (dsdSource_) {
@@ -409,7 +506,7 @@ int Conversion::produceBlock(int64_t n, double* slot, int64_t* produced) {
       pcmEngine_->push(readBuf_.data(), size_t(need));
     }
   }
-  if (pcmEngine_->pull(slot, size_t(n)) != size_t(n))
+  if (!dropLeading(*pcmEngine_, slot, n, &skip_) || pcmEngine_->pull(slot, size_t(n)) != size_t(n))
     return rate_.fft ? kConvertErrUpConvert : kConvertErrDownConvert;
   return kSonvexOk;
 }

@@ -1,6 +1,7 @@
 #include "convert_dsdout.h"
 
 #include <algorithm>
+#include <cstring>
 #include <new>
 
 #include "dsdstage.h"
@@ -24,6 +25,12 @@ bool DsdOutput::prepare(size_t maxFrames, bool passThrough, int filterTaps) {
   impl_->passThrough = passThrough;
   impl_->stage.reset(passThrough, filterTaps);
   return true;
+}
+
+void DsdOutput::setSourceHistory(const uint8_t* left, const uint8_t* right) {
+  if (!impl_) return;
+  std::memcpy(impl_->stage.channel(0).lastBytes, left, dsd::kHistoryBytes);
+  std::memcpy(impl_->stage.channel(1).lastBytes, right, dsd::kHistoryBytes);
 }
 
 int DsdOutput::process(const double* pcm, size_t frames, const double* levels, const uint8_t* srcL,

@@ -21,6 +21,10 @@ class DsdOutput {
   // false when the stage cannot run (no memory, or no modulator built in).
   bool prepare(size_t maxFrames, bool passThrough, int filterTaps);
 
+  // The three source bytes per channel that precede the first block's
+  // (idle until set); the stage aligns the source with them.
+  void setSourceHistory(const uint8_t* left, const uint8_t* right);
+
   // One block: pcm = frames interleaved pairs with level and matrix applied;
   // levels = the envelope level of every frame; srcL/srcR = the source's DSD
   // bytes of the block or null for a PCM source; out = (frames + 7) / 8 bytes

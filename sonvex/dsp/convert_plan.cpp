@@ -4,6 +4,7 @@
 #include <atomic>
 #include <limits>
 
+#include "dsdstage.h"
 #include "rateconv.h"
 
 namespace sonvex::convert {
@@ -157,6 +158,22 @@ int makeRangePlan(const RatePlan& rate, int srcType, uint32_t /*srcChannels*/, i
   r.rf64 = uint64_t(bytes) >= kRf64Threshold;
   *plan = r;
   return kSonvexOk;
+}
+
+ExportAlignment exportAlignment(const RatePlan& rate, bool dsdSource, bool dsdOut) {
+  ExportAlignment a;
+  if (rate.taps == 0) return a;
+  const int64_t L = rate.up;
+  const int64_t centre = rate.taps / 2;
+  const int64_t lead = dsdOut ? int64_t(dsd::alignDelay(0)) * rate.down : 0;
+  // Lead-in in whole input units: frames, or bytes of a one-bit source.
+  const int64_t unit = (dsdSource ? 8 : 1) * L;
+  const int64_t units = centre > lead ? (centre - lead + unit - 1) / unit : 0;
+  a.leadFrames = units * (dsdSource ? 8 : 1);
+  const int64_t shift = units * unit + lead - centre;
+  a.skipFrames = shift / rate.down;
+  a.padTaps = shift % rate.down;
+  return a;
 }
 
 int makeBlockPlan(const RatePlan& rate, const RangePlan& range, int srcType, BlockPlan* plan) {

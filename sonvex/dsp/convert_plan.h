@@ -67,6 +67,22 @@ struct BlockPlan {
   int64_t fftBlock = 0;       // common-rate samples per FFT block (FFT only)
 };
 
+// Export timing. The prototype is centred taps / 2 common-rate samples into
+// its window; a silent lead-in ahead of the range (whole bytes for a DSD
+// source) plus zero taps put in front of the prototype take that centre back
+// to the range start, so output frame k is the source at time k / dst. Whole
+// output frames of the shift are computed and dropped instead of padded, so
+// the prototype grows by less than one output frame (none when M = 1). A DSD
+// output leads by the modulator's own delay, which the modulator then adds.
+struct ExportAlignment {
+  int64_t leadFrames = 0;  // silent source frames pushed before the range
+  int64_t padTaps = 0;     // zero coefficients ahead of the prototype, < M
+  int64_t skipFrames = 0;  // leading output frames to drop
+};
+
+// Nothing to align when the plan has no filter.
+ExportAlignment exportAlignment(const RatePlan& rate, bool dsdSource, bool dsdOut);
+
 // kConvertErrRatePlan when a block would hold no frame, kConvertErrNothing
 // when nothing is to be read. FIR blocks hold at most blockFramesLimit()
 // output frames.

@@ -187,6 +187,29 @@ enum {
  * matrix, range and envelope (10 points) are required; format->progress,
  * onBlock and onDrain may be null. Returns 0 or a kConvert* code.
  *
+ * Timing. With src and dst the rates, L and M the up and down factors to
+ * their common rate Rc, and taps the conversion filter's length (its centre
+ * lies taps / 2 samples of Rc into it):
+ * - Export: no net delay. Output frame k is the source at time k / dst after
+ *   startFrame (to well within 0.01 output frame), for PCM and DSD sources
+ *   and outputs alike; a DSD output includes the modulator's own delay of 17
+ *   one-bit samples, taken back too. Before startFrame the filter sees
+ *   silence (zeros, or the DSD idle pattern), after endFrame the source as
+ *   far as the file goes. The output has (endFrame - startFrame) x L / M
+ *   frames. Same-rate copies (PCM, and DSD passed through) are the source
+ *   frames themselves; a DSD source re-modulated at its own rate returns to
+ *   the source's bits on the same time axis.
+ * - Stream (as playback expects it): equal rates pass the source frames as
+ *   they are. Otherwise a PCM source gets (taps / 2) / L zero frames ahead
+ *   of startFrame, so output frame k shows the source ((taps / 2) mod L) / Rc
+ *   seconds after k / dst (less than one source frame early). A rate-converted DSD source gets no lead-in: output frame
+ *   k shows the source taps / 2 / Rc seconds after k / dst; onBlock's
+ *   filterTaps reports taps so the caller can align to it (its DSD stage
+ *   expects (taps - 1) / 2 + 17 one-bit samples). DSD output rates are not
+ *   modulated in this form, so no modulator delay is involved.
+ * - holdInterpolation 1 (either form): output frame k is source frame
+ *   k x M / L (rounded down); no filter, no lead-in.
+ *
  * An export is written to a hidden file in the destination's folder and
  * renamed over the destination at the end. A failure before any audio was
  * written leaves no file and an existing destination untouched; a stop from

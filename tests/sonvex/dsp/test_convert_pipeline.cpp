@@ -336,6 +336,8 @@ TEST(ConvertExport, DsdReModulationWhenTheLevelChanges) {
   const std::string out = tempPath("lvl-out", ".dsf");
   Job job(kRateDsd64, kFileTypeDsf, 1);
   job.range.levelActive = 1;
+  // A flat 1.0 would pass the source through on its own time axis: a copy.
+  job.envelope[0].level = job.envelope[1].level = 0.9;
   testsupport::captureDiagnostics();
   const int rc = job.run(dsf, out);
   const std::string text = testsupport::capturedDiagnostics();

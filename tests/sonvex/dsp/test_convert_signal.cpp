@@ -1,5 +1,6 @@
 // Signals through sonvexert: frequency, level and distortion of converted
-// sines, and seamless block joins on a sweep.
+// sines, seamless block joins on a sweep, and the timing of every export
+// path against the analytic source.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -9,6 +10,8 @@
 #include <vector>
 
 #include "convert_harness.h"
+#include "convert_plan.h"
+#include "rateconv_signals.h"
 #include "rawfiles.h"
 #include "sonvex.h"
 
@@ -31,6 +34,21 @@ std::string writeSine24(uint32_t rate, double freq, double amp, size_t frames) {
   }
   const std::string path = tempPath("sine", ".wav");
   testsupport::writeWav(path, rate, 24, 2, 1, b);
+  return path;
+}
+
+// Stereo 64-bit float WAV (no quantisation in the way) of left(t), right(t).
+template <typename F, typename G>
+std::string writeFloatWav(uint32_t rate, size_t frames, F left, G right) {
+  std::vector<uint8_t> b;
+  b.reserve(frames * 16);
+  for (size_t i = 0; i < frames; ++i) {
+    const double t = double(i) / rate, v[2] = {left(t), right(t)};
+    const auto* raw = reinterpret_cast<const uint8_t*>(v);
+    b.insert(b.end(), raw, raw + 16);
+  }
+  const std::string path = tempPath("float", ".wav");
+  testsupport::writeWav(path, rate, 64, 2, 3, b);
   return path;
 }
 
@@ -176,17 +194,7 @@ TEST(ConvertSignal, BlocksJoinWithoutGapOrRepeat) {
       const double k = (f1 - f0) / dur;
       return 0.5 * std::sin(2 * kPi * (f0 * t + 0.5 * k * t * t));
     };
-    std::vector<uint8_t> b;
-    std::vector<double> x(frames);
-    for (size_t i = 0; i < frames; ++i) {
-      x[i] = sweep(double(i) / c.src);
-      // 64-bit float source: no quantisation in the way.
-      uint8_t raw[8];
-      std::memcpy(raw, &x[i], 8);
-      for (int ch = 0; ch < 2; ++ch) b.insert(b.end(), raw, raw + 8);
-    }
-    const std::string src = tempPath("sweep", ".wav");
-    testsupport::writeWav(src, c.src, 64, 2, 3, b);
+    const std::string src = writeFloatWav(c.src, frames, sweep, sweep);
     Job job(c.code, c.dst >= 2822400 ? kFileTypeDsdiff : kFileTypeWav, c.dst >= 2822400 ? 1 : 24,
             false);
     job.format.filterMethod = c.method;
@@ -229,4 +237,160 @@ TEST(ConvertSignal, PcmToDsdAndBack) {
   const Fit f = fitSine(y, 176400, 997, 20000, y.size() - 20000);
   EXPECT_NEAR(db(f.amplitude / amp), 0.0, 0.1);
   EXPECT_LT(db(f.residualRms / (f.amplitude / std::sqrt(2.0))), -30.0);
+}
+
+namespace {
+
+// Test signals of the timing cases: a smooth step on the left (an error
+// function 0.1 ms wide at 20 ms, inside every pass band) and a 1 kHz sine on
+// the right, both of amplitude 0.5.
+constexpr double kStepAt = 0.02, kStepWidth = 1e-4, kToneHz = 1000;
+double step(double t) { return 0.25 * (1 + std::erf((t - kStepAt) / kStepWidth)); }
+double stepSlope(double t) {
+  const double u = (t - kStepAt) / kStepWidth;
+  return 0.5 / (kStepWidth * std::sqrt(kPi)) * std::exp(-u * u);
+}
+double tone(double t) { return 0.5 * std::sin(2 * kPi * kToneHz * t); }
+double toneSlope(double t) { return kPi * kToneHz * std::cos(2 * kPi * kToneHz * t); }
+
+// Delay in output samples of lane `lane` of y against s over [from, to)
+// seconds (Gauss-Newton on y[k] = s(k / rate - d)); positive = late.
+template <typename S, typename D>
+double delayOf(const std::vector<double>& y, int lane, double rate, S s, D ds, double from,
+               double to) {
+  double d = 0;
+  for (int it = 0; it < 4; ++it) {
+    double num = 0, den = 0;
+    for (size_t k = size_t(from * rate); k < size_t(to * rate) && 2 * k + 1 < y.size(); ++k) {
+      const double t = double(k) / rate - d;
+      num += (s(t) - y[2 * k + size_t(lane)]) * ds(t);
+      den += ds(t) * ds(t);
+    }
+    d += num / den;
+  }
+  return d * rate;
+}
+
+// Interleaved output of a 32-bit float WAV.
+std::vector<double> wavFloat32(const std::string& path) {
+  const std::vector<uint8_t> a = convtest::audioBytes(path);
+  std::vector<double> out(a.size() / 4);
+  for (size_t i = 0; i < out.size(); ++i) {
+    float f;
+    std::memcpy(&f, a.data() + 4 * i, 4);
+    out[i] = f;
+  }
+  return out;
+}
+
+// Exports src to a 32-bit float WAV at rate code `code`, from source frame
+// `start`.
+std::vector<double> exportFloat(const std::string& src, int code, int64_t start = 0,
+                                int method = 0) {
+  Job job(code, kFileTypeWav, 32);
+  job.range.startFrame = start;
+  job.format.filterMethod = method;
+  const std::string out = tempPath("timing", ".wav");
+  EXPECT_EQ(job.run(src, out), 0) << src;
+  return wavFloat32(out);
+}
+
+// Expects both lanes of y to be the timing signals shifted by `offset`
+// seconds (the range start), within 0.01 output sample.
+void expectOnTime(const std::vector<double>& y, double rate, const std::string& what,
+                  double offset = 0) {
+  ASSERT_GT(y.size(), size_t(2 * 0.08 * rate)) << what;
+  const auto s = [&](double t) { return step(t + offset); };
+  const auto ds = [&](double t) { return stepSlope(t + offset); };
+  const auto u = [&](double t) { return tone(t + offset); };
+  const auto du = [&](double t) { return toneSlope(t + offset); };
+  const double at = kStepAt - offset;
+  EXPECT_NEAR(delayOf(y, 0, rate, s, ds, at - 1e-3, at + 1e-3), 0.0, 0.01) << what << " step";
+  EXPECT_NEAR(delayOf(y, 1, rate, u, du, 0.04, 0.08), 0.0, 0.01) << what << " sine";
+}
+
+std::string timingWav(uint32_t rate) { return writeFloatWav(rate, rate / 10, step, tone); }
+
+// The timing signals as a DSF at `rate`, from a loop whose signal transfer
+// is exactly 1 (one-bit amplitude 0.25 is PCM 0.5).
+std::string timingDsf(uint32_t rate) {
+  const size_t n = rate / 10;
+  std::vector<double> l(n), r(n);
+  for (size_t i = 0; i < n; ++i) {
+    l[i] = step(double(i) / rate) / 2;
+    r[i] = tone(double(i) / rate) / 2;
+  }
+  const std::string path = tempPath("timing", ".dsf");
+  testsupport::writeDsf(path, rate, {rcsupport::modulateOneBit(l), rcsupport::modulateOneBit(r)});
+  return path;
+}
+
+}  // namespace
+
+TEST(ConvertTiming, PcmRateChangesAreOnTime) {
+  struct Case {
+    uint32_t src;
+    int code;
+    double dst;
+  } cases[] = {{44100, kRate48000, 48000}, {44100, kRate88200, 88200},
+               {44100, kRate96000, 96000}, {44100, kRate192000, 192000},
+               {96000, kRate44100, 44100}, {192000, kRate48000, 48000}};
+  for (const Case& c : cases) {
+    const std::string src = timingWav(c.src);
+    expectOnTime(exportFloat(src, c.code), c.dst,
+                 std::to_string(c.src) + " -> " + std::to_string(int(c.dst)));
+  }
+  // Output frame 0 is the range's first source frame.
+  expectOnTime(exportFloat(timingWav(44100), kRate48000, 441), 48000, "from frame 441",
+               441.0 / 44100);
+  expectOnTime(exportFloat(timingWav(44100), kRate48000, 0, 3), 48000, "FFT engine");
+}
+
+TEST(ConvertTiming, DsdToPcmIsOnTime) {
+  const struct {
+    int code;
+    double dst;
+  } outs[] = {{kRate44100, 44100}, {kRate88200, 88200}, {kRate176400, 176400}, {kRate48000, 48000}};
+  for (uint32_t rate : {2822400u, 5644800u}) {
+    const std::string src = timingDsf(rate);
+    for (const auto& o : outs)
+      expectOnTime(exportFloat(src, o.code), o.dst,
+                   std::to_string(rate) + " -> " + std::to_string(int(o.dst)));
+  }
+}
+
+TEST(ConvertTiming, DsdOutputsAreOnTime) {
+  const std::string src = timingWav(44100), dsf = tempPath("timing64", ".dsf");
+  const int rc = Job(kRateDsd64, kFileTypeDsf, 1).run(src, dsf);
+  if (rc == kConvertErrModulator) GTEST_SKIP() << "no DSD modulator in this build";
+  ASSERT_EQ(rc, 0);
+  expectOnTime(exportFloat(dsf, kRate44100), 44100, "44.1k -> DSD64 -> 44.1k");
+  const std::string d2 = tempPath("timing128", ".dsf"), d3 = tempPath("timing", ".dsf");
+  EXPECT_EQ(Job(kRateDsd128, kFileTypeDsf, 1).run(dsf, d2), 0);
+  expectOnTime(exportFloat(d2, kRate44100), 44100, "DSD64 -> DSD128 -> 44.1k");
+  EXPECT_EQ(Job(kRateDsd64, kFileTypeDsf, 1).run(d2, d3), 0);
+  expectOnTime(exportFloat(d3, kRate44100), 44100, "DSD128 -> DSD64 -> 44.1k");
+  EXPECT_EQ(Job(kRateDsd64, kFileTypeDsf, 1).run(timingWav(48000), d3), 0);
+  expectOnTime(exportFloat(d3, kRate48000), 48000, "48k -> DSD64 -> 48k");
+  // Re-modulated at its own rate (the EQ master forbids the copy).
+  uint8_t master = 1;
+  EqSettings eq{};
+  eq.masterOn = &master;
+  const auto remodulate = [&](const std::string& out) {
+    Job same(kRateDsd64, kFileTypeDsf, 1);
+    same.range.eq = &eq;
+    EXPECT_EQ(same.run(dsf, out), 0);
+  };
+  remodulate(d3);
+  expectOnTime(exportFloat(d3, kRate44100), 44100, "DSD64 re-modulated -> 44.1k");
+
+  // With tiny blocks the frames dropped at the start and the source read
+  // ahead span many blocks; the bits stay the same.
+  sonvex::convert::setBlockFramesLimit(8);
+  const std::string small = tempPath("small", ".dsf"), smallSame = tempPath("small", ".dsf");
+  EXPECT_EQ(Job(kRateDsd64, kFileTypeDsf, 1).run(src, small), 0);
+  remodulate(smallSame);
+  sonvex::convert::setBlockFramesLimit(0);
+  EXPECT_EQ(convtest::audioBytes(small), convtest::audioBytes(dsf));
+  EXPECT_EQ(convtest::audioBytes(smallSame), convtest::audioBytes(d3));
 }
