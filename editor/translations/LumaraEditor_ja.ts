@@ -434,6 +434,36 @@ Do you want to overwrite?</source>
         <source>Exporting &quot;%1&quot; ...</source>
         <translation>「%1」を書き出しています...</translation>
     </message>
+    <message>
+        <source>0 dB</source>
+        <translation>0 dB</translation>
+    </message>
+    <message>
+        <source>-3 dB</source>
+        <translation>-3 dB</translation>
+    </message>
+    <message>
+        <source>-6 dB</source>
+        <translation>-6 dB</translation>
+    </message>
+    <message>
+        <source>DSD at more than half modulation goes beyond PCM full scale and clips.
+Hot DSD masters need -3 or -6 dB when they go to PCM.</source>
+        <translation>変調度が 50 % を超える DSD は PCM のフルスケールを超えてクリップします。
+レベルの高い DSD マスターを PCM にするときは -3 dB か -6 dB を選んでください。</translation>
+    </message>
+    <message>
+        <source>DSD to PCM Gain :</source>
+        <translation>DSD→PCM ゲイン :</translation>
+    </message>
+    <message>
+        <source>1 sample beyond full scale was clipped.</source>
+        <translation>フルスケールを超えた 1 サンプルがクリップしました。</translation>
+    </message>
+    <message>
+        <source>%1 samples beyond full scale were clipped.</source>
+        <translation>フルスケールを超えた %1 サンプルがクリップしました。</translation>
+    </message>
 </context>
 <context>
     <name>DialogOscillator</name>
