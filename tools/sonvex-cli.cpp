@@ -62,6 +62,8 @@ const char kUsage[] =
     "                    T is a frame count, or seconds with an s (12.5s)\n"
     "      --fade S      fade in and out over S seconds at both ends\n"
     "      --gain G      linear gain (default 1.0)\n"
+    "      --dither D    none (default) or tpdf: triangular dither before rounding\n"
+    "                    to 16 or 24 bits\n"
     "      --dsd-gain D  0, -3 or -6 dB more for DSD sources going to PCM: hot DSD\n"
     "                    masters peak above the PCM full scale (default 0)\n"
     "      --filter M    0 = length by rates (default), 2 = longest FIR,\n"
@@ -432,7 +434,8 @@ Outcome runWithProgress(Fn work, int32_t* progress, bool quiet, const char* labe
 }
 
 struct ConvertOptions {
-  std::string rate, bits, format, in, out, fade, gain = "1.0", filter = "0", dsdGain = "0";
+  std::string rate, bits, format, in, out, fade, gain = "1.0", filter = "0", dsdGain = "0",
+                                                 dither = "none";
   bool mono = false, stereo = false, quiet = false, force = false;
   int jobs = 0;  // batch: conversions at once (0: one per core)
 };
@@ -450,6 +453,7 @@ struct Conversion {
   uint32_t outChannels = 2;
   double fullScale = 1.0;
   bool dsdCopy = false;  // carries the source's bits: nothing can clip
+  int32_t dither = kPcmDitherNone;
   std::atomic<uint64_t> clipped{0};
 };
 
@@ -528,6 +532,8 @@ int prepareConversion(const ConvertOptions& o, Conversion& c) {
   if (filter != 0 && filter != 2 && filter != 3) return usage("--filter takes 0, 2 or 3");
   double gain = std::strtod(o.gain.c_str(), nullptr);
   if (!(gain >= 0.0 && gain <= 16.0)) return usage("--gain takes 0 .. 16");
+  if (o.dither != "none" && o.dither != "tpdf") return usage("--dither takes none or tpdf");
+  c.dither = o.dither == "tpdf" ? kPcmDitherTpdf : kPcmDitherNone;
   const int dsdGainDb = std::atoi(o.dsdGain.c_str());
   if (o.dsdGain != "0" && o.dsdGain != "-3" && o.dsdGain != "-6")
     return usage("--dsd-gain takes 0, -3 or -6");
@@ -587,6 +593,7 @@ int prepareConversion(const ConvertOptions& o, Conversion& c) {
 
 int32_t runConversion(Conversion& c) {
   tConversion = &c;
+  (void)setPcmExportDither(c.dither);  // the choice belongs to the thread that exports
   const int32_t enabled[1] = {1};
   const SonvexChar* sources[1] = {c.src16.c_str()};
   const int32_t r = sonvexert(c.dst16.c_str(), sources, nullptr, &c.format, &c.matrix, enabled,
@@ -797,6 +804,8 @@ int commandConvert(int argc, char** argv) {
       ok = value(&o.gain);
     else if (a == "--dsd-gain")
       ok = value(&o.dsdGain);
+    else if (a == "--dither")
+      ok = value(&o.dither);
     else if (a == "--filter")
       ok = value(&o.filter);
     else if (a == "-j" || a == "--jobs")

@@ -108,6 +108,8 @@ class Conversion {
   int outType_ = 0;
   uint32_t outChannels_ = 2;
   uint32_t outBits_ = 16;
+  bool ditherOn_ = false;
+  TpdfDither dither_;
   int32_t* progress_ = nullptr;
   WriteFormat wf_{};
 
@@ -208,6 +210,7 @@ int Conversion::open() {
   dsdOut_ = outType_ == kFileTypeDsf || outType_ == kFileTypeDsdiff;
   outChannels_ = uint32_t(f.channels) & 0xFFFFu;
   outBits_ = uint32_t(f.bitsPerSample) & 0xFFFFu;
+  ditherOn_ = export_ && !dsdOut_ && outBits_ != 32 && pcmExportDither() == kPcmDitherTpdf;
   progress_ = f.progress;
 
   // Step 3: the source's type by its extension (unknown: -7 after opening).
@@ -638,7 +641,8 @@ int Conversion::outputBlock(int slot, int64_t n) {
   }
   if (export_) {
     writeBuf_.resize(size_t(n) * outChannels_ * outBits_ / 8);
-    if (packPcm(pcm, size_t(n), outChannels_, outBits_, writeBuf_.data()) != kSonvexOk) {
+    if (packPcm(pcm, size_t(n), outChannels_, outBits_, writeBuf_.data(),
+                ditherOn_ ? &dither_ : nullptr) != kSonvexOk) {
       diag("PCM to WAV Error! \n");
       return kConvertErrPcmPack;
     }

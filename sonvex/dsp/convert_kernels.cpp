@@ -224,13 +224,13 @@ void applyEq(EqSettings* eq, double* frames, size_t n) {
 namespace {
 
 template <int Bits>
-inline int32_t quantise(double x) {
+inline int32_t quantise(double x, double ditherSteps = 0.0) {
   constexpr double kScale = double(1u << (Bits - 1));
   constexpr double kMax = kScale - 1.0;
   // Round to nearest even by the 2^52 + 2^51 trick: exact for |v| < 2^51
   // and much cheaper than a library call per sample.
   constexpr double kMagic = 6755399441055744.0;
-  double v = x * kScale;
+  double v = x * kScale + ditherSteps;
   if (!(v >= -kScale)) v = -kScale;  // also catches NaN
   if (v > kMax) v = kMax;
   return int32_t((v + kMagic) - kMagic);
@@ -238,21 +238,28 @@ inline int32_t quantise(double x) {
 
 }  // namespace
 
-int packPcm(const double* frames, size_t n, uint32_t channels, uint32_t bits, uint8_t* out) {
+namespace {
+thread_local int32_t tDither = kPcmDitherNone;
+}  // namespace
+
+int32_t pcmExportDither() { return tDither; }
+
+int packPcm(const double* frames, size_t n, uint32_t channels, uint32_t bits, uint8_t* out,
+            TpdfDither* dither) {
   if (channels != 1 && channels != 2) return kConvertErrPcmPack;
   const size_t step = channels == 2 ? 1 : 2;  // mono takes the left lane
   const size_t count = n * channels;
   switch (bits) {
     case 16:
       for (size_t i = 0; i < count; ++i) {
-        const int32_t v = quantise<16>(frames[i * step]);
+        const int32_t v = quantise<16>(frames[i * step], dither ? dither->next() : 0.0);
         out[2 * i] = uint8_t(v);
         out[2 * i + 1] = uint8_t(v >> 8);
       }
       return kSonvexOk;
     case 24:
       for (size_t i = 0; i < count; ++i) {
-        const int32_t v = quantise<24>(frames[i * step]);
+        const int32_t v = quantise<24>(frames[i * step], dither ? dither->next() : 0.0);
         out[3 * i] = uint8_t(v);
         out[3 * i + 1] = uint8_t(v >> 8);
         out[3 * i + 2] = uint8_t(v >> 16);
@@ -312,3 +319,11 @@ bool DsfAssembler::flush(std::vector<uint8_t>* out) {
 }
 
 }  // namespace sonvex::convert
+
+SONVEX_EXTERN_C SONVEX_API int32_t setPcmExportDither(int32_t kind) {
+  if (kind != kPcmDitherNone && kind != kPcmDitherTpdf) return kConvertErrPcmPack;
+  sonvex::convert::tDither = kind;
+  return 0;
+}
+
+SONVEX_EXTERN_C SONVEX_API int32_t getPcmExportDither(void) { return sonvex::convert::tDither; }

@@ -68,7 +68,30 @@ void runBiquad(double* biquad, double* frames, size_t n);
 // clamped, so that every integer sample that was unpacked comes back
 // unchanged. 32 bits: IEEE single. Mono writes the left lane only.
 // 0 or kConvertErrPcmPack.
-int packPcm(const double* frames, size_t n, uint32_t channels, uint32_t bits, uint8_t* out);
+// With `dither`, triangular noise of +-1 step is added before the rounding
+// (integer sizes only).
+class TpdfDither;
+int packPcm(const double* frames, size_t n, uint32_t channels, uint32_t bits, uint8_t* out,
+            TpdfDither* dither = nullptr);
+
+// Two uniform values per sample from a 64-bit xorshift*: their difference is
+// triangular on (-1, 1). A fixed seed makes every run of an export alike.
+class TpdfDither {
+ public:
+  double next() { return uniform() - uniform(); }
+
+ private:
+  double uniform() {
+    state_ ^= state_ >> 12;
+    state_ ^= state_ << 25;
+    state_ ^= state_ >> 27;
+    return double((state_ * 0x2545F4914F6CDD1DULL) >> 11) * 0x1.0p-53;
+  }
+  uint64_t state_ = 0x9E3779B97F4A7C15ULL;
+};
+
+// The calling thread's dither choice for the exports it starts (kPcmDither*).
+int32_t pcmExportDither();
 
 // DSDIFF layout: two channel arrays interleaved byte by byte (mono: left only).
 void interleaveDsdiff(const uint8_t* left, const uint8_t* right, size_t bytes, uint32_t channels,

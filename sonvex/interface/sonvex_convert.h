@@ -174,7 +174,7 @@ enum {
   kConvertErrRatePlan = -31, /* rate 0, unused rate code, or unworkable L/M */
   kConvertErrIoObject = -33, /* a non-null ioObject is not supported */
   kConvertErrSampleFormat = -35,
-  kConvertErrFrameCount = -37, /* frame arithmetic would overflow */
+  kConvertErrFrameCount = -37,          /* frame arithmetic would overflow */
   kConvertErrDestinationIsSource = -38, /* the destination names the source file:
                                            "Destination Is Source Error!" */
   kConvertErrFftBuffer = -67,
@@ -182,6 +182,17 @@ enum {
   kConvertStoppedDsd = -254,
   kConvertStoppedPcm = -255
 };
+
+/* Dither of integer PCM exports (16 and 24 bits). kPcmDitherNone rounds to
+ * the nearest step (the default: a same-word-length copy stays bit-exact);
+ * kPcmDitherTpdf adds triangular noise of +-1 step before rounding, so quiet
+ * passages keep their level and lose their quantisation distortion. The noise
+ * is the same for every run of the same export. The choice applies to the
+ * exports the calling thread starts from now on; every thread starts with
+ * kPcmDitherNone. Returns 0, or kConvertErrPcmPack for an unknown kind. */
+enum { kPcmDitherNone = 0, kPcmDitherTpdf = 1 };
+SONVEX_EXTERN_C SONVEX_API int32_t setPcmExportDither(int32_t kind);
+SONVEX_EXTERN_C SONVEX_API int32_t getPcmExportDither(void);
 
 /* Converts sourcePaths[0] (only element 0 is used). ioObject must be null.
  * matrix, range and envelope (10 points) are required; format->progress,
@@ -202,8 +213,8 @@ enum {
  * - Stream (as playback expects it): equal rates pass the source frames as
  *   they are. Otherwise a PCM source gets (taps / 2) / L zero frames ahead
  *   of startFrame, so output frame k shows the source ((taps / 2) mod L) / Rc
- *   seconds after k / dst (less than one source frame early). A rate-converted DSD source gets no lead-in: output frame
- *   k shows the source taps / 2 / Rc seconds after k / dst; onBlock's
+ *   seconds after k / dst (less than one source frame early). A rate-converted DSD source gets no
+ * lead-in: output frame k shows the source taps / 2 / Rc seconds after k / dst; onBlock's
  *   filterTaps reports taps so the caller can align to it (its DSD stage
  *   expects (taps - 1) / 2 + 17 one-bit samples). DSD output rates are not
  *   modulated in this form, so no modulator delay is involved.

@@ -394,3 +394,45 @@ TEST(ConvertTiming, DsdOutputsAreOnTime) {
   EXPECT_EQ(convtest::audioBytes(small), convtest::audioBytes(dsf));
   EXPECT_EQ(convtest::audioBytes(smallSame), convtest::audioBytes(d3));
 }
+
+// A -90 dBFS tone at 16 bits spans about two steps: rounded, it turns into a
+// buzz of odd harmonics; with TPDF dither it keeps its level and the
+// harmonics sink into the noise.
+TEST(ConvertDither, TpdfKeepsAQuietToneAndRemovesItsDistortion) {
+  const double amp = std::pow(10.0, -90.0 / 20.0);
+  const auto quiet = [&](double t) { return amp * std::sin(2 * kPi * 1000.0 * t); };
+  const std::string src = writeFloatWav(44100, 44100, quiet, quiet);
+  auto export16 = [&](int dither) {
+    EXPECT_EQ(setPcmExportDither(dither), 0);
+    Job job(kRate44100, kFileTypeWav, 16);
+    const std::string out = tempPath("dither", ".wav");
+    EXPECT_EQ(job.run(src, out), 0);
+    EXPECT_EQ(setPcmExportDither(kPcmDitherNone), 0);
+    const std::vector<uint8_t> a = convtest::audioBytes(out);
+    std::vector<double> left;
+    for (size_t i = 0; i + 4 <= a.size(); i += 4)
+      left.push_back(int16_t(a[i] | a[i + 1] << 8) / 32768.0);
+    return left;
+  };
+  // Noise from the bins halfway between the lines a 1 kHz tone's error can
+  // have (100 Hz apart: its pattern repeats every 441 samples).
+  auto noise = [](const std::vector<double>& x) {
+    double sum = 0;
+    for (int k = 1; k <= 50; ++k) sum += fitSine(x, 44100, 100.0 * k - 50.0, 0, x.size()).amplitude;
+    return sum / 50;
+  };
+  // The strongest of those lines up to 5 kHz, the tone's own left out.
+  auto strongestLine = [](const std::vector<double>& x) {
+    double m = 0;
+    for (int k = 1; k <= 50; ++k)
+      if (k != 10) m = std::max(m, fitSine(x, 44100, 100.0 * k, 0, x.size()).amplitude);
+    return m;
+  };
+  const std::vector<double> plain = export16(kPcmDitherNone), dithered = export16(kPcmDitherTpdf);
+  ASSERT_EQ(dithered.size(), 44100u);
+  EXPECT_GT(strongestLine(plain), 10 * noise(dithered));
+  EXPECT_LT(strongestLine(dithered), 5 * noise(dithered));
+  EXPECT_NEAR(db(fitSine(dithered, 44100, 1000.0, 0, 44100).amplitude / amp), 0.0, 0.1);
+  EXPECT_EQ(export16(kPcmDitherTpdf), dithered);  // the same noise every run
+  EXPECT_EQ(setPcmExportDither(7), kConvertErrPcmPack);
+}
