@@ -710,6 +710,7 @@ void MainWindow::loadSettings() {
   m_neverShowFirstInfo = s.neverShowFirstInfo;
   m_dialogEdit->restoreChoices(s.bounceFormat, s.bounceFreq, s.bounceBit, s.applyShortFade);
   m_dialogEdit->setDsdGainDb(s.dsdGainDb);
+  m_dialogEdit->setDitherChecked(s.dither);
   (s.overHolds2sec ? ui->actionOverHolds2sec : ui->actionOverHoldsUntilClicked)->setChecked(true);
   setOscillatorMode(s.oscillatorMode);
   m_devices->applyAudioSelection(m_driverType, s.audioDevice, s.playFreq);
@@ -731,6 +732,7 @@ void MainWindow::saveSettings() {
   s.bounceBit = m_dialogEdit->bitIndex();
   s.applyShortFade = m_dialogEdit->shortFadeChecked();
   s.dsdGainDb = m_dialogEdit->dsdGainDb();
+  s.dither = m_dialogEdit->ditherChecked();
   s.overHolds2sec = ui->actionOverHolds2sec->isChecked();
   s.oscillatorMode = m_oscillatorMode;
   saveSettingsFile(m_settingsFilePath, s);

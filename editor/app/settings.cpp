@@ -32,6 +32,7 @@ enum Key {
   kOverHoldTime,
   kOscillatorMode,
   kDsdGain,
+  kDither,
   kKeyCount
 };
 
@@ -52,7 +53,8 @@ const char* const kKeys[kKeyCount] = {"//Monitor Volume",
                                       "//ApplyShortFade",
                                       "//OverHoldTime",
                                       "//OscillatorMode",
-                                      "//DsdToPcmGain"};
+                                      "//DsdToPcmGain",
+                                      "//Dither"};
 
 AppSettings makeDefaults() {
   AppSettings s;
@@ -148,6 +150,9 @@ void parseSettings(QIODevice& in, AppSettings& s) {
       case kOscillatorMode:
         s.oscillatorMode = v.startsWithTrue();
         break;
+      case kDither:
+        s.dither = v.startsWithTrue();
+        break;
       case kDsdGain: {
         const int db = v.integer();
         s.dsdGainDb = db == -3 || db == -6 ? db : 0;
@@ -202,6 +207,8 @@ QByteArray formatSettings(const AppSettings& s) {
   value(text(s.oscillatorMode));
   entry(kDsdGain);
   value(QString::number(s.dsdGainDb));
+  entry(kDither);
+  value(text(s.dither));
   t.flush();
   return out.toUtf8();
 }

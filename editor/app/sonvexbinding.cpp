@@ -21,6 +21,7 @@ bool SonvexBinding::load(const QString& libraryPath) {
   bind(m_library, setDecimationFirParam, "setDecimationFirParam");
   bind(m_library, gAudioDecimationFir, "gAudioDecimationFir");
   bind(m_library, setMeterFirParam, "setMeterFirParam");
+  bind(m_library, setPcmExportDither, "setPcmExportDither");
   return true;
 }
 

@@ -18,6 +18,7 @@ struct SonvexApi {
   decltype(&::setDecimationFirParam) setDecimationFirParam = nullptr;
   decltype(&::gAudioDecimationFir) gAudioDecimationFir = nullptr;
   decltype(&::setMeterFirParam) setMeterFirParam = nullptr;
+  decltype(&::setPcmExportDither) setPcmExportDither = nullptr;
 
   static constexpr int32_t kNotBound = kErrNotSupported;
   // Probes `path`; kNotBound when the library or the export is missing.

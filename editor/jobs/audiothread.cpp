@@ -110,6 +110,8 @@ void audioThread::run() {
     request.format.progress = progress;
     __atomic_store_n(progress, request.range.statusWord, __ATOMIC_RELAXED);
     int result;
+    // The library keeps this choice per thread: set it on the one that exports.
+    if (api->setPcmExportDither) (void)api->setPcmExportDither(request.dither);
     {
       const jobcontrol::Scope scope(t->control());
       result = t->run(mode, &request, convertFn, &sourceInfo, &auxValue, envelope);

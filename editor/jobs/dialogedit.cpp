@@ -309,6 +309,12 @@ void DialogEdit::buildUi() {
   checkShortFade->setObjectName(QStringLiteral("checkBoxShortFade"));
   checkShortFade->setChecked(true);
   grid->addWidget(checkShortFade, row++, 1, 1, 2);
+  checkDither = new QCheckBox(tr("TPDF Dither"), this);
+  checkDither->setObjectName(QStringLiteral("checkBoxDither"));
+  checkDither->setToolTip(
+      tr("Adds a little noise before rounding to 16 or 24 bits, so that\n"
+         "quiet passages keep their level without distortion."));
+  grid->addWidget(checkDither, row++, 1, 1, 2);
 
   editFileName = new QLineEdit(this);
   editFileName->setObjectName(QStringLiteral("lineEditFileName"));
@@ -444,7 +450,12 @@ void DialogEdit::on_BounceFreq_currentIndexChanged(int) {
 
 void DialogEdit::on_BounceBit_currentIndexChanged(int) {
   exportBits = exportplan::bitsForText(comboBit->currentText());
+  checkDither->setEnabled(exportType == kFileTypeWav && exportBits != 32);
 }
+
+bool DialogEdit::ditherChecked() const { return checkDither->isChecked(); }
+
+void DialogEdit::setDitherChecked(bool on) { checkDither->setChecked(on); }
 
 void DialogEdit::on_pushSelDir_clicked() {
   const QString dir = QFileDialog::getExistingDirectory(
@@ -506,6 +517,8 @@ void DialogEdit::startJob(int mode) {
       edit_, eqSettings);
   const int64_t shortFade =
       exportplan::shortFadeFrames(sourceInfo.sampleRate, checkShortFade->isChecked());
+  request.dither =
+      checkDither->isEnabled() && checkDither->isChecked() ? kPcmDitherTpdf : kPcmDitherNone;
   EditRange edit = edit_;
   if (comboDsdGain->isEnabled()) edit.gain *= std::pow(10.0, dsdGainDb() / 20.0);
   exportplan::buildEnvelope(envelope, edit, shortFade, exportRate, sourceInfo.sampleRate);

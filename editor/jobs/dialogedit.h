@@ -120,6 +120,9 @@ class DialogEdit : public QDialog {
   // Extra gain for DSD sources going to PCM: 0, -3 or -6 dB.
   int dsdGainDb() const;
   void setDsdGainDb(int db);
+  // TPDF dither for 16- and 24-bit WAV exports.
+  bool ditherChecked() const;
+  void setDitherChecked(bool on);
 
   int exportTypeCode() const { return exportType; }
   uint32_t exportRateHz() const { return exportRate; }
@@ -184,6 +187,7 @@ class DialogEdit : public QDialog {
   QComboBox* comboBit = nullptr;
   QComboBox* comboDsdGain = nullptr;
   QCheckBox* checkShortFade = nullptr;
+  QCheckBox* checkDither = nullptr;
   QLineEdit* editFileName = nullptr;
   QLineEdit* editExtension = nullptr;
   QLineEdit* editFolder = nullptr;

@@ -48,6 +48,7 @@ struct JobRequest {
   ChannelMatrix matrix{};
   int32_t sourceEnabled[2] = {0, 0};
   ConvertRange range{};
+  int32_t dither = kPcmDitherNone;  // integer PCM exports (kPcmDither*)
 };
 
 using ConvertFunction = decltype(&sonvexert);

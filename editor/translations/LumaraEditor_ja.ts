@@ -464,6 +464,16 @@ Hot DSD masters need -3 or -6 dB when they go to PCM.</source>
         <source>%1 samples beyond full scale were clipped.</source>
         <translation>フルスケールを超えた %1 サンプルがクリップしました。</translation>
     </message>
+    <message>
+        <source>TPDF Dither</source>
+        <translation>TPDF ディザー</translation>
+    </message>
+    <message>
+        <source>Adds a little noise before rounding to 16 or 24 bits, so that
+quiet passages keep their level without distortion.</source>
+        <translation>16 ビットや 24 ビットに丸める前にわずかなノイズを加え、
+小さな音をひずみなく元のレベルのまま残します。</translation>
+    </message>
 </context>
 <context>
     <name>DialogOscillator</name>

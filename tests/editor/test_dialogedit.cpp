@@ -300,7 +300,8 @@ class TestDialogEdit : public QObject {
     bool dialogHidden = false;
   };
   Run exportThroughDialog(const QString& source, int format, int rate, int bits, bool fade,
-                          const QString& name, int timeoutMs = 120000, int dsdGainDb = 0) {
+                          const QString& name, int timeoutMs = 120000, int dsdGainDb = 0,
+                          bool dither = false) {
     DialogEdit dialog;
     QObject::connect(&dialog, &DialogEdit::convertExecute, &dialog, [&] { dialog.startJob(1); });
     Decoded src = readBack(source);
@@ -309,6 +310,7 @@ class TestDialogEdit : public QObject {
     dialog.setEditRange(exportplan::wholeFile(describeSource(src.info).totalFrames));
     dialog.restoreChoices(format, rate, bits, fade);
     dialog.setDsdGainDb(dsdGainDb);
+    dialog.setDitherChecked(dither);
     child<QLineEdit>(dialog, "lineEditFileName")->setText(name);
     dialog.show();
     Run r;
@@ -675,6 +677,29 @@ class TestDialogEdit : public QObject {
     const double a = toneAmplitude(left, 17640, 52920, 1000.0, 176400.0);
     QVERIFY2(std::fabs(a - 0.5) < 0.01, qPrintable(QString::number(a)));
     QVERIFY(std::fabs(toneAmplitude(right, 17640, 52920, 1000.0, 176400.0) - 0.25) < 0.01);
+  }
+
+  // Dither reaches the export: a 16-bit copy stays bit-exact without it and
+  // moves its samples by at most one step with it.
+  void ditherChoiceReachesTheExport() {
+    if (!libraryHasConversion()) QSKIP("libsonvex.so with sonvexert not beside the test");
+    const QString src = tmp.filePath("quiet.wav");
+    QVERIFY(writeWav16(src, 44100, 4410, [](int, int64_t n) { return 0.01 * std::sin(0.1 * n); }));
+    const Run plain = exportThroughDialog(src, 0, 0, 0, false, "quiet_plain");
+    const Run dithered = exportThroughDialog(src, 0, 0, 0, false, "quiet_tpdf", 120000, 0, true);
+    QCOMPARE(dithered.text, QString("Export completed."));
+    const QByteArray a = readBack(src).audio, b = readBack(plain.output).audio,
+                     c = readBack(dithered.output).audio;
+    QCOMPARE(b, a);
+    QCOMPARE(c.size(), a.size());
+    int moved = 0;
+    for (int i = 0; i + 1 < a.size(); i += 2) {
+      const int d = int16_t(uint8_t(c[i]) | uint8_t(c[i + 1]) << 8) -
+                    int16_t(uint8_t(a[i]) | uint8_t(a[i + 1]) << 8);
+      QVERIFY(std::abs(d) <= 1);
+      moved += d != 0;
+    }
+    QVERIFY(moved > a.size() / 16);  // a quarter of the samples, a.size() / 8
   }
 
   // A hot DSD master (above 50 % modulation) clips in PCM: the user is told how much.

@@ -42,7 +42,8 @@ const char* const kDefaultFile =
     "//ApplyShortFade\ntrue\n"
     "//OverHoldTime\n2000\n"
     "//OscillatorMode\nfalse\n"
-    "//DsdToPcmGain\n0\n";
+    "//DsdToPcmGain\n0\n"
+    "//Dither\nfalse\n";
 
 }  // namespace
 
@@ -62,7 +63,7 @@ class TestSettings : public QObject {
     QVERIFY(f.open(QIODevice::ReadOnly));
     const QByteArray written = f.readAll();
     QCOMPARE(written, QByteArray(kDefaultFile));
-    QCOMPARE(keyLines(written).size(), 18);
+    QCOMPARE(keyLines(written).size(), 19);
     QVERIFY(!written.contains('\r'));
   }
 
@@ -90,6 +91,7 @@ class TestSettings : public QObject {
     s.overHolds2sec = false;
     s.oscillatorMode = true;
     s.dsdGainDb = -6;
+    s.dither = true;
     QTemporaryDir dir;
     const QString path = dir.filePath("lumaraEditor.txt");
     QVERIFY(saveSettingsFile(path, s));
@@ -97,6 +99,7 @@ class TestSettings : public QObject {
     QCOMPARE(formatSettings(r), formatSettings(s));
     QCOMPARE(r.audioDevice, s.audioDevice);
     QCOMPARE(r.dsdGainDb, -6);
+    QVERIFY(r.dither);
     QCOMPARE(r.eq[3].gainDb, 1e-05);
     QVERIFY(formatSettings(s).contains("\n1e-05\n"));
     QVERIFY(formatSettings(s).contains("//OverHoldTime\n-1\n"));
