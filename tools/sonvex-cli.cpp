@@ -67,6 +67,8 @@ const char kUsage[] =
     "      --mono        one output channel (the left)\n"
     "      --stereo      two channels from a mono source (else it stays mono)\n"
     "      --quiet       no progress line\n"
+    "      --modulator M DSD output: standard (default) or precision, an\n"
+    "                    eighth-order loop with less in-band noise\n"
     "  sonvex-cli combine HEAD TAIL OUTPUT\n"
     "      Write OUTPUT = HEAD followed by TAIL; both must have the same format,\n"
     "      rate, word length and channel count. OUTPUT appears only when complete.\n";
@@ -430,7 +432,7 @@ Outcome runWithProgress(Fn work, int32_t* progress, bool quiet, const char* labe
 }
 
 struct ConvertOptions {
-  std::string rate, bits, format, in, out, fade, gain = "1.0", filter = "0";
+  std::string rate, bits, format, in, out, fade, gain = "1.0", filter = "0", modulator;
   bool mono = false, stereo = false, quiet = false, force = false;
   int jobs = 0;  // batch: conversions at once (0: one per core)
 };
@@ -448,6 +450,7 @@ struct Conversion {
   uint32_t outChannels = 2;
   double fullScale = 1.0;
   bool dsdCopy = false;  // carries the source's bits: nothing can clip
+  int32_t modulator = kDsdModulatorStandard;
   std::atomic<uint64_t> clipped{0};
 };
 
@@ -524,6 +527,13 @@ int prepareConversion(const ConvertOptions& o, Conversion& c) {
     return usage("unsupported word length " + o.bits);
   const int filter = std::atoi(o.filter.c_str());
   if (filter != 0 && filter != 2 && filter != 3) return usage("--filter takes 0, 2 or 3");
+  // "spec" names the standard loop too.
+  if (o.modulator == "precision")
+    c.modulator = kDsdModulatorPrecision;
+  else if (o.modulator.empty() || o.modulator == "standard" || o.modulator == "spec")
+    c.modulator = kDsdModulatorStandard;
+  else
+    return usage("--modulator takes standard or precision");
   const double gain = std::strtod(o.gain.c_str(), nullptr);
   if (!(gain >= 0.0 && gain <= 16.0)) return usage("--gain takes 0 .. 16");
 
@@ -581,6 +591,8 @@ int prepareConversion(const ConvertOptions& o, Conversion& c) {
 
 int32_t runConversion(Conversion& c) {
   tConversion = &c;
+  // Per thread in the library: set on the thread that converts.
+  (void)setDsdExportModulator(c.modulator);
   const int32_t enabled[1] = {1};
   const SonvexChar* sources[1] = {c.src16.c_str()};
   const int32_t r = sonvexert(c.dst16.c_str(), sources, nullptr, &c.format, &c.matrix, enabled,
@@ -791,6 +803,8 @@ int commandConvert(int argc, char** argv) {
       ok = value(&o.gain);
     else if (a == "--filter")
       ok = value(&o.filter);
+    else if (a == "--modulator")
+      ok = value(&o.modulator);
     else if (a == "-j" || a == "--jobs")
       ok = value(&jobsText);
     else if (a == "--mono")

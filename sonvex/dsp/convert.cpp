@@ -348,7 +348,7 @@ int Conversion::plan() {
   envelope_ = std::make_unique<LevelEnvelope>(rq_.envelope, firstOut);
   if (dsdOut_ && export_) {
     remodulate_ = rq_.range->levelActive == 1 || !passThrough_;
-    if (remodulate_) dsdStage_.prepare(cap, passThrough_, rate_.taps);
+    if (remodulate_) dsdStage_.prepare(cap, passThrough_, rate_.taps, uint32_t(dstRate));
   }
   if (dsdOut_ && export_ && outType_ == kFileTypeDsf)
     dsf_ = std::make_unique<DsfAssembler>(outChannels_);

@@ -119,23 +119,28 @@ enum class ModulatorKind : uint8_t { Standard = 0, Precision = 1 };
 //   "optimised zeros" of NTF synthesis). One set per rate family (DSD64,
 //   DSD128, DSD256 and above).
 // - Poles: the maximally flat high-pass pole pattern of NTF synthesis,
-//   scaled by bisection until |H(-1)| = 1.5 (out-of-band gain 1.5, the
-//   usual limit for a stable one-bit loop of high order).
+//   scaled by bisection until |H(-1)| reaches the out-of-band gain: 1.4 at
+//   DSD64 (1.5 tripped at PCM full scale, 1.4 holds sines to +1.5 dBFS),
+//   1.3 at DSD128 and above, where the noise is far below any need and a
+//   square wave at the input limit tripped 1.4 at DSD256.
 // - Structure: a cascade of four resonators (two integrators each, local
 //   feedback g), every state driven by the loop error e = u - v with gain
 //   a[i] and by the previous resonator's output; the quantiser sees the
 //   input plus the last state, so the signal transfer is exactly 1 and the
 //   states carry only shaped noise. a[] was solved so that the realised
 //   denominator det(zI - A + a c') equals D(z) (checked against H on the
-//   unit circle to 1e-6 relative). Constants and derivation: precision.cpp.
-// - In-band noise power of H (20 Hz..20 kHz at DSD64): -149.5 dB of the
-//   quantiser error power.
+//   unit circle to 5e-5 relative). Constants and derivation: precision.cpp.
+// - In-band noise power of H over 20 Hz..20 kHz: -137.2 dB (DSD64),
+//   -171.6 dB (DSD128) of the quantiser error power.
 // - Stable input range: |u| <= kPrecisionInputLimit of the feedback level
-//   (0.6, i.e. PCM +1.6 dBFS) for sines, noise, square waves and DC; the
+//   (0.55, i.e. PCM +0.8 dBFS) for sines, noise, square waves and DC; the
 //   loop input is clamped to it, so an overload is clipped, never ducked.
-//   PCM full scale (0.5) passes unclipped.
-// - Idle: a uniform dither of 2^-9 of full scale at the quantiser keeps
-//   silence free of idle tones and limit cycles.
+//   PCM full scale (0.5) passes unclipped. Only input far beyond it (white
+//   noise clipped at the limit, +20 dBFS before the clamp) has tripped the
+//   guard below, a few times a second.
+// - Idle: a uniform dither of 2^-9 of full scale at the quantiser, shaped
+//   like the quantisation noise, against idle tones and limit cycles on
+//   silence and DC (silence showed none even without it).
 // - Guard: after every output byte both lanes' last state is checked; one
 //   beyond kPrecisionStateLimit (never reached inside the stable range)
 //   means the loop has lost track: the states of that lane are cleared,

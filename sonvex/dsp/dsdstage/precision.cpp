@@ -2,8 +2,8 @@
 //
 // Coefficients: computed offline in double from the design in dsdstage.h
 // (Legendre-root zeros at 20 kHz, maximally flat poles bisected to
-// |H(-1)| = 1.5, the feedback vector from a least-squares fit of
-// det(zI - A + a c') to D(z) at 24 points on |z| = 2). g[k]: resonator k's
+// |H(-1)| = 1.4 at DSD64 and 1.3 above, the feedback vector from a
+// least-squares fit of det(zI - A + a c') to D(z) at 24 points on |z| = 2). g[k]: resonator k's
 // local feedback, 2 - 2 cos(w_k); a[i]: the error gain of state i. The
 // resonator pair (x[2k], x[2k+1]) updates as
 //   x[2k]'   = x[2k] - g[k] x[2k+1] + x[2k-1] + a[2k] e
@@ -36,13 +36,13 @@ constexpr double kADsd64[8] = {
 constexpr double kGDsd128[4] = {1.6675724885617527e-05, 0.00013687264660711129,
                                 0.00031453162038741489, 0.00045699426802969789};
 constexpr double kADsd128[8] = {
-    6.2415576214289428e-08, 2.4631946554041687e-06, 4.8715944686063273e-05, 0.00060804546625201766,
-    0.0057320218540371226,  0.03550283848190014,    0.1817697999296769,     0.49003186254720121};
+    9.1303625788105488e-09, 4.6423975902205844e-07, 1.1594329213004267e-05, 0.00018749311324390422,
+    0.0022292276874610606,  0.017991209601248712,   0.11538565031071918,    0.40855766307277513};
 constexpr double kGDsd256[4] = {4.1689355663176997e-06, 3.4218454377121788e-05,
                                 7.8634450940917588e-05, 0.00011425183037738762};
 constexpr double kADsd256[8] = {
-    6.2786123084660387e-08, 2.4623845761788411e-06, 4.9237335156868123e-05, 0.00061067690779388617,
-    0.005784842124893122,   0.035625512371911819,   0.18229468056578549,    0.48985491399291403};
+    9.2322525737513331e-09, 4.6453876545428391e-07, 1.1809831985776925e-05, 0.00018898467003644961,
+    0.0022642078072025729,  0.018101654387746635,   0.11593838898805917,    0.40835244463084219};
 
 // Input low-pass: fourth-order Butterworth at rate / 28.224 (100 kHz at
 // DSD64), two sections (b0 b1 b2, a1 a2); it keeps a DSD source's own
