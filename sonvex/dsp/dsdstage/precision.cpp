@@ -9,9 +9,10 @@
 //   x[2k]'   = x[2k] - g[k] x[2k+1] + x[2k-1] + a[2k] e
 //   x[2k+1]' = x[2k+1] + x[2k]' + a[2k+1] e
 // with e = u - v, v = +-1 the output, u the clamped input, and the
-// quantiser input w = u + x[7] + dither. All a[] are positive, so a e is
-// computed as a u - (|a| with the sign of w): the sign of w reaches the
-// next w through an and, an or and one subtraction.
+// quantiser input w = u + x[7] + dither. For the last pair, whose x[7]
+// makes the next w, a e is computed as a u - (|a| with the sign of w) (all
+// a[] are positive): the sign of w reaches the next w through an and, an or
+// and one subtraction.
 #include <algorithm>
 #include <cstring>
 
@@ -159,30 +160,40 @@ struct Loop {
   V2 x[8];
   V2 f[4];  // input low-pass state, two per section
   V2 pre[2][5];
-  V2 g[4], aIn[8], aFb[8];  // error gains on u, and on v (|a| of the state)
-  V2 scale, lo, hi, sign, ditherScale;
+  V2 g[4], a[8], aFb6, aFb7;  // error gains; |a| of the last pair for the sign trick
+  V2 scale, lo, hi, sign, one, ditherScale;
 
   // One sample; returns the two lanes' sign bits of w (1 = output bit 0).
+  template <bool Idle>
   inline unsigned step(V2 in, V2 idle, uint64_t& rng) {
     // Transposed direct form; the idle pattern joins after the filter.
     V2 y = in * scale;
+    // Unrolled, so that the state stays in registers.
+#pragma GCC unroll 2
     for (int k = 0; k < 2; ++k) {
       const V2 o = pre[k][0] * y + f[2 * k];
       f[2 * k] = pre[k][1] * y - pre[k][3] * o + f[2 * k + 1];
       f[2 * k + 1] = pre[k][2] * y - pre[k][4] * o;
       y = o;
     }
-    const V2 u = clamp(y + idle, lo, hi);
+    const V2 u = clamp(Idle ? y + idle : y, lo, hi);
     const V2 w = u + x[7] + halves(nextRandom(rng)) * ditherScale;
     const V2 s = w & sign;
+    const V2 e = u - (one | s);
     V2 n[8];
-    for (int k = 0; k < 4; ++k) {
+    // The last pair feeds the next w: the sign reaches it through the
+    // or and one subtraction only; the other pairs take e.
+    const V2 t = x[6] - g[3] * x[7] + x[5] + a[6] * u;
+    n[6] = t - (aFb6 | s);
+    n[7] = x[7] + t + a[7] * u - (aFb7 | s);
+#pragma GCC unroll 3
+    for (int k = 0; k < 3; ++k) {
       const int i = 2 * k, j = i + 1;
-      V2 t = x[i] - g[k] * x[j] + aIn[i] * u;
-      if (k > 0) t = t + x[i - 1];
-      n[i] = t - (aFb[i] | s);
-      n[j] = x[j] + t + aIn[j] * u - (aFb[j] | s);
+      n[i] = x[i] - g[k] * x[j] + a[i] * e;
+      if (k > 0) n[i] = n[i] + x[i - 1];
+      n[j] = x[j] + n[i] + a[j] * e;
     }
+#pragma GCC unroll 8
     for (int i = 0; i < 8; ++i) x[i] = n[i];
     return negativeMask(w);
   }
@@ -253,14 +264,11 @@ void PrecisionModulator::chunk(const double* pcm, size_t frames, uint8_t* outL, 
   for (int i = 0; i < 4; ++i) L.f[i] = set(ll.f[i], lr.f[i]);
   for (int k = 0; k < 2; ++k)
     for (int i = 0; i < 5; ++i) L.pre[k][i] = splat(kPre[k][i]);
-  for (int k = 0; k < 4; ++k) {
-    const int i = 2 * k, j = i + 1;
-    L.g[k] = splat(g_[k]);
-    L.aIn[i] = splat(a_[i]);
-    L.aIn[j] = splat(a_[j]);
-    L.aFb[i] = splat(a_[i]);
-    L.aFb[j] = splat(a_[i] + a_[j]);
-  }
+  for (int k = 0; k < 4; ++k) L.g[k] = splat(g_[k]);
+  for (int i = 0; i < 8; ++i) L.a[i] = splat(a_[i]);
+  L.aFb6 = splat(a_[6]);
+  L.aFb7 = splat(a_[6] + a_[7]);
+  L.one = splat(1.0);
   L.scale = splat(kInputScale);
   L.lo = splat(-kPrecisionInputLimit);
   L.hi = splat(kPrecisionInputLimit);
@@ -277,11 +285,12 @@ void PrecisionModulator::chunk(const double* pcm, size_t frames, uint8_t* outL, 
     const bool idle = ll.idleWeight != 0.0 || lr.idleWeight != 0.0;
     if (used == 8 && !idle) {
       const V2 zero = splat(0.0);
-      for (int k = 0; k < 8; ++k) negative = (negative << 2) | L.step(load(p + 2 * k), zero, rng);
+      for (int k = 0; k < 8; ++k)
+        negative = (negative << 2) | L.step<false>(load(p + 2 * k), zero, rng);
     } else {
       for (unsigned k = 0; k < used; ++k)
-        negative =
-            (negative << 2) | L.step(load(p + 2 * k), set(ll.idleTable[k], lr.idleTable[k]), rng);
+        negative = (negative << 2) |
+                   L.step<true>(load(p + 2 * k), set(ll.idleTable[k], lr.idleTable[k]), rng);
     }
     unsigned byteL = ~evenBits(negative) & ((1u << used) - 1);
     unsigned byteR = ~evenBits(negative >> 1) & ((1u << used) - 1);
