@@ -57,7 +57,7 @@ constexpr size_t kLineDelay = 5;
 constexpr int kIdleSign[8] = {-1, -1, +1, -1, +1, +1, -1, +1};
 constexpr double kInputScale = 1.0 / 36028797018963968.0;  // 2^-55: feedback level = 1
 constexpr double kDitherScale = 1.0 / 512 / 2147483648.0;  // int32 -> +-2^-9
-constexpr size_t kChunkFrames = 1024;
+constexpr size_t kChunkFrames = 512;                       // 8 KB of stack per call
 
 inline uint64_t nextRandom(uint64_t& r) {
   r ^= r << 13;

@@ -204,3 +204,26 @@ TEST_F(Cli, BatchStopRemovesTheUnfinished) {
   EXPECT_FALSE(dsdtest::exists(out + "/long.dsf"));
   EXPECT_FALSE(dsdtest::exists(part));
 }
+
+TEST_F(Cli, ModulatorIsChosenPerExport) {
+  // Standard is the default (and "spec" an alias); precision makes other
+  // bits of the same length; anything else is a usage error.
+  const std::string src = wav("tone.wav", 2, 8820, 0.5);
+  const char* names[] = {"", "standard", "spec", "precision"};
+  Bytes out[4];
+  for (int i = 0; i < 4; ++i) {
+    std::vector<std::string> args = {
+        "convert", "--quiet", src, dir.file(std::to_string(i) + ".dsf"), "--rate", "dsd64"};
+    if (*names[i]) args.insert(args.end(), {"--modulator", names[i]});
+    ASSERT_EQ(run(args).status, 0) << names[i];
+    out[i] = readAll(dir.file(std::to_string(i) + ".dsf"));
+  }
+  EXPECT_EQ(out[0], out[1]);
+  EXPECT_EQ(out[0], out[2]);
+  EXPECT_EQ(out[0].size(), out[3].size());
+  EXPECT_NE(out[0], out[3]);
+  const Result bad =
+      run({"convert", src, dir.file("x.dsf"), "--rate", "dsd64", "--modulator", "fast"});
+  EXPECT_EQ(bad.status, 2);
+  EXPECT_NE(bad.err.find("--modulator takes"), std::string::npos) << bad.err;
+}
