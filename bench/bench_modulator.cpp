@@ -560,6 +560,42 @@ void BM_StageRemodulateAndSplice(benchmark::State& state) {
 }
 BENCHMARK(BM_StageRemodulateAndSplice)->Unit(benchmark::kMillisecond);
 
+// Playback re-modulation of a DSD source at its own rate (samples at
+// +-2^55 from its bits, as the engine hands them over) in the engine's form:
+// modulate() then splice() per channel, the search for the return to the
+// source running. Arguments: rate multiple (1 = DSD64, 4 = DSD256),
+// modulator (0 standard, 1 precision).
+void BM_PlaybackRemodulate(benchmark::State& state) {
+  const double rate = 2822400.0 * double(state.range(0));
+  const size_t block = 65536;
+  std::vector<double> pcm(2 * block);
+  std::vector<uint8_t> src(block / 8), l(block / 8), r(block / 8);
+  for (size_t i = 0; i < src.size(); ++i) src[i] = uint8_t(0x96 ^ (i * 131));
+  for (size_t i = 0; i < block; ++i)
+    pcm[2 * i] = pcm[2 * i + 1] = (src[i / 8] >> (7 - i % 8) & 1 ? 1.8 : -1.8) * kInputFullScale;
+  OutputStage st;
+  st.prepare(block);
+  st.setModulator(state.range(1) ? ModulatorKind::Precision : ModulatorKind::Standard,
+                  uint32_t(rate));
+  st.reset(true, 0);
+  const double t[2] = {0, 0};
+  const bool none[2] = {false, false};
+  for (auto _ : state) {
+    st.modulate(pcm.data(), block, l.data(), r.data(), t, none);
+    for (int c = 0; c < 2; ++c) {
+      st.channel(c).wantDirect = 1;
+      st.channel(c).isDirect = 0;
+      benchmark::DoNotOptimize(st.splice(c, c ? r.data() : l.data(), src.data(), block, true));
+    }
+  }
+  state.counters["x_realtime"] = benchmark::Counter(
+      double(state.iterations()) * double(block) / rate, benchmark::Counter::kIsRate);
+}
+BENCHMARK(BM_PlaybackRemodulate)
+    ->ArgsProduct({{1, 4}, {0, 1}})
+    ->ArgNames({"dsd", "precision"})
+    ->Unit(benchmark::kMillisecond);
+
 // Whole export: 60 s of 44.1 kHz/24-bit stereo WAV to a DSD64 DSF file;
 // argument: the modulator (0 standard, 1 precision).
 void BM_ExportWav44kToDsf64(benchmark::State& state) {
