@@ -153,10 +153,10 @@ enum class ModulatorKind : uint8_t { Standard = 0, Precision = 1 };
 // - Delay: the filter's 11.7 samples plus a 5-sample delay line give the
 //   fixed-point loop's 17, so alignDelay() holds for both.
 // - Shut-down: a lane covered by the idle pattern has its states cleared
-//   and resumes from rest.
+//   and resumes from rest; while both are covered the loop does not run.
 constexpr double kPrecisionInputLimit = 0.55;
 constexpr double kPrecisionStateLimit = 64.0;
-constexpr int kModulatorDelay = 17;
+constexpr size_t kPrecisionLineDelay = 5;
 
 class PrecisionModulator {
  public:
@@ -187,7 +187,7 @@ class PrecisionModulator {
   Lane lane_[2];
   const double* g_ = nullptr;
   const double* a_ = nullptr;
-  double delayLine_[2 * 5];
+  double delayLine_[2 * kPrecisionLineDelay];
   uint64_t rng_ = 0;
   uint64_t guardTrips_ = 0;
   double peakState_ = 0.0;

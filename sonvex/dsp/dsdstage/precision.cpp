@@ -52,7 +52,6 @@ constexpr double kADsd256[8] = {
 constexpr double kPre[2][5] = {{0.00011659830181559878, 0.00023319660363119757,
                                 0.00011659830181559878, -1.6201668087464842, 0.6611598072837459},
                                {1, 2, 1, -1.7986744459409214, 0.84418399380563347}};
-constexpr size_t kLineDelay = 5;
 
 constexpr int kIdleSign[8] = {-1, -1, +1, -1, +1, +1, -1, +1};
 constexpr double kInputScale = 1.0 / 36028797018963968.0;  // 2^-55: feedback level = 1
@@ -236,9 +235,23 @@ void PrecisionModulator::run(const double* pcm, size_t frames, uint8_t* outL, ui
       fillTable(l);
     }
   }
+  const size_t bytes = (frames + 7) / 8;
+  if (shutdown[0] && shutdown[1]) {
+    // Both covered by the idle pattern: nothing to run (fed the full idle
+    // pattern the loop would only clip it and wind up); start from rest.
+    std::memset(outL, kIdleByte, bytes);
+    std::memset(outR, kIdleByte, bytes);
+    std::memset(delayLine_, 0, sizeof delayLine_);
+    for (Lane& l : lane_) {
+      std::memset(l.x, 0, sizeof l.x);
+      std::memset(l.f, 0, sizeof l.f);
+      for (size_t j = 0; j < bytes && l.idleWeight != l.idleTarget; ++j) smoothIdle(l);
+    }
+    return;
+  }
   // The delay line: each chunk runs on the kept frames followed by the
   // chunk minus as many at its end, which are kept for the next.
-  constexpr size_t kD = kLineDelay;
+  constexpr size_t kD = kPrecisionLineDelay;
   double buf[2 * (kChunkFrames + kD)];
   for (size_t done = 0; done < frames;) {
     const size_t n = std::min(kChunkFrames, frames - done);
@@ -248,7 +261,6 @@ void PrecisionModulator::run(const double* pcm, size_t frames, uint8_t* outL, ui
     chunk(buf, n, outL + done / 8, outR + done / 8);
     done += n;
   }
-  const size_t bytes = (frames + 7) / 8;
   for (int c = 0; c < 2; ++c) {
     if (!shutdown[c]) continue;
     std::memset(c == 0 ? outL : outR, kIdleByte, bytes);

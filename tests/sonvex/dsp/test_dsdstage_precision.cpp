@@ -174,6 +174,30 @@ TEST(PrecisionModulator, QuietToneReturnsToItsLevelWithin10msOfAnOverload) {
   EXPECT_NEAR(20 * std::log10(2 * fit.amplitude / droop(997, rate) / 0.1), 0.0, 0.05);
 }
 
+TEST(PrecisionModulator, FadeToSilenceAndBackStaysStable) {
+  // A fade from 0 dBFS through the idle-pattern mix to level 0 (idle
+  // bytes) and up again: the guard never trips and the tone comes back.
+  OutputStage st;
+  const size_t block = 8192;
+  ASSERT_TRUE(st.prepare(block));
+  st.setModulator(ModulatorKind::Precision, 2822400);
+  st.reset(false, 0);
+  Bytes l(block / 8), r(block / 8);
+  for (int b = 0; b < 260; ++b) {
+    const double level = b < 200 ? std::max(0.0, 1.0 - b / 190.0) : (b - 230) / 30.0;
+    auto pcm = make(Signal::Sine, block, 2822400, std::max(level, 0.0));
+    ASSERT_EQ(st.processBlock(pcm.data(), block, BlockLevel::constant(std::max(level, 0.0)),
+                              nullptr, nullptr, l.data(), r.data()),
+              kStageOk);
+    if (level <= 0) {
+      EXPECT_EQ(l, Bytes(block / 8, kIdleByte)) << b;
+    }
+  }
+  EXPECT_NE(l, Bytes(block / 8, kIdleByte));
+  EXPECT_EQ(st.precision().guardTrips(), 0u);
+  EXPECT_LT(st.precision().peakState(), 2.0);
+}
+
 // Source bits for the splice: a DSD64 two-tone from the fixed loop.
 Bytes sourceBits(size_t frames, double freq) {
   Modulator m;
