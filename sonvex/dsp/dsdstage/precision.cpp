@@ -1,9 +1,10 @@
 // Eighth-order double-precision modulator (design in dsdstage.h).
 //
 // Coefficients: computed offline in double by tools/dsd_ntf_design.py from
-// the design in dsdstage.h (Legendre-root zeros at 20 kHz, maximally flat poles bisected to
-// |H(-1)| = 1.4 at DSD64 and 1.3 above, the feedback vector from a
-// least-squares fit of det(zI - A + a c') to D(z) at 24 points on |z| = 2). g[k]: resonator k's
+// the design in dsdstage.h (Legendre-root zeros at 20 kHz, maximally flat
+// poles bisected to |H(-1)| = 1.4 at DSD64 and 1.3 above, the feedback
+// vector from a least-squares fit of det(zI - A + a c') to D(z) at 24
+// points on |z| = 2). g[k]: resonator k's
 // local feedback, 2 - 2 cos(w_k); a[i]: the error gain of state i. The
 // resonator pair (x[2k], x[2k+1]) updates as
 //   x[2k]'   = x[2k] - g[k] x[2k+1] + x[2k-1] + a[2k] e
