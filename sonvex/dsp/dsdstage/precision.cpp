@@ -4,9 +4,8 @@
 // the design in dsdstage.h (Legendre-root zeros at 20 kHz, maximally flat
 // poles bisected to |H(-1)| = 1.4 at DSD64 and 1.3 above, the feedback
 // vector from a least-squares fit of det(zI - A + a c') to D(z) at 24
-// points on |z| = 2). g[k]: resonator k's
-// local feedback, 2 - 2 cos(w_k); a[i]: the error gain of state i. The
-// resonator pair (x[2k], x[2k+1]) updates as
+// points on |z| = 2). g[k]: resonator k's local feedback, 2 - 2 cos(w_k);
+// a[i]: the error gain of state i. The resonator pair (x[2k], x[2k+1]) updates as
 //   x[2k]'   = x[2k] - g[k] x[2k+1] + x[2k-1] + a[2k] e
 //   x[2k+1]' = x[2k+1] + x[2k]' + a[2k+1] e
 // with e = u - v, v = +-1 the output, u the clamped input, and the
