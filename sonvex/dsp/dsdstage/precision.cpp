@@ -46,12 +46,13 @@ constexpr double kADsd256[8] = {
     0.0022642078072025729,  0.018101654387746635,   0.11593838898805917,    0.40835244463084219};
 
 // Input low-pass: fourth-order Butterworth at rate / 28.224 (100 kHz at
-// DSD64), two sections (b0 b1 b2, a1 a2); it keeps a DSD source's own
-// ultrasonic noise out of the loop. Flat to 1e-5 dB at 20 kHz (DSD64);
-// group delay 11.7 samples at every rate, so the delay line adds 5.
-constexpr double kPre[2][5] = {{0.00011659830181559878, 0.00023319660363119757,
-                                0.00011659830181559878, -1.6201668087464842, 0.6611598072837459},
-                               {1, 2, 1, -1.7986744459409214, 0.84418399380563347}};
+// DSD64), two sections 1 + 2/z + 1/z^2 over 1 + a1/z + a2/z^2 after the
+// gain kPreGain; it keeps a DSD source's own ultrasonic noise out of the
+// loop. Flat to 1e-5 dB at 20 kHz (DSD64); group delay 11.7 samples at
+// every rate, so the delay line adds 5.
+constexpr double kPreGain = 0.00011659830181559878;
+constexpr double kPre[2][2] = {{-1.6201668087464842, 0.6611598072837459},
+                               {-1.7986744459409214, 0.84418399380563347}};
 
 constexpr int kIdleSign[8] = {-1, -1, +1, -1, +1, +1, -1, +1};
 constexpr double kInputScale = 1.0 / 36028797018963968.0;  // 2^-55: feedback level = 1
@@ -158,7 +159,7 @@ inline unsigned evenBits(unsigned x) {
 struct Loop {
   V2 x[8];
   V2 f[4];  // input low-pass state, two per section
-  V2 pre[2][5];
+  V2 pre[2][2];
   V2 g[4], a[8], aFb6, aFb7;  // error gains; |a| of the last pair for the sign trick
   V2 scale, lo, hi, sign, one, ditherScale;
 
@@ -170,9 +171,9 @@ struct Loop {
     // Unrolled, so that the state stays in registers.
 #pragma GCC unroll 2
     for (int k = 0; k < 2; ++k) {
-      const V2 o = pre[k][0] * y + f[2 * k];
-      f[2 * k] = pre[k][1] * y - pre[k][3] * o + f[2 * k + 1];
-      f[2 * k + 1] = pre[k][2] * y - pre[k][4] * o;
+      const V2 o = y + f[2 * k];
+      f[2 * k] = (y + y + f[2 * k + 1]) - pre[k][0] * o;
+      f[2 * k + 1] = y - pre[k][1] * o;
       y = o;
     }
     const V2 u = clamp(Idle ? y + idle : y, lo, hi);
@@ -275,13 +276,13 @@ void PrecisionModulator::chunk(const double* pcm, size_t frames, uint8_t* outL, 
   for (int i = 0; i < 8; ++i) L.x[i] = set(ll.x[i], lr.x[i]);
   for (int i = 0; i < 4; ++i) L.f[i] = set(ll.f[i], lr.f[i]);
   for (int k = 0; k < 2; ++k)
-    for (int i = 0; i < 5; ++i) L.pre[k][i] = splat(kPre[k][i]);
+    for (int i = 0; i < 2; ++i) L.pre[k][i] = splat(kPre[k][i]);
   for (int k = 0; k < 4; ++k) L.g[k] = splat(g_[k]);
   for (int i = 0; i < 8; ++i) L.a[i] = splat(a_[i]);
   L.aFb6 = splat(a_[6]);
   L.aFb7 = splat(a_[6] + a_[7]);
   L.one = splat(1.0);
-  L.scale = splat(kInputScale);
+  L.scale = splat(kInputScale * kPreGain);
   L.lo = splat(-kPrecisionInputLimit);
   L.hi = splat(kPrecisionInputLimit);
   L.sign = splat(-0.0);
