@@ -152,6 +152,8 @@ enum class ModulatorKind : uint8_t { Standard = 0, Precision = 1 };
 //   loop band-limited; flat within 1e-5 dB to 20 kHz.
 // - Delay: the filter's 11.7 samples plus a 5-sample delay line give the
 //   fixed-point loop's 17, so alignDelay() holds for both.
+// - Garbage input: NaN lands on the lower input limit; a NaN or infinity
+//   caught in the input low-pass restarts it at the next byte.
 // - Shut-down: a lane covered by the idle pattern has its states cleared
 //   and resumes from rest; while both are covered the loop does not run.
 constexpr double kPrecisionInputLimit = 0.55;

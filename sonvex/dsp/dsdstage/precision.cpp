@@ -288,6 +288,7 @@ void PrecisionModulator::chunk(const double* pcm, size_t frames, uint8_t* outL, 
   L.sign = splat(-0.0);
   L.ditherScale = splat(kDitherScale);
   const V2 limit = splat(kPrecisionStateLimit);
+  const V2 filterLimit = splat(1e300);
   V2 peak = splat(0.0);
   uint64_t rng = rng_;
   const size_t bytes = (frames + 7) / 8;
@@ -326,6 +327,18 @@ void PrecisionModulator::chunk(const double* pcm, size_t frames, uint8_t* outL, 
           for (int i = 0; i < 8; ++i) xs[i][c] = 0.0;
       for (int i = 0; i < 8; ++i) L.x[i] = load(xs[i]);
       ++guardTrips_;
+    }
+    // A NaN or infinity in the input would stay in the low-pass for good
+    // (the clamp keeps it out of the loop): start the filter afresh.
+    const unsigned finite =
+        greaterMask(filterLimit, absv(L.f[0])) & greaterMask(filterLimit, absv(L.f[2]));
+    if (finite != 3) {
+      alignas(16) double fs[4][2];
+      for (int i = 0; i < 4; ++i) store(fs[i], L.f[i]);
+      for (int c = 0; c < 2; ++c)
+        if (!(finite & (1u << c)))
+          for (int i = 0; i < 4; ++i) fs[i][c] = 0.0;
+      for (int i = 0; i < 4; ++i) L.f[i] = load(fs[i]);
     }
     smoothIdle(ll);
     smoothIdle(lr);

@@ -198,6 +198,20 @@ TEST(PrecisionModulator, FadeToSilenceAndBackStaysStable) {
   EXPECT_LT(st.precision().peakState(), 2.0);
 }
 
+TEST(PrecisionModulator, NanAndInfinityDoNotStick) {
+  // Garbage in one block; the next second of a sine is modulated at its
+  // level again.
+  const double rate = 2822400;
+  auto pcm = make(Signal::Sine, 400000, rate, 0.5);
+  for (size_t n = 1000; n < 1100; ++n) pcm[n] = n % 3 ? NAN : -INFINITY;
+  pcm[2001] = INFINITY;
+  const auto y = smooth(pairsOf(modulate(pcm, 2822400)));
+  for (int c = 0; c < 2; ++c) {
+    const auto fit = rcsupport::fitSine(y.data(), 100000, 282240, c, 997, rate);
+    EXPECT_NEAR(20 * std::log10(2 * fit.amplitude / droop(997, rate) / 0.5), 0.0, 0.01) << c;
+  }
+}
+
 // Source bits for the splice: a DSD64 two-tone from the fixed loop.
 Bytes sourceBits(size_t frames, double freq) {
   Modulator m;
