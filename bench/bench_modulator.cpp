@@ -13,8 +13,14 @@
 // as a linear model, to tell the loop's own noise floor from arithmetic.
 // Speed: x realtime on one core for the modulator alone (stereo) and for the
 // whole export of a 44.1 kHz/24-bit WAV to DSD64 DSF.
+//
+// Both modulators (standard fixed-point, precision eighth-order) side by
+// side: a table of SNR and tone level at -60 .. 0 dBFS and DSD64/128/256,
+// each export's bit stream analysed directly and decoded by ffmpeg, and the
+// speed benchmarks with the modulator as argument (0 standard, 1 precision).
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
 #include <cmath>
 #include <complex>
 #include <cstdio>
@@ -79,7 +85,8 @@ bool writeSineWav(const std::string& path, double seconds, double freq, double d
   for (size_t n = 0; n < frames; ++n) {
     const double x = a * std::sin(2 * kPi * freq * double(n) / rate);
     for (int c = 0; c < 2; ++c) {
-      const int32_t s = int32_t(std::lround(x + rnd() - rnd()));
+      // Clamped: at 0 dBFS the dither would wrap a peak to the negative end.
+      const int32_t s = int32_t(std::clamp(std::lround(x + rnd() - rnd()), -8388608L, 8388607L));
       v.push_back(uint8_t(s));
       v.push_back(uint8_t(s >> 8));
       v.push_back(uint8_t(s >> 16));
@@ -182,9 +189,10 @@ const std::vector<double> kEdges = {20, 1000, 5000, 10000, 20000, 40000, 80000, 
 
 // Spectrum of the last 2^k samples of x (Kaiser window, beta 20); fullScale =
 // the amplitude of a 0 dBFS sine in x's units.
-Analysis analyse(const std::vector<double>& x, double rate, double freq, double fullScale) {
+Analysis analyse(const std::vector<double>& x, double rate, double freq, double fullScale,
+                 size_t maxN = size_t(1) << 24) {
   size_t n = 1;
-  while (2 * n <= x.size()) n *= 2;
+  while (2 * n <= x.size() && 2 * n <= maxN) n *= 2;
   const size_t first = x.size() - n;
   std::vector<std::complex<double>> a(n);
   const double i0 = besselI0(20.0);
@@ -294,7 +302,8 @@ double linearNtfInBand(double rate, double k) {
 }
 
 int convert(const std::string& src, const std::string& dst, int rateIndex, int fileType, int bits,
-            uint8_t levelActive = 0) {
+            uint8_t levelActive = 0, int modulator = kDsdModulatorStandard) {
+  if (setDsdExportModulator(modulator) != 0) return kConvertErrModulator;
   ConvertFormat fmt{};
   fmt.rateIndex = rateIndex;
   fmt.fileType = fileType;
@@ -318,6 +327,108 @@ int convert(const std::string& src, const std::string& dst, int rateIndex, int f
   const SonvexChar* sources[1] = {s.c_str()};
   return sonvexert(d.c_str(), sources, nullptr, &fmt, &matrix, enabled, &range, nullptr, nullptr,
                    env);
+}
+
+const char* modulatorName(int m) { return m == kDsdModulatorPrecision ? "precision" : "standard"; }
+
+// The DSD bits of a DSF file's left channel as +-1 (blocks of 4096 bytes
+// per channel, least significant bit first).
+bool readDsfLeft(const std::string& path, std::vector<double>* out) {
+  FILE* f = std::fopen(path.c_str(), "rb");
+  if (!f) return false;
+  std::vector<uint8_t> v;
+  uint8_t buf[65536];
+  size_t r;
+  while ((r = std::fread(buf, 1, sizeof buf, f)) > 0) v.insert(v.end(), buf, buf + r);
+  std::fclose(f);
+  if (v.size() < 92 || std::memcmp(v.data(), "DSD ", 4) != 0) return false;
+  auto u32 = [&](size_t o) {
+    return uint32_t(v[o] | v[o + 1] << 8 | v[o + 2] << 16 | uint32_t(v[o + 3]) << 24);
+  };
+  const uint32_t channels = u32(28 + 24), blockSize = u32(28 + 44);
+  const uint64_t samples = u32(28 + 36) | uint64_t(u32(28 + 40)) << 32;
+  const size_t data = 28 + 52 + 12;
+  out->clear();
+  out->reserve(samples);
+  for (size_t block = data; block + blockSize * channels <= v.size() && out->size() < samples;
+       block += size_t(blockSize) * channels)
+    for (uint32_t i = 0; i < blockSize && out->size() < samples; ++i)
+      for (int b = 0; b < 8 && out->size() < samples; ++b)
+        out->push_back((v[block + i] >> b) & 1 ? 1.0 : -1.0);
+  return !out->empty();
+}
+
+// The output stage alone on a double-precision sine (no 24-bit source
+// floor): the modulator's own noise.
+Analysis direct(int modulator, double rate, double dbfs) {
+  OutputStage st;
+  const size_t block = 65536, frames = (size_t(1) << 22) + (size_t(1) << 18);
+  st.prepare(block);
+  st.setModulator(modulator ? ModulatorKind::Precision : ModulatorKind::Standard, uint32_t(rate));
+  st.reset(false, 0);
+  std::vector<double> pcm(2 * block);
+  std::vector<uint8_t> l(frames / 8), r(block / 8);
+  const double a = std::pow(10.0, dbfs / 20.0) * kInputFullScale;
+  for (size_t at = 0; at < frames; at += block) {
+    for (size_t i = 0; i < block; ++i)
+      pcm[2 * i] = pcm[2 * i + 1] = a * std::sin(2 * kPi * 997 * double(at + i) / rate);
+    st.processBlock(pcm.data(), block, BlockLevel::constant(1.0), nullptr, nullptr,
+                    l.data() + at / 8, r.data());
+  }
+  return analyse(bitsToDouble(l), rate, 997, 0.5, size_t(1) << 22);
+}
+
+// SNR and tone level for both modulators, three rates and five levels: the
+// modulator alone on a double sine, and a 44.1 kHz/24-bit WAV -> DSF export
+// (whose source has a dithered 24-bit floor near -141 dBFS in the band),
+// its bits analysed directly (Kaiser-windowed FFT of the last 2^22 samples)
+// and decoded by ffmpeg.
+void modulatorTable() {
+  const bool haveFfmpeg = std::system("ffmpeg -version > /dev/null 2>&1") == 0;
+  std::printf("-- Modulator table: 997 Hz, SNR over 20 Hz..20 kHz, 3 s exports --\n");
+  std::printf("%-10s %-7s %6s | %10s %7s | %10s %7s | %10s %7s\n", "modulator", "rate", "dBFS",
+              "alone SNR", "level", "export SNR", "level", "ffmpeg SNR", "level");
+  const double levels[] = {-60, -20, -6, -1, 0};
+  for (int m : {kDsdModulatorStandard, kDsdModulatorPrecision})
+    for (int code : {kRateDsd64, kRateDsd128, kRateDsd256})
+      for (double dbfs : levels) {
+        const std::string wav = tmpDir() + "/t.wav", dsf = tmpDir() + "/t.dsf",
+                          ff = tmpDir() + "/tff.wav";
+        const double rate = sonvexRateForCode(code);
+        if (!writeSineWav(wav, 3.0, 997, dbfs) ||
+            convert(wav, dsf, code, kFileTypeDsf, 1, 0, m) != 0) {
+          std::printf("%-10s DSD%-4d %6.0f | export failed\n", modulatorName(m), int(rate / 44100),
+                      dbfs);
+          continue;
+        }
+        std::vector<double> x;
+        Analysis bits{}, dec{};
+        bool okBits = readDsfLeft(dsf, &x);
+        if (okBits) bits = analyse(x, rate, 997, 0.5, size_t(1) << 22);
+        bool okDec = false;
+        if (haveFfmpeg) {
+          // At the decoder's own rate (rate / 8): resampling with -ar clipped
+          // the negative half-waves of a 0 dBFS tone at -0.5 here.
+          const std::string cmd =
+              "ffmpeg -v error -y -i " + dsf + " -c:a pcm_f32le -f wav " + ff + " > /dev/null 2>&1";
+          uint32_t r = 0;
+          okDec = std::system(cmd.c_str()) == 0 && readWavLeft(ff, &x, &r);
+          // ffmpeg decodes 100 % modulation to full scale: PCM full scale is 0.5.
+          if (okDec) dec = analyse(x, r, 997, 0.5, size_t(1) << 22);
+        }
+        const Analysis alone = direct(m, rate, dbfs);
+        std::printf("%-10s DSD%-4d %6.0f | %10.1f %7.2f | %10.1f %7.2f | ", modulatorName(m),
+                    int(rate / 44100), dbfs, alone.snr, alone.signalDbfs, okBits ? bits.snr : NAN,
+                    okBits ? bits.signalDbfs : NAN);
+        if (okDec)
+          std::printf("%10.1f %7.2f\n", dec.snr, dec.signalDbfs);
+        else
+          std::printf("%10s %7s\n", "-", "-");
+        std::fflush(stdout);
+      }
+  if (!haveFfmpeg) std::printf("(ffmpeg not installed: independent decoding skipped)\n");
+  (void)setDsdExportModulator(kDsdModulatorStandard);
+  std::printf("\n");
 }
 
 void qualityReport() {
@@ -397,6 +508,7 @@ void qualityReport() {
 }
 
 // Modulator alone, stereo, x realtime on one core.
+// Arguments: rate multiple (1 = DSD64), modulator (0 standard, 1 precision).
 void BM_Modulator(benchmark::State& state) {
   const double rate = 2822400.0 * double(state.range(0));
   const size_t block = 65536;
@@ -405,18 +517,24 @@ void BM_Modulator(benchmark::State& state) {
     pcm[2 * i] = pcm[2 * i + 1] =
         0.5 * kInputFullScale * std::sin(2 * kPi * 997 * double(i) / rate);
   std::vector<uint8_t> l(block / 8), r(block / 8);
-  Modulator m;
+  OutputStage st;
+  st.setModulator(state.range(1) ? ModulatorKind::Precision : ModulatorKind::Standard,
+                  uint32_t(rate));
+  st.reset(false, 0);
   const double t[2] = {0, 0};
   const bool none[2] = {false, false};
   for (auto _ : state) {
-    m.run(pcm.data(), block, l.data(), r.data(), t, none);
+    st.modulate(pcm.data(), block, l.data(), r.data(), t, none);
     benchmark::DoNotOptimize(l.data());
     benchmark::DoNotOptimize(r.data());
   }
   state.counters["x_realtime"] = benchmark::Counter(
       double(state.iterations()) * double(block) / rate, benchmark::Counter::kIsRate);
 }
-BENCHMARK(BM_Modulator)->Arg(1)->Arg(2)->Arg(4)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Modulator)
+    ->ArgsProduct({{1, 2, 4}, {0, 1}})
+    ->ArgNames({"dsd", "precision"})
+    ->Unit(benchmark::kMillisecond);
 
 // The output stage in export form at DSD64: re-modulation plus the splice
 // search against the source (level 1.0, the worst case for the search).
@@ -442,7 +560,44 @@ void BM_StageRemodulateAndSplice(benchmark::State& state) {
 }
 BENCHMARK(BM_StageRemodulateAndSplice)->Unit(benchmark::kMillisecond);
 
-// Whole export: 60 s of 44.1 kHz/24-bit stereo WAV to a DSD64 DSF file.
+// Playback re-modulation of a DSD source at its own rate (samples at
+// +-2^55 from its bits, as the engine hands them over) in the engine's form:
+// modulate() then splice() per channel, the search for the return to the
+// source running. Arguments: rate multiple (1 = DSD64, 4 = DSD256),
+// modulator (0 standard, 1 precision).
+void BM_PlaybackRemodulate(benchmark::State& state) {
+  const double rate = 2822400.0 * double(state.range(0));
+  const size_t block = 65536;
+  std::vector<double> pcm(2 * block);
+  std::vector<uint8_t> src(block / 8), l(block / 8), r(block / 8);
+  for (size_t i = 0; i < src.size(); ++i) src[i] = uint8_t(0x96 ^ (i * 131));
+  for (size_t i = 0; i < block; ++i)
+    pcm[2 * i] = pcm[2 * i + 1] = (src[i / 8] >> (7 - i % 8) & 1 ? 1.8 : -1.8) * kInputFullScale;
+  OutputStage st;
+  st.prepare(block);
+  st.setModulator(state.range(1) ? ModulatorKind::Precision : ModulatorKind::Standard,
+                  uint32_t(rate));
+  st.reset(true, 0);
+  const double t[2] = {0, 0};
+  const bool none[2] = {false, false};
+  for (auto _ : state) {
+    st.modulate(pcm.data(), block, l.data(), r.data(), t, none);
+    for (int c = 0; c < 2; ++c) {
+      st.channel(c).wantDirect = 1;
+      st.channel(c).isDirect = 0;
+      benchmark::DoNotOptimize(st.splice(c, c ? r.data() : l.data(), src.data(), block, true));
+    }
+  }
+  state.counters["x_realtime"] = benchmark::Counter(
+      double(state.iterations()) * double(block) / rate, benchmark::Counter::kIsRate);
+}
+BENCHMARK(BM_PlaybackRemodulate)
+    ->ArgsProduct({{1, 4}, {0, 1}})
+    ->ArgNames({"dsd", "precision"})
+    ->Unit(benchmark::kMillisecond);
+
+// Whole export: 60 s of 44.1 kHz/24-bit stereo WAV to a DSD64 DSF file;
+// argument: the modulator (0 standard, 1 precision).
 void BM_ExportWav44kToDsf64(benchmark::State& state) {
   const std::string wav = tmpDir() + "/long.wav", dsf = tmpDir() + "/long.dsf";
   const double seconds = 60.0;
@@ -451,7 +606,7 @@ void BM_ExportWav44kToDsf64(benchmark::State& state) {
     return;
   }
   for (auto _ : state) {
-    if (convert(wav, dsf, kRateDsd64, kFileTypeDsf, 1) != 0) {
+    if (convert(wav, dsf, kRateDsd64, kFileTypeDsf, 1, 0, int(state.range(0))) != 0) {
       state.SkipWithError("export failed");
       break;
     }
@@ -461,7 +616,12 @@ void BM_ExportWav44kToDsf64(benchmark::State& state) {
   std::remove(dsf.c_str());
 }
 // x_realtime uses CPU time (one core), as the machine may be shared.
-BENCHMARK(BM_ExportWav44kToDsf64)->Unit(benchmark::kMillisecond)->Iterations(3);
+BENCHMARK(BM_ExportWav44kToDsf64)
+    ->Arg(0)
+    ->Arg(1)
+    ->ArgName("precision")
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(3);
 
 }  // namespace
 
@@ -471,7 +631,10 @@ int main(int argc, char** argv) {
     if (std::strcmp(argv[i], "--quality-only") == 0) qualityOnly = true;
     if (std::strncmp(argv[i], "--benchmark_filter", 18) == 0) quality = false;
   }
-  if (quality || qualityOnly) qualityReport();
+  if (quality || qualityOnly) {
+    modulatorTable();
+    qualityReport();
+  }
   if (qualityOnly) return 0;
   benchmark::Initialize(&argc, argv);
   benchmark::RunSpecifiedBenchmarks();

@@ -1,7 +1,8 @@
 // The DSD output stage on arbitrary PCM (NaN, infinities, huge values),
 // arbitrary source bits, block lengths, levels and switch requests, through
-// both the export form and the playback form. Buffers are sized exactly so
-// that any access past a block shows up under AddressSanitizer.
+// both the export form and the playback form, with either modulator.
+// Buffers are sized exactly so that any access past a block shows up under
+// AddressSanitizer.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -49,8 +50,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const bool pass = in.byte() & 1;
   const int taps = static_cast<int>(in.byte() % 40);
   const bool engine = in.byte() & 1;
+  const uint8_t loop = in.byte();
   OutputStage st;
   if (!st.prepare(capacity)) return 0;
+  st.setModulator(loop & 1 ? ModulatorKind::Precision : ModulatorKind::Standard,
+                  2822400u << (loop >> 1 & 3));
   st.reset(pass, taps);
   for (int block = 0; block < 12 && in.n > 0; ++block) {
     // Mostly whole bytes, sometimes a partial last byte, sometimes too long.

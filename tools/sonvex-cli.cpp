@@ -71,6 +71,8 @@ const char kUsage[] =
     "      --mono        one output channel (the left)\n"
     "      --stereo      two channels from a mono source (else it stays mono)\n"
     "      --quiet       no progress line\n"
+    "      --modulator M DSD output: standard (default) or precision, an\n"
+    "                    eighth-order loop with less in-band noise\n"
     "  sonvex-cli combine HEAD TAIL OUTPUT\n"
     "      Write OUTPUT = HEAD followed by TAIL; both must have the same format,\n"
     "      rate, word length and channel count. OUTPUT appears only when complete.\n";
@@ -435,7 +437,7 @@ Outcome runWithProgress(Fn work, int32_t* progress, bool quiet, const char* labe
 
 struct ConvertOptions {
   std::string rate, bits, format, in, out, fade, gain = "1.0", filter = "0", dsdGain = "0",
-                                                 dither = "none";
+                                                 dither = "none", modulator;
   bool mono = false, stereo = false, quiet = false, force = false;
   int jobs = 0;  // batch: conversions at once (0: one per core)
 };
@@ -454,6 +456,7 @@ struct Conversion {
   double fullScale = 1.0;
   bool dsdCopy = false;  // carries the source's bits: nothing can clip
   int32_t dither = kPcmDitherNone;
+  int32_t modulator = kDsdModulatorStandard;
   std::atomic<uint64_t> clipped{0};
 };
 
@@ -530,6 +533,12 @@ int prepareConversion(const ConvertOptions& o, Conversion& c) {
     return usage("unsupported word length " + o.bits);
   const int filter = std::atoi(o.filter.c_str());
   if (filter != 0 && filter != 2 && filter != 3) return usage("--filter takes 0, 2 or 3");
+  if (o.modulator == "precision")
+    c.modulator = kDsdModulatorPrecision;
+  else if (o.modulator.empty() || o.modulator == "standard")
+    c.modulator = kDsdModulatorStandard;
+  else
+    return usage("--modulator takes standard or precision");
   double gain = std::strtod(o.gain.c_str(), nullptr);
   if (!(gain >= 0.0 && gain <= 16.0)) return usage("--gain takes 0 .. 16");
   if (o.dither != "none" && o.dither != "tpdf") return usage("--dither takes none or tpdf");
@@ -593,7 +602,9 @@ int prepareConversion(const ConvertOptions& o, Conversion& c) {
 
 int32_t runConversion(Conversion& c) {
   tConversion = &c;
-  (void)setPcmExportDither(c.dither);  // the choice belongs to the thread that exports
+  // The library keeps these choices per thread: set them on the one that converts.
+  (void)setPcmExportDither(c.dither);
+  (void)setDsdExportModulator(c.modulator);
   const int32_t enabled[1] = {1};
   const SonvexChar* sources[1] = {c.src16.c_str()};
   const int32_t r = sonvexert(c.dst16.c_str(), sources, nullptr, &c.format, &c.matrix, enabled,
@@ -808,6 +819,8 @@ int commandConvert(int argc, char** argv) {
       ok = value(&o.dither);
     else if (a == "--filter")
       ok = value(&o.filter);
+    else if (a == "--modulator")
+      ok = value(&o.modulator);
     else if (a == "-j" || a == "--jobs")
       ok = value(&jobsText);
     else if (a == "--mono")

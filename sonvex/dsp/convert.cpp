@@ -381,7 +381,7 @@ int Conversion::plan() {
   int64_t readLimit = range_.readEnd;
   if (dsdOut_ && export_) {
     remodulate_ = rq_.range->levelActive == 1 || !passThrough_;
-    if (remodulate_) dsdStage_.prepare(cap, passThrough_, rate_.taps);
+    if (remodulate_) dsdStage_.prepare(cap, passThrough_, rate_.taps, uint32_t(dstRate));
     if (remodulate_ && dsdSource_ && rate_.taps == 0) {
       // No filter to lead with: the source is read ahead instead, up to the
       // range end's look-ahead where the file has it.

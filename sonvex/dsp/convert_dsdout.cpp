@@ -5,6 +5,20 @@
 #include <new>
 
 #include "dsdstage.h"
+#include "sonvex.h"
+
+namespace {
+// Per thread, so that concurrent exports keep their own choice.
+thread_local int32_t tModulator = kDsdModulatorStandard;
+}  // namespace
+
+SONVEX_EXTERN_C SONVEX_API int32_t setDsdExportModulator(int32_t kind) {
+  if (kind != kDsdModulatorStandard && kind != kDsdModulatorPrecision) return kConvertErrModulator;
+  tModulator = kind;
+  return 0;
+}
+
+SONVEX_EXTERN_C SONVEX_API int32_t getDsdExportModulator(void) { return tModulator; }
 
 namespace sonvex::convert {
 
@@ -19,10 +33,13 @@ struct DsdOutput::Impl {
 DsdOutput::DsdOutput() = default;
 DsdOutput::~DsdOutput() = default;
 
-bool DsdOutput::prepare(size_t maxFrames, bool passThrough, int filterTaps) {
+bool DsdOutput::prepare(size_t maxFrames, bool passThrough, int filterTaps, uint32_t rate) {
   if (!impl_) impl_.reset(new (std::nothrow) Impl);
   if (!impl_ || !impl_->stage.prepare(maxFrames)) return false;
   impl_->passThrough = passThrough;
+  impl_->stage.setModulator(tModulator == kDsdModulatorPrecision ? dsd::ModulatorKind::Precision
+                                                                 : dsd::ModulatorKind::Standard,
+                            rate);
   impl_->stage.reset(passThrough, filterTaps);
   return true;
 }

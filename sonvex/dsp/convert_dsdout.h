@@ -17,9 +17,11 @@ class DsdOutput {
   DsdOutput& operator=(const DsdOutput&) = delete;
 
   // Before the first block: the largest block, whether the source may pass
-  // through bit-exact, and the conversion filter's length (0 = none).
-  // false when the stage cannot run (no memory, or no modulator built in).
-  bool prepare(size_t maxFrames, bool passThrough, int filterTaps);
+  // through bit-exact, the conversion filter's length (0 = none) and the
+  // output rate in Hz. The modulator is the calling thread's choice
+  // (setDsdExportModulator). false when the stage cannot run (no memory, or
+  // no modulator built in).
+  bool prepare(size_t maxFrames, bool passThrough, int filterTaps, uint32_t rate = 2822400);
 
   // The three source bytes per channel that precede the first block's
   // (idle until set); the stage aligns the source with them.

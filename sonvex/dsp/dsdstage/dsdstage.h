@@ -104,6 +104,97 @@ class Modulator {
   uint64_t guardTrips_ = 0;
 };
 
+// Which loop makes the modulated bits. Standard is the fixed-point
+// fifth-order loop above (the default: playback and the splice were built
+// on it); Precision is the eighth-order loop in precision.cpp.
+enum class ModulatorKind : uint8_t { Standard = 0, Precision = 1 };
+
+// Eighth-order delta-sigma modulator in double precision, two lanes.
+//
+// Design: noise transfer function H(z) = N(z) / D(z) of order 8.
+// - Zeros: four conjugate pairs on the unit circle at the band edge (20 kHz)
+//   times the positive roots of the Legendre polynomial P8 (0.1834, 0.5255,
+//   0.7967, 0.9603): the monic polynomial with least mean square over the
+//   band, so these zeros minimise the in-band noise power (the usual
+//   "optimised zeros" of NTF synthesis). One set per rate family (DSD64,
+//   DSD128, DSD256 and above).
+// - Poles: the maximally flat high-pass pole pattern of NTF synthesis,
+//   scaled by bisection until |H(-1)| reaches the out-of-band gain: 1.4 at
+//   DSD64 (1.5 tripped at PCM full scale, 1.4 holds sines to +1.5 dBFS),
+//   1.3 at DSD128 and above, where the noise is far below any need and a
+//   square wave at the input limit tripped 1.4 at DSD256.
+// - Structure: a cascade of four resonators (two integrators each, local
+//   feedback g), every state driven by the loop error e = u - v with gain
+//   a[i] and by the previous resonator's output; the quantiser sees the
+//   input plus the last state, so the signal transfer is exactly 1 and the
+//   states carry only shaped noise. a[] was solved so that the realised
+//   denominator det(zI - A + a c') equals D(z) (checked against H on the
+//   unit circle to 5e-5 relative). Constants and derivation: precision.cpp.
+// - In-band noise power of H over 20 Hz..20 kHz: -137.2 dB (DSD64),
+//   -171.6 dB (DSD128) of the quantiser error power.
+// - Stable input range: |u| <= kPrecisionInputLimit of the feedback level
+//   (0.55, i.e. PCM +0.8 dBFS) for sines, noise, square waves and DC; the
+//   loop input is clamped to it, so an overload is clipped, never ducked.
+//   PCM full scale (0.5) passes unclipped. Only input far beyond it (white
+//   noise clipped at the limit, +20 dBFS before the clamp) has tripped the
+//   guard below, a few times a second.
+// - Idle: a uniform dither of 2^-9 of full scale at the quantiser, shaped
+//   like the quantisation noise, against idle tones and limit cycles on
+//   silence and DC (silence showed none even without it).
+// - Guard: after every output byte both lanes' last state is checked; one
+//   beyond kPrecisionStateLimit (never reached inside the stable range)
+//   means the loop has lost track: the states of that lane are cleared,
+//   which costs a short burst of unshaped noise but no step in the signal
+//   (the states hold noise only).
+// - Input low-pass: fourth-order Butterworth at rate / 28.224 (100 kHz at
+//   DSD64) in front of the loop, so a DSD source re-modulated at its own
+//   rate (whose samples are +-1 with all its ultrasonic noise) reaches the
+//   loop band-limited; flat within 1e-5 dB to 20 kHz.
+// - Delay: the filter's 11.7 samples plus a 5-sample delay line give the
+//   fixed-point loop's 17, so alignDelay() holds for both.
+// - Garbage input: NaN lands on the lower input limit; a NaN or infinity
+//   caught in the input low-pass restarts it at the next byte.
+// - Shut-down: a lane covered by the idle pattern has its states cleared
+//   and resumes from rest; while both are covered the loop does not run.
+constexpr double kPrecisionInputLimit = 0.55;
+constexpr double kPrecisionStateLimit = 64.0;
+constexpr size_t kPrecisionLineDelay = 5;
+
+class PrecisionModulator {
+ public:
+  PrecisionModulator() { reset(2822400); }
+  // rate: the output rate in Hz; selects the coefficient set.
+  void reset(uint32_t rate);
+  // Same contract as Modulator::run().
+  void run(const double* pcm, size_t frames, uint8_t* outL, uint8_t* outR,
+           const double idleTarget[2], const bool shutdown[2]);
+  void setSmoothing(double left, double right);
+  uint64_t guardTrips() const { return guardTrips_; }
+  // Largest magnitude of the last state seen since reset() (for tests).
+  double peakState() const { return peakState_; }
+
+  struct Lane {
+    double x[8];
+    double f[4];
+    double idleWeight;
+    double idleTarget;
+    double smoothing;
+    double idleTable[8];
+  };
+  const Lane& lane(int c) const { return lane_[c]; }
+
+ private:
+  void chunk(const double* pcm, size_t frames, uint8_t* outL, uint8_t* outR);
+
+  Lane lane_[2];
+  const double* g_ = nullptr;
+  const double* a_ = nullptr;
+  double delayLine_[2 * kPrecisionLineDelay];
+  uint64_t rng_ = 0;
+  uint64_t guardTrips_ = 0;
+  double peakState_ = 0.0;
+};
+
 // Per-channel switching state (also driven directly by the playback engine).
 struct ChannelState {
   ChannelMode mode = ChannelMode::Modulation;
@@ -182,6 +273,12 @@ class OutputStage {
   const ChannelState& channel(int c) const { return ch_[c]; }
   Modulator& modulator() { return mod_; }
   const Modulator& modulator() const { return mod_; }
+  // Loop choice; takes effect at the next reset(). rate: the output rate in
+  // Hz (chooses the precision loop's coefficients).
+  void setModulator(ModulatorKind kind, uint32_t rate);
+  ModulatorKind modulatorKind() const { return kind_; }
+  PrecisionModulator& precision() { return precise_; }
+  const PrecisionModulator& precision() const { return precise_; }
   int delay() const { return delay_; }
   // Level-change events seen since reset() (kLevel* bits).
   uint32_t levelEvents() const { return levelEvents_; }
@@ -196,7 +293,13 @@ class OutputStage {
   void delayedSource(int c, const uint8_t* src, size_t frames, int delay, uint8_t* dst) const;
   void keepHistory(int c, const uint8_t* src, size_t frames);
 
+  void runModulator(const double* pcm, size_t frames, uint8_t* outL, uint8_t* outR,
+                    const double idleTarget[2], const bool shutdown[2]);
+
   Modulator mod_;
+  PrecisionModulator precise_;
+  ModulatorKind kind_ = ModulatorKind::Standard;
+  uint32_t rate_ = 2822400;
   ChannelState ch_[2];
   bool passThrough_ = false;
   int delay_ = 17;

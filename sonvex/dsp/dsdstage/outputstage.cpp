@@ -54,8 +54,22 @@ bool OutputStage::prepare(size_t maxFrames) {
   return true;
 }
 
+void OutputStage::setModulator(ModulatorKind kind, uint32_t rate) {
+  kind_ = kind;
+  rate_ = rate;
+}
+
+void OutputStage::runModulator(const double* pcm, size_t frames, uint8_t* outL, uint8_t* outR,
+                               const double idleTarget[2], const bool shutdown[2]) {
+  if (kind_ == ModulatorKind::Precision)
+    precise_.run(pcm, frames, outL, outR, idleTarget, shutdown);
+  else
+    mod_.run(pcm, frames, outL, outR, idleTarget, shutdown);
+}
+
 void OutputStage::reset(bool passThrough, int filterTaps) {
   mod_.reset();
+  precise_.reset(rate_);
   delay_ = alignDelay(filterTaps);
   // A delay beyond the kept history cannot be aligned; such a stream is
   // rate-converted anyway and never passed through.
@@ -109,7 +123,7 @@ int OutputStage::processBlock(const double* pcm, size_t frames, const BlockLevel
   }
   const double target = idleWeightTarget(level.end);
   const double targets[2] = {target, target};
-  mod_.run(pcm, frames, modScratch_[0], modScratch_[1], targets, shutdown);
+  runModulator(pcm, frames, modScratch_[0], modScratch_[1], targets, shutdown);
   const uint8_t* src[2] = {srcL, srcR};
   uint8_t* out[2] = {outL, outR};
   const size_t bytes = (frames + 7) / 8;
@@ -129,7 +143,7 @@ int OutputStage::processBlock(const double* pcm, size_t frames, const BlockLevel
 
 void OutputStage::modulate(const double* pcm, size_t frames, uint8_t* outL, uint8_t* outR,
                            const double idleTarget[2], const bool shutdown[2]) {
-  mod_.run(pcm, frames, outL, outR, idleTarget, shutdown);
+  runModulator(pcm, frames, outL, outR, idleTarget, shutdown);
 }
 
 int OutputStage::splice(int c, uint8_t* out, const uint8_t* src, size_t frames, bool directOK,

@@ -227,3 +227,25 @@ TEST_F(Cli, DsdGainLowersDsdGoingToPcm) {
   EXPECT_NEAR(peak("-3") / full, std::pow(10.0, -3.0 / 20.0), 1e-4);
   EXPECT_EQ(run({"convert", "--dsd-gain", "-4", dsf, dir.file("x.wav")}).status, 2);
 }
+
+TEST_F(Cli, ModulatorIsChosenPerExport) {
+  // Standard is the default; precision makes other bits of the same length;
+  // anything else is a usage error.
+  const std::string src = wav("tone.wav", 2, 8820, 0.5);
+  const char* names[] = {"", "standard", "precision"};
+  Bytes out[3];
+  for (int i = 0; i < 3; ++i) {
+    std::vector<std::string> args = {
+        "convert", "--quiet", src, dir.file(std::to_string(i) + ".dsf"), "--rate", "dsd64"};
+    if (*names[i]) args.insert(args.end(), {"--modulator", names[i]});
+    ASSERT_EQ(run(args).status, 0) << names[i];
+    out[i] = readAll(dir.file(std::to_string(i) + ".dsf"));
+  }
+  EXPECT_EQ(out[0], out[1]);
+  EXPECT_EQ(out[0].size(), out[2].size());
+  EXPECT_NE(out[0], out[2]);
+  const Result bad =
+      run({"convert", src, dir.file("x.dsf"), "--rate", "dsd64", "--modulator", "fast"});
+  EXPECT_EQ(bad.status, 2);
+  EXPECT_NE(bad.err.find("--modulator takes"), std::string::npos) << bad.err;
+}

@@ -36,8 +36,8 @@ std::string besideThisProgram(const char* name) {
 TEST(Exports, SharedLibraryOffersTheCNames) {
   void* lib = dlopen(besideThisProgram("libsonvex.so").c_str(), RTLD_NOW | RTLD_LOCAL);
   if (!lib) GTEST_SKIP() << "libsonvex.so not built beside the tests";
-  for (const char* name :
-       {"getAudioFileInformation", "fnWin32Project1", "GetData", "nWin32Project1"})
+  for (const char* name : {"getAudioFileInformation", "fnWin32Project1", "GetData",
+                           "nWin32Project1", "setDsdExportModulator", "getDsdExportModulator"})
     EXPECT_NE(dlsym(lib, name), nullptr) << name;
   auto fn = reinterpret_cast<int32_t (*)(void)>(dlsym(lib, "fnWin32Project1"));
   ASSERT_NE(fn, nullptr);
