@@ -7,11 +7,12 @@
 #include <cstdint>
 #include <vector>
 
+#include "audioreader.h"
 #include "sonvex.h"
 
 namespace sonvex::convert {
 
-constexpr uint8_t kIdleByte = 0x96;
+constexpr uint8_t kIdleByte = kDsdIdleByte;
 
 // PCM bytes (channels 1 or 2) to interleaved stereo doubles, full scale 1.0;
 // mono gives right = 0. 0, or kConvertErrWavUnpack for an unsupported word

@@ -29,21 +29,20 @@ int failSearch(uint64_t* offset, uint32_t* size) {
 
 }  // namespace
 
-int flatChunkSearch(FILE* f, const char id[4], ChunkLayout layout, uint64_t* offset,
+int flatChunkSearch(ByteSource& src, const char id[4], ChunkLayout layout, uint64_t* offset,
                     uint32_t* size) {
   const bool riff = layout == ChunkLayout::Riff;
   const size_t headerLength = riff ? 8 : 12;
   uint8_t header[12];
-  if (seek64(f, 0) != 0) return failSearch(offset, size);
-
   uint64_t pos = riff ? 12 : 0;
   int64_t lastSkip = 0;
   for (;;) {
-    if (seek64(f, pos) != 0) {
+    size_t got = 0;
+    const IoStatus io = src.readAt(pos, header, headerLength, &got);
+    if (io == IoStatus::SeekFailed) {
       diag("kCHUNK_ERR fseek \n");
       return failSearch(offset, size);
     }
-    const size_t got = std::fread(header, 1, headerLength, f);
     if (got == 0) {
       diag("totalOffset fread %d \n", int(pos));
       diag("nextSize fread %d \n", int(lastSkip));
@@ -81,6 +80,12 @@ int flatChunkSearch(FILE* f, const char id[4], ChunkLayout layout, uint64_t* off
     }
     pos += advance;
   }
+}
+
+int flatChunkSearch(FILE* f, const char id[4], ChunkLayout layout, uint64_t* offset,
+                    uint32_t* size) {
+  FileSource src(f);
+  return flatChunkSearch(src, id, layout, offset, size);
 }
 
 int dsdiffChunkSearch(FILE* f, const char id[4], uint64_t* offset, uint64_t* size) {

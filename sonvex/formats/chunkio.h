@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "bytesource.h"
+
 namespace sonvex {
 
 enum class ChunkLayout {
@@ -13,6 +15,8 @@ enum class ChunkLayout {
 
 // Flat top-level search. offset = header offset of the first chunk with `id`,
 // size = low 32 bits of its size field. 0 or -1 (offset and size 0 on failure).
+int flatChunkSearch(ByteSource& src, const char id[4], ChunkLayout layout, uint64_t* offset,
+                    uint32_t* size);
 int flatChunkSearch(FILE* f, const char id[4], ChunkLayout layout, uint64_t* offset,
                     uint32_t* size);
 

@@ -4,12 +4,15 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <memory>
 
+#include "audioreader.h"
+#include "bytesource.h"
 #include "sonvex.h"
 
 namespace sonvex {
 
-// Thirteen operation slots, in this order. A driver never opens or closes the
+// Fifteen operation slots, in this order. A driver never opens or closes the
 // stream it is given and leaves its position wherever its last transfer put it.
 struct FormatDriver {
   // 0: 0 = accepted, -17 = not this format, -1 (DSF only) = fmt unreadable.
@@ -40,9 +43,15 @@ struct FormatDriver {
   // 10: stores a time reference in an existing bext chunk (WAV).
   int (*writeTimeReference)(FILE* f, uint64_t timeReference);
   // 11: reads the bext time reference from the chunk's fixed-size image.
-  int (*readBextTimeReference)(const uint8_t* bextImage, uint32_t imageSize, uint64_t* timeReference);
+  int (*readBextTimeReference)(const uint8_t* bextImage, uint32_t imageSize,
+                               uint64_t* timeReference);
   // 12: bytes of header room for the format.
   int (*headerReserve)(void);
+  // 13: reads a header for openAudio: probe, format, data location, stopping
+  // at the first that fails.
+  OpenStatus (*readHeader)(ByteSource& src, AudioFormat* format);
+  // 14: the reader of the audio a header read by slot 13 describes.
+  std::unique_ptr<AudioReader> (*makeReader)(ByteSource& src, const AudioFormat& format);
 };
 
 // The driver for a type code, or nullptr outside 0..3.

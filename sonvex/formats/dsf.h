@@ -5,13 +5,13 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "audioreader.h"
 #include "driver.h"
 
 namespace sonvex {
 
 constexpr uint32_t kDsfHeaderBytes = 92;   // DSD (28) + fmt (52) + data header (12)
 constexpr uint32_t kDsfBlockBytes = 4096;  // per channel
-constexpr uint8_t kDsdIdleByte = 0x96;     // pad byte of partly filled blocks
 
 // The parts of a DSF header the driver works with, read fresh on every call.
 struct DsfInfo {
@@ -25,6 +25,7 @@ struct DsfInfo {
 // Reads the DSD and fmt chunks. Same results as the probe slot: 0, -17 (not
 // DSF) or -1 (fmt absent or short). A file too short for the DSD chunk is
 // accepted with `info` left zero.
+int dsfReadInfo(ByteSource& src, DsfInfo* info);
 int dsfReadInfo(FILE* f, DsfInfo* info);
 
 // Block-padded payload for `audioBytes` spread over `channels`:

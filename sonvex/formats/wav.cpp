@@ -1,5 +1,6 @@
 #include "wav.h"
 
+#include <algorithm>
 #include <cstring>
 #include <memory>
 #include <new>
@@ -28,6 +29,7 @@ constexpr size_t kDs64SampleCountAt = 24;
 constexpr uint64_t kBextTimeReferenceAt = 338;
 constexpr uint64_t kBextMinBytes = kBextTimeReferenceAt + 8;
 constexpr uint64_t kSecondsPerDay = 86400;
+constexpr uint16_t kWaveFormatExtensible = 0xFFFE;
 
 constexpr uint32_t fieldFor(uint64_t size) {
   return size < kRiffSizeLimit ? uint32_t(size) : kSizeUnknown;
@@ -42,10 +44,15 @@ bool writeAt(FILE* f, uint64_t offset, const void* buffer, size_t n) {
 }
 
 // The RF64 ds64 chunk, checked to be large enough for the fields we touch.
-int findDs64(FILE* f, uint64_t* offset) {
+int findDs64(ByteSource& src, uint64_t* offset) {
   uint32_t size = 0;
-  if (flatChunkSearch(f, "ds64", ChunkLayout::Riff, offset, &size) != 0) return -1;
+  if (flatChunkSearch(src, "ds64", ChunkLayout::Riff, offset, &size) != 0) return -1;
   return size >= kDs64Bytes ? 0 : -1;
+}
+
+int findDs64(FILE* f, uint64_t* offset) {
+  FileSource src(f);
+  return findDs64(src, offset);
 }
 
 // Stores 64-bit values at the given ds64 offsets.
@@ -225,6 +232,49 @@ int wavReadBextTimeReference(const uint8_t* image, uint32_t imageSize, uint64_t*
 
 int wavHeaderReserve(void) { return int(kWavHeaderBytes); }
 
+OpenStatus wavReadHeader(ByteSource& src, AudioFormat* format) {
+  int kind = 0;
+  if (wavProbe(src, &kind) != 0) return OpenStatus::NotThisFormat;
+  if (wavReadFormat(src, &format->sampleRate, &format->bitsPerSample, &format->channels,
+                    &format->formatTag) != 0)
+    return OpenStatus::FormatUnreadable;
+  format->subformatTag =
+      format->formatTag == kWaveFormatExtensible ? wavExtensibleSubformat(src) : format->formatTag;
+  format->hasSampleLayout = wavSampleLayout(src, &format->wav) == 0;
+  if (wavLocateData(src, &format->dataOffset, &format->chunkSize, &format->audioBytes) != 0)
+    return OpenStatus::DataUnreadable;
+  return OpenStatus::Ok;
+}
+
+// Frames are block align bytes; samples come out packed at their stated width.
+class WavReader final : public AudioReader {
+ public:
+  using AudioReader::AudioReader;
+
+  ReadStatus readPcm(uint8_t* out, int64_t count, int64_t* got) override {
+    *got = 0;
+    const uint32_t channels = format_.channels;
+    if (!format_.hasSampleLayout || channels == 0) return ReadStatus::Unsupported;
+    const int64_t first = position_;
+    position_ += count;
+    if (first < 0 || first >= frames_ || count <= 0) return ReadStatus::Ok;
+    const int64_t wanted = std::min(count, frames_ - first);
+    const uint64_t frameBytes = uint64_t(channels) * format_.wav.containerBytes;
+    size_t n = 0;
+    const IoStatus io = src_.readAt(format_.dataOffset + uint64_t(first) * frameBytes, out,
+                                    size_t(wanted) * frameBytes, &n);
+    if (io == IoStatus::SeekFailed) return ReadStatus::SeekFailed;
+    if (io == IoStatus::ReadFailed) return ReadStatus::ReadFailed;
+    *got = int64_t(n / frameBytes);
+    wavPackFrames(out, size_t(*got), channels, format_.wav);
+    return ReadStatus::Ok;
+  }
+};
+
+std::unique_ptr<AudioReader> wavMakeReader(ByteSource& src, const AudioFormat& format) {
+  return std::make_unique<WavReader>(src, format);
+}
+
 // Payload offset of a bext chunk that holds a time reference, or -1.
 int locateBext(FILE* f, uint64_t* payload) {
   uint64_t offset;
@@ -237,10 +287,10 @@ int locateBext(FILE* f, uint64_t* payload) {
 
 }  // namespace
 
-int wavProbe(FILE* f, int* kind) {
+int wavProbe(ByteSource& src, int* kind) {
   uint8_t header[12];
   // Too short to tell: accepted; the format read that follows refuses it.
-  if (seek64(f, 0) != 0 || std::fread(header, 1, sizeof header, f) != sizeof header) return 0;
+  if (!src.readExact(0, header, sizeof header)) return 0;
   int k;
   if (std::memcmp(header, "RIFF", 4) == 0)
     k = kRiffKindRiff;
@@ -250,45 +300,57 @@ int wavProbe(FILE* f, int* kind) {
     return kErrNotSupported;
   if (std::memcmp(header + 8, "WAVE", 4) != 0) return kErrNotSupported;
   uint64_t offset;
-  if (flatChunkSearch(f, "fmt ", ChunkLayout::Riff, &offset, nullptr) != 0) return kErrNotSupported;
+  if (flatChunkSearch(src, "fmt ", ChunkLayout::Riff, &offset, nullptr) != 0)
+    return kErrNotSupported;
   if (kind) *kind = k;
   return 0;
 }
 
-int wavLocateData(FILE* f, uint64_t* dataOffset, uint64_t* chunkSize, uint64_t* audioBytes) {
+int wavProbe(FILE* f, int* kind) {
+  FileSource src(f);
+  return wavProbe(src, kind);
+}
+
+int wavLocateData(ByteSource& src, uint64_t* dataOffset, uint64_t* chunkSize,
+                  uint64_t* audioBytes) {
   *dataOffset = *chunkSize = *audioBytes = 0;
   uint64_t offset;
-  if (flatChunkSearch(f, "data", ChunkLayout::Riff, &offset, nullptr) != 0) return -1;
+  if (flatChunkSearch(src, "data", ChunkLayout::Riff, &offset, nullptr) != 0) return -1;
   uint8_t header[8];
-  if (!readAt(f, offset, header, sizeof header)) return -1;
+  if (!src.readExact(offset, header, sizeof header)) return -1;
   *dataOffset = offset + 8;
   uint64_t size = le32(header + 4);
   // Only an all-ones 32-bit size defers to ds64, whatever the form id says.
   if (size == kSizeUnknown) {
     uint64_t ds64;
-    if (findDs64(f, &ds64) != 0) return -1;
+    if (findDs64(src, &ds64) != 0) return -1;
     uint8_t image[8 + kDs64Bytes];
-    if (readAt(f, ds64, image, sizeof image)) size = le64(image + kDs64DataSizeAt);
+    if (src.readExact(ds64, image, sizeof image)) size = le64(image + kDs64DataSizeAt);
   }
   *chunkSize = size;
   // Audio bytes: what the header claims, but never past the end of the file,
   // so readers of a cut-off recording stop where its audio stops.
   uint64_t total;
-  if (fileSize(f, &total) != 0) return -1;
+  if (!src.size(&total)) return -1;
   const uint64_t present = total > *dataOffset ? total - *dataOffset : 0;
   *audioBytes = size < present ? size : present;
   return 0;
 }
 
-int wavReadFormat(FILE* f, uint32_t* sampleRate, uint32_t* bitsPerSample, uint32_t* channels,
-                  uint16_t* formatTag) {
+int wavLocateData(FILE* f, uint64_t* dataOffset, uint64_t* chunkSize, uint64_t* audioBytes) {
+  FileSource src(f);
+  return wavLocateData(src, dataOffset, chunkSize, audioBytes);
+}
+
+int wavReadFormat(ByteSource& src, uint32_t* sampleRate, uint32_t* bitsPerSample,
+                  uint32_t* channels, uint16_t* formatTag) {
   uint64_t offset;
   uint32_t size;
-  if (flatChunkSearch(f, "fmt ", ChunkLayout::Riff, &offset, &size) != 0) return -1;
+  if (flatChunkSearch(src, "fmt ", ChunkLayout::Riff, &offset, &size) != 0) return -1;
   // A shorter fmt would make us read its fields from the next chunk.
   if (size < kFmtBytes) return -1;
   uint8_t image[8 + kFmtBytes];
-  if (!readAt(f, offset, image, sizeof image)) return -1;
+  if (!src.readExact(offset, image, sizeof image)) return -1;
   *formatTag = le16(image + 8);
   *channels = le16(image + 10);
   *sampleRate = le32(image + 12);
@@ -296,13 +358,19 @@ int wavReadFormat(FILE* f, uint32_t* sampleRate, uint32_t* bitsPerSample, uint32
   return 0;
 }
 
-int wavSampleLayout(FILE* f, WavSampleLayout* layout) {
+int wavReadFormat(FILE* f, uint32_t* sampleRate, uint32_t* bitsPerSample, uint32_t* channels,
+                  uint16_t* formatTag) {
+  FileSource src(f);
+  return wavReadFormat(src, sampleRate, bitsPerSample, channels, formatTag);
+}
+
+int wavSampleLayout(ByteSource& src, WavSampleLayout* layout) {
   uint64_t offset;
   uint32_t size;
-  if (flatChunkSearch(f, "fmt ", ChunkLayout::Riff, &offset, &size) != 0 || size < kFmtBytes)
+  if (flatChunkSearch(src, "fmt ", ChunkLayout::Riff, &offset, &size) != 0 || size < kFmtBytes)
     return -1;
   uint8_t image[8 + kFmtBytes];
-  if (!readAt(f, offset, image, sizeof image)) return -1;
+  if (!src.readExact(offset, image, sizeof image)) return -1;
   const uint32_t tag = le16(image + 8), channels = le16(image + 10), align = le16(image + 20),
                  bits = le16(image + 22);
   if (channels == 0 || bits == 0) return -1;
@@ -312,6 +380,23 @@ int wavSampleLayout(FILE* f, WavSampleLayout* layout) {
   if (align % channels == 0 && align / channels > layout->sampleBytes && align / channels <= 8)
     layout->containerBytes = align / channels;
   return 0;
+}
+
+int wavSampleLayout(FILE* f, WavSampleLayout* layout) {
+  FileSource src(f);
+  return wavSampleLayout(src, layout);
+}
+
+uint16_t wavExtensibleSubformat(ByteSource& src) {
+  uint64_t offset = 0;
+  if (flatChunkSearch(src, "fmt ", ChunkLayout::Riff, &offset, nullptr) != 0)
+    return kWaveFormatExtensible;
+  uint8_t fmt[8 + 40];
+  if (!src.readExact(offset, fmt, sizeof fmt)) return kWaveFormatExtensible;
+  const uint32_t size = le32(fmt + 4);
+  const uint16_t extra = le16(fmt + 8 + 16);
+  if (size < 40 || extra < 22) return kWaveFormatExtensible;
+  return le16(fmt + 8 + 24);
 }
 
 void wavPackFrames(uint8_t* data, size_t frames, uint32_t channels, const WavSampleLayout& layout) {
@@ -495,6 +580,8 @@ const FormatDriver kWavDriver = {
     writeTimeReference,        // 10
     wavReadBextTimeReference,  // 11
     wavHeaderReserve,          // 12
+    wavReadHeader,             // 13
+    wavMakeReader,             // 14
 };
 
 }  // namespace sonvex

@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "audioreader.h"
+#include "bytesource.h"
 #include "driver.h"
 
 namespace sonvex {
@@ -18,30 +20,29 @@ constexpr int kRiffKindRf64 = 2;  // "RF64" with a ds64 chunk
 constexpr uint64_t kRiffSizeLimit = uint64_t(1) << 32;
 
 // The individual operations of kWavDriver (same contracts as the slots).
+int wavProbe(ByteSource& src, int* kind);
 int wavProbe(FILE* f, int* kind);
 // chunkSize = the data size as stored (ds64 when the 32-bit field is all
 // ones); audioBytes = the same, cut to the bytes the file holds behind the
 // data offset, so a cut-off recording reads up to where it stops.
+int wavLocateData(ByteSource& src, uint64_t* dataOffset, uint64_t* chunkSize, uint64_t* audioBytes);
 int wavLocateData(FILE* f, uint64_t* dataOffset, uint64_t* chunkSize, uint64_t* audioBytes);
+int wavReadFormat(ByteSource& src, uint32_t* sampleRate, uint32_t* bitsPerSample,
+                  uint32_t* channels, uint16_t* formatTag);
 int wavReadFormat(FILE* f, uint32_t* sampleRate, uint32_t* bitsPerSample, uint32_t* channels,
                   uint16_t* formatTag);
 int wavWriteHeader(FILE* f, const WriteFormat* format, int type);
 int wavFinalize(FILE* f, uint32_t bytesLow, uint32_t bytesHigh, uint32_t framesLow,
                 uint32_t framesHigh);
 
-// How samples sit in a frame of block align bytes: `containerBytes` per
-// sample (block align / channels), of which `sampleBytes` (the fmt bits,
-// rounded up to whole bytes) hold the sample, at the container's top for
-// WAVE_FORMAT_EXTENSIBLE (valid bits are left-justified) and at its bottom
-// for a plain fmt (24 bits in 4 bytes as those writers store them). A block
-// align that cannot hold the stated bits is ignored: samples are packed.
-struct WavSampleLayout {
-  uint32_t sampleBytes = 0;
-  uint32_t containerBytes = 0;
-  bool topAligned = false;
-  bool padded() const { return containerBytes != sampleBytes; }
-};
+// The fmt's sample layout (see WavSampleLayout). 0 or -1.
+int wavSampleLayout(ByteSource& src, WavSampleLayout* layout);
 int wavSampleLayout(FILE* f, WavSampleLayout* layout);
+
+// The format tag inside an extensible fmt's sub-format GUID (its first two
+// bytes), so extensible files decode like plain ones; 0xFFFE again when the
+// fmt is too short to hold one.
+uint16_t wavExtensibleSubformat(ByteSource& src);
 
 // Moves the samples of `frames` frames together in place, so that each frame
 // is channels x sampleBytes long and reads as packed samples.
