@@ -58,7 +58,8 @@ SONVEX_EXTERN_C SONVEX_API int32_t combineFiles(int32_t type, const SonvexChar* 
   }
   tail.reset();
   scratch.reset();
-  removeFile(scratchPath);
+  // A scratch file left behind is no reason to fail a finished combine.
+  (void)removeFile(scratchPath);
   if (result != 0 && writeFailed) result = kErrWrite;
   if (result == kErrWrite && savedErrno) errno = savedErrno;
   return result;

@@ -59,16 +59,17 @@ const FormatDriver* driverFor(int type);
 
 // Dispatchers: -17 for a type outside 0..3 without touching the file, -17 for
 // a slot the driver leaves empty, otherwise the operation's result unchanged.
-int dispatchProbe(int type, FILE* f, int* kind);
-int dispatchLocateData(int type, FILE* f, uint64_t* dataOffset, uint64_t* chunkSize,
-                       uint64_t* audioBytes);
-int dispatchReadFormat(int type, FILE* f, uint32_t* sampleRate, uint32_t* bitsPerSample,
-                       uint32_t* channels, uint16_t* formatTag);
-int dispatchWriteHeader(int type, FILE* f, const WriteFormat* format);
-int dispatchFinalize(int type, FILE* f, uint32_t bytesLow, uint32_t bytesHigh, uint32_t framesLow,
-                     uint32_t framesHigh);
-int dispatchAppend(int type, FILE* head, FILE* tail, FILE* scratch, const WriteFormat* format,
-                   int flags);
+[[nodiscard]] int dispatchProbe(int type, FILE* f, int* kind);
+[[nodiscard]] int dispatchLocateData(int type, FILE* f, uint64_t* dataOffset, uint64_t* chunkSize,
+                                     uint64_t* audioBytes);
+[[nodiscard]] int dispatchReadFormat(int type, FILE* f, uint32_t* sampleRate,
+                                     uint32_t* bitsPerSample, uint32_t* channels,
+                                     uint16_t* formatTag);
+[[nodiscard]] int dispatchWriteHeader(int type, FILE* f, const WriteFormat* format);
+[[nodiscard]] int dispatchFinalize(int type, FILE* f, uint32_t bytesLow, uint32_t bytesHigh,
+                                   uint32_t framesLow, uint32_t framesHigh);
+[[nodiscard]] int dispatchAppend(int type, FILE* head, FILE* tail, FILE* scratch,
+                                 const WriteFormat* format, int flags);
 
 // The three driver records (one per file).
 extern const FormatDriver kWavDriver;

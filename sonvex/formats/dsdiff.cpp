@@ -17,13 +17,13 @@ constexpr uint32_t kChunkHeaderBytes = 12;
 constexpr uint64_t kFirstChunk = 16;  // after "FRM8", its size and "DSD "
 
 int readAt(FILE* f, uint64_t offset, uint8_t* buf, size_t n) {
-  if (seek64(f, offset) != 0) return -1;
-  return std::fread(buf, 1, n, f) == n ? 0 : -1;
+  if (seek64(f, offset) != 0) return kErrIo;
+  return std::fread(buf, 1, n, f) == n ? kSonvexOk : kErrIo;
 }
 
 int writeAt(FILE* f, uint64_t offset, const uint8_t* buf, size_t n) {
-  if (seek64(f, offset) != 0) return -1;
-  return std::fwrite(buf, 1, n, f) == n ? 0 : -1;
+  if (seek64(f, offset) != 0) return kErrIo;
+  return std::fwrite(buf, 1, n, f) == n ? kSonvexOk : kErrIo;
 }
 
 // Where the chunk after one ending at `end` starts: behind the pad byte of an
@@ -42,24 +42,24 @@ int walkTopLevel(ByteSource& src, Visit visit) {
   uint64_t pos = kFirstChunk;
   for (;;) {
     uint8_t h[kChunkHeaderBytes];
-    if (!src.readExact(pos, h, sizeof h)) return -1;
+    if (!src.readExact(pos, h, sizeof h)) return kErrIo;
     const uint64_t size = be64(h + 4);
-    if (visit(pos, h, size)) return 0;
+    if (visit(pos, h, size)) return kSonvexOk;
     uint64_t end = 0;
     if (__builtin_add_overflow(pos + kChunkHeaderBytes, size, &end) || end > uint64_t(INT64_MAX))
-      return -1;
+      return kErrIo;
     pos = nextChunkAfter(src, end);
   }
 }
 
-int dsdiffNoTimeReference(FILE*, uint64_t*) { return 0; }
-int dsdiffWriteNoTimeReference(FILE*, uint64_t) { return 0; }
+int dsdiffNoTimeReference(FILE*, uint64_t*) { return kSonvexOk; }
+int dsdiffWriteNoTimeReference(FILE*, uint64_t) { return kSonvexOk; }
 int dsdiffBextTimeReference(const uint8_t*, uint32_t, uint64_t* t) {
   if (t) *t = 0;
-  return 0;
+  return kSonvexOk;
 }
-int dsdiffRemoveChunk(FILE*, const char*) { return -17; }
-int dsdiffSplitFile(FILE*, FILE*, uint64_t) { return -17; }
+int dsdiffRemoveChunk(FILE*, const char*) { return kErrNotSupported; }
+int dsdiffSplitFile(FILE*, FILE*, uint64_t) { return kErrNotSupported; }
 int dsdiffHeaderReserve(void) { return int(kDsdiffHeaderBytes); }
 int dsdiffFindChunkSlot(FILE* f, const char id[4], uint64_t* offset) {
   uint64_t size = 0;
@@ -90,10 +90,10 @@ int dsdiffFindChunk(ByteSource& src, const char id[4], uint64_t* offset, uint64_
     foundSize = s;
     return true;
   });
-  if (r != 0) return -1;
+  if (r != 0) return kErrIo;
   *offset = foundOffset;
   *size = foundSize;
-  return 0;
+  return kSonvexOk;
 }
 
 int dsdiffFindChunk(FILE* f, const char id[4], uint64_t* offset, uint64_t* size) {
@@ -104,11 +104,12 @@ int dsdiffFindChunk(FILE* f, const char id[4], uint64_t* offset, uint64_t* size)
 int dsdiffProbe(ByteSource& src, int* kind) {
   if (kind) *kind = 1;
   uint8_t h[16];
-  if (!src.readExact(0, h, sizeof h)) return 0;
-  if (std::memcmp(h, "FRM8", 4) != 0 || std::memcmp(h + 12, "DSD ", 4) != 0) return -17;
+  if (!src.readExact(0, h, sizeof h)) return kSonvexOk;
+  if (std::memcmp(h, "FRM8", 4) != 0 || std::memcmp(h + 12, "DSD ", 4) != 0)
+    return kErrNotSupported;
   uint64_t offset = 0, size = 0;
-  if (dsdiffFindChunk(src, "PROP", &offset, &size) != 0) return -17;
-  return 0;
+  if (dsdiffFindChunk(src, "PROP", &offset, &size) != 0) return kErrNotSupported;
+  return kSonvexOk;
 }
 
 int dsdiffProbe(FILE* f, int* kind) {
@@ -119,24 +120,24 @@ int dsdiffProbe(FILE* f, int* kind) {
 int dsdiffLocateData(ByteSource& src, uint64_t* dataOffset, uint64_t* chunkSize,
                      uint64_t* audioBytes) {
   uint64_t offset = 0, size = 0;
-  if (dsdiffFindChunk(src, "DSD ", &offset, &size) != 0) return -1;
-  if (offset + kChunkHeaderBytes > uint64_t(INT64_MAX)) return -1;
+  if (dsdiffFindChunk(src, "DSD ", &offset, &size) != 0) return kErrIo;
+  if (offset + kChunkHeaderBytes > uint64_t(INT64_MAX)) return kErrIo;
   *dataOffset = offset + kChunkHeaderBytes;
   *chunkSize = size;
   // Never past the end of the file, so a cut-off recording reads up to where
   // it stops.
   uint64_t total = 0;
-  if (!src.size(&total)) return -1;
+  if (!src.size(&total)) return kErrIo;
   const uint64_t present = total > *dataOffset ? total - *dataOffset : 0;
   *audioBytes = size < present ? size : present;
-  return 0;
+  return kSonvexOk;
 }
 
 int dsdiffLocateData(FILE* f, uint64_t* dataOffset, uint64_t* chunkSize, uint64_t* audioBytes) {
   FileSource src(f);
-  if (dsdiffLocateData(src, dataOffset, chunkSize, audioBytes) != 0) return -1;
+  if (dsdiffLocateData(src, dataOffset, chunkSize, audioBytes) != 0) return kErrIo;
   // Callers of the stream form read on from the first audio byte.
-  return seek64(f, *dataOffset) == 0 ? 0 : -1;
+  return seek64(f, *dataOffset) == 0 ? kSonvexOk : kErrIo;
 }
 
 int dsdiffReadFormat(ByteSource& src, uint32_t* sampleRate, uint32_t* bitsPerSample,
@@ -145,7 +146,7 @@ int dsdiffReadFormat(ByteSource& src, uint32_t* sampleRate, uint32_t* bitsPerSam
   try {
     work.assign(kDsdiffWorkBytes, 0);
   } catch (...) {
-    return -1;
+    return kErrIo;
   }
   uint32_t rate = 0, chans = 0;
 
@@ -166,34 +167,34 @@ int dsdiffReadFormat(ByteSource& src, uint32_t* sampleRate, uint32_t* bitsPerSam
     found = true;
     return true;
   });
-  if (failed || !found) return -1;
+  if (failed || !found) return kErrIo;
 
-  if (propSize < 4) return -1;
+  if (propSize < 4) return kErrIo;
   uint64_t remaining = propSize - 4;
   uint64_t pos = prop + kChunkHeaderBytes + 4;
   while (remaining >= kChunkHeaderBytes) {
     uint8_t h[kChunkHeaderBytes];
-    if (!src.readExact(pos, h, sizeof h)) return -1;
+    if (!src.readExact(pos, h, sizeof h)) return kErrIo;
     const uint64_t size = be64(h + 4);
     remaining -= kChunkHeaderBytes;
     pos += kChunkHeaderBytes;
     // A local chunk reaching past its PROP chunk is a broken header.
-    if (size > remaining) return -1;
+    if (size > remaining) return kErrIo;
     if (std::memcmp(h, "FS  ", 4) == 0) {
       uint8_t v[4];
-      if (size < 4 || !src.readExact(pos, v, 4)) return -1;
+      if (size < 4 || !src.readExact(pos, v, 4)) return kErrIo;
       rate = be32(v);
     } else if (std::memcmp(h, "CHNL", 4) == 0 || std::memcmp(h, "CMPR", 4) == 0) {
       // Read whole behind the first 12 bytes of the work buffer; a payload
       // that would not fit is a format error, never an overflow.
-      if (size > kDsdiffWorkBytes - kChunkHeaderBytes) return -1;
+      if (size > kDsdiffWorkBytes - kChunkHeaderBytes) return kErrIo;
       uint8_t* payload = work.data() + kChunkHeaderBytes;
-      if (!src.readExact(pos, payload, size_t(size))) return -1;
+      if (!src.readExact(pos, payload, size_t(size))) return kErrIo;
       if (h[1] == 'H') {
-        if (size < 2) return -1;
+        if (size < 2) return kErrIo;
         chans = be16(payload);
       } else if (size < 4 || std::memcmp(payload, "DSD ", 4) != 0) {
-        return -1;  // compressed (DST) or unreadable compression type
+        return kErrIo;  // compressed (DST) or unreadable compression type
       }
     }
     remaining -= size;
@@ -206,12 +207,12 @@ int dsdiffReadFormat(ByteSource& src, uint32_t* sampleRate, uint32_t* bitsPerSam
   }
   // Without channels or rate nothing can be read or played; an audio size is
   // checked against the channel count by the callers that divide by it.
-  if (rate == 0 || chans == 0) return -1;
+  if (rate == 0 || chans == 0) return kErrIo;
   *sampleRate = rate;
   *bitsPerSample = 1;
   *channels = chans;
   *formatTag = 0;
-  return 0;
+  return kSonvexOk;
 }
 
 int dsdiffReadFormat(FILE* f, uint32_t* sampleRate, uint32_t* bitsPerSample, uint32_t* channels,
@@ -221,14 +222,14 @@ int dsdiffReadFormat(FILE* f, uint32_t* sampleRate, uint32_t* bitsPerSample, uin
 }
 
 int dsdiffWriteHeader(FILE* f, const WriteFormat* format, int /*type*/) {
-  if (!format) return -1;
+  if (!format) return kErrIo;
   const uint32_t n = format->channels;
-  if (n == 0 || n > kDsdiffMaxHeaderChannels) return -1;
+  if (n == 0 || n > kDsdiffMaxHeaderChannels) return kErrIo;
   std::vector<uint8_t> h;
   try {
     h.assign(kDsdiffHeaderBytes, 0);
   } catch (...) {
-    return -1;
+    return kErrIo;
   }
   uint8_t* p = h.data();
   std::memcpy(p, "FRM8", 4);
@@ -268,25 +269,25 @@ int dsdiffFinalize(FILE* f, uint32_t bytesLow, uint32_t bytesHigh, uint32_t /*fr
                    uint32_t /*framesHigh*/) {
   const uint64_t bytes = (uint64_t(bytesHigh) << 32) | bytesLow;
   uint64_t offset = 0, size = 0;
-  if (dsdiffFindChunk(f, "DSD ", &offset, &size) != 0) return -1;
+  if (dsdiffFindChunk(f, "DSD ", &offset, &size) != 0) return kErrIo;
   uint8_t h[kChunkHeaderBytes];
-  if (readAt(f, offset, h, sizeof h) != 0) return -1;
+  if (readAt(f, offset, h, sizeof h) != 0) return kErrIo;
   putBe64(h + 4, bytes);
-  if (writeAt(f, offset, h, sizeof h) != 0) return -1;
+  if (writeAt(f, offset, h, sizeof h) != 0) return kErrIo;
   uint64_t total = 0;
-  if (fileSize(f, &total) != 0) return -17;
+  if (fileSize(f, &total) != 0) return kErrNotSupported;
   // An odd-sized chunk that ends the file still needs its pad byte.
   const uint64_t end = offset + kChunkHeaderBytes + bytes;
   if ((bytes & 1) && total == end) {
     const uint8_t pad = 0;
-    if (writeAt(f, end, &pad, 1) != 0) return -1;
+    if (writeAt(f, end, &pad, 1) != 0) return kErrIo;
     ++total;
   }
   uint8_t form[16];
-  if (readAt(f, 0, form, sizeof form) != 0) return -1;
+  if (readAt(f, 0, form, sizeof form) != 0) return kErrIo;
   putBe64(form + 4, total - 12);
-  if (writeAt(f, 0, form, sizeof form) != 0) return -1;
-  return std::fflush(f) == 0 ? 0 : -1;
+  if (writeAt(f, 0, form, sizeof form) != 0) return kErrIo;
+  return std::fflush(f) == 0 ? kSonvexOk : kErrIo;
 }
 
 namespace {

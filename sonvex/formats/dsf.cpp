@@ -31,22 +31,22 @@ constexpr int kFmtBlockSize = 44;
 
 // Reads `n` bytes of the chunk at `offset` into `buf`. 0 or -1 (short read too).
 int readAt(FILE* f, uint64_t offset, uint8_t* buf, size_t n) {
-  if (seek64(f, offset) != 0) return -1;
-  return std::fread(buf, 1, n, f) == n ? 0 : -1;
+  if (seek64(f, offset) != 0) return kErrIo;
+  return std::fread(buf, 1, n, f) == n ? kSonvexOk : kErrIo;
 }
 
 int writeAt(FILE* f, uint64_t offset, const uint8_t* buf, size_t n) {
-  if (seek64(f, offset) != 0) return -1;
-  return std::fwrite(buf, 1, n, f) == n ? 0 : -1;
+  if (seek64(f, offset) != 0) return kErrIo;
+  return std::fwrite(buf, 1, n, f) == n ? kSonvexOk : kErrIo;
 }
 
 // Read-modify-write of one 64-bit field of the chunk `id`.
 int patchField64(FILE* f, const char id[4], uint32_t chunkBytes, int field, uint64_t value) {
   uint64_t offset = 0;
   uint32_t size = 0;
-  if (flatChunkSearch(f, id, ChunkLayout::Dsf, &offset, &size) != 0) return -1;
+  if (flatChunkSearch(f, id, ChunkLayout::Dsf, &offset, &size) != 0) return kErrIo;
   uint8_t image[kFmtChunkBytes];
-  if (readAt(f, offset, image, chunkBytes) != 0) return -1;
+  if (readAt(f, offset, image, chunkBytes) != 0) return kErrIo;
   putLe64(image + field, value);
   return writeAt(f, offset, image, chunkBytes);
 }
@@ -61,11 +61,11 @@ int dsfFindChunk(FILE* f, const char id[4], uint64_t* offset) {
   return dsfFindChunk(src, id, offset);
 }
 
-int dsfRemoveChunk(FILE*, const char*) { return -1; }
-int dsfReadTimeReference(FILE*, uint64_t*) { return -1; }
-int dsfWriteTimeReference(FILE*, uint64_t) { return -1; }
-int dsfReadBextTimeReference(const uint8_t*, uint32_t, uint64_t*) { return -1; }
-int dsfSplitFile(FILE*, FILE*, uint64_t) { return -17; }
+int dsfRemoveChunk(FILE*, const char*) { return kErrIo; }
+int dsfReadTimeReference(FILE*, uint64_t*) { return kErrIo; }
+int dsfWriteTimeReference(FILE*, uint64_t) { return kErrIo; }
+int dsfReadBextTimeReference(const uint8_t*, uint32_t, uint64_t*) { return kErrIo; }
+int dsfSplitFile(FILE*, FILE*, uint64_t) { return kErrNotSupported; }
 int dsfHeaderReserve(void) { return int(kDsfHeaderBytes); }
 
 OpenStatus dsfReadHeader(ByteSource& src, AudioFormat* format);
@@ -77,18 +77,18 @@ int dsfReadInfo(ByteSource& src, DsfInfo* info) {
   *info = DsfInfo{};
   uint8_t dsd[kDsdChunkBytes];
   size_t got = 0;
-  if (src.readAt(0, dsd, sizeof dsd, &got) != IoStatus::Ok || got != sizeof dsd) return 0;
-  if (std::memcmp(dsd, "DSD ", 4) != 0) return -17;
+  if (src.readAt(0, dsd, sizeof dsd, &got) != IoStatus::Ok || got != sizeof dsd) return kSonvexOk;
+  if (std::memcmp(dsd, "DSD ", 4) != 0) return kErrNotSupported;
   uint64_t offset = 0;
-  if (dsfFindChunk(src, "fmt ", &offset) != 0) return -1;
+  if (dsfFindChunk(src, "fmt ", &offset) != 0) return kErrIo;
   uint8_t fmt[kFmtChunkBytes];
-  if (!src.readExact(offset, fmt, sizeof fmt)) return -1;
+  if (!src.readExact(offset, fmt, sizeof fmt)) return kErrIo;
   info->channels = le32(fmt + kFmtChannelNumber);
   info->sampleRate = le32(fmt + kFmtSamplingFrequency);
   info->bitsPerSample = le32(fmt + kFmtBitsPerSample);
   info->sampleCount = le64(fmt + kFmtSampleCount);
   info->blockBytes = le32(fmt + kFmtBlockSize);
-  return 0;
+  return kSonvexOk;
 }
 
 int dsfReadInfo(FILE* f, DsfInfo* info) {
@@ -111,22 +111,22 @@ int dsfProbe(FILE* f, int* /*kind*/) {
 int dsfLocateData(ByteSource& src, uint64_t* dataOffset, uint64_t* chunkSize,
                   uint64_t* audioBytes) {
   DsfInfo info;
-  if (dsfReadInfo(src, &info) != 0) return -1;
+  if (dsfReadInfo(src, &info) != 0) return kErrIo;
   uint64_t offset = 0;
-  if (dsfFindChunk(src, "data", &offset) != 0) return -1;
+  if (dsfFindChunk(src, "data", &offset) != 0) return kErrIo;
   uint8_t header[kDataHeaderBytes];
-  if (!src.readExact(offset, header, sizeof header)) return -1;
+  if (!src.readExact(offset, header, sizeof header)) return kErrIo;
   // A channel count times sample count that does not fit 64 bits is no audio
   // size at all.
   uint64_t bits = 0;
-  if (__builtin_mul_overflow(uint64_t(info.channels), info.sampleCount, &bits)) return -1;
+  if (__builtin_mul_overflow(uint64_t(info.channels), info.sampleCount, &bits)) return kErrIo;
   *chunkSize = le64(header + 4);
   *dataOffset = offset + kDataHeaderBytes;
   *audioBytes = bits / 8;
   // Never past the end of the file, so a cut-off recording reads up to where
   // it stops: per channel, the bytes that its last block really holds.
   uint64_t total = 0;
-  if (info.channels == 0 || !src.size(&total)) return -1;
+  if (info.channels == 0 || !src.size(&total)) return kErrIo;
   const uint64_t group = uint64_t(info.channels) * kDsfBlockBytes;
   const uint64_t present = total > *dataOffset ? total - *dataOffset : 0;
   const uint64_t partial = present % group;
@@ -134,7 +134,7 @@ int dsfLocateData(ByteSource& src, uint64_t* dataOffset, uint64_t* chunkSize,
   const uint64_t perChannel = present / group * kDsfBlockBytes +
                               (partial > lastChannelStart ? partial - lastChannelStart : 0);
   if (perChannel < *audioBytes / info.channels) *audioBytes = perChannel * info.channels;
-  return 0;
+  return kSonvexOk;
 }
 
 int dsfLocateData(FILE* f, uint64_t* dataOffset, uint64_t* chunkSize, uint64_t* audioBytes) {
@@ -145,21 +145,21 @@ int dsfLocateData(FILE* f, uint64_t* dataOffset, uint64_t* chunkSize, uint64_t* 
 int dsfReadFormat(ByteSource& src, uint32_t* sampleRate, uint32_t* bitsPerSample,
                   uint32_t* channels, uint16_t* formatTag) {
   DsfInfo info;
-  if (dsfReadInfo(src, &info) != 0) return -1;
+  if (dsfReadInfo(src, &info) != 0) return kErrIo;
   // A header without channels or rate, or whose audio size overflows, cannot
   // be read or played; refuse it here rather than divide by it later.
   uint64_t bits = 0;
   if (info.channels == 0 || info.sampleRate == 0 ||
       __builtin_mul_overflow(uint64_t(info.channels), info.sampleCount, &bits) ||
       bits / 8 > uint64_t(INT64_MAX))
-    return -1;
+    return kErrIo;
   *sampleRate = info.sampleRate;
   // DSD is one bit per sample whatever the bits field says (some writers
   // put 8 there); trusting it would cut every length to an eighth.
   *bitsPerSample = 1;
   *channels = info.channels;
   *formatTag = 0;
-  return 0;
+  return kSonvexOk;
 }
 
 int dsfReadFormat(FILE* f, uint32_t* sampleRate, uint32_t* bitsPerSample, uint32_t* channels,
@@ -169,7 +169,7 @@ int dsfReadFormat(FILE* f, uint32_t* sampleRate, uint32_t* bitsPerSample, uint32
 }
 
 int dsfWriteHeader(FILE* f, const WriteFormat* format, int /*type*/) {
-  if (!format || format->channels == 0) return -1;
+  if (!format || format->channels == 0) return kErrIo;
   uint8_t h[kDsfHeaderBytes] = {};
   std::memcpy(h, "DSD ", 4);
   putLe64(h + 4, kDsdChunkBytes);
@@ -198,13 +198,13 @@ int dsfFinalize(FILE* f, uint32_t payloadLow, uint32_t payloadHigh, uint32_t fra
   const uint64_t frames = (uint64_t(framesHigh) << 32) | framesLow;
   // Nothing follows the data chunk, so the metadata pointer says none (0);
   // pointing it at the end of the file makes readers look for a tag there.
-  if (patchField64(f, "DSD ", kDsdChunkBytes, kDsdMetadataPointer, 0) != 0) return -1;
-  if (patchField64(f, "data", kDataHeaderBytes, 4, payload + kDataHeaderBytes) != 0) return -1;
-  if (patchField64(f, "fmt ", kFmtChunkBytes, kFmtSampleCount, frames) != 0) return -1;
+  if (patchField64(f, "DSD ", kDsdChunkBytes, kDsdMetadataPointer, 0) != 0) return kErrIo;
+  if (patchField64(f, "data", kDataHeaderBytes, 4, payload + kDataHeaderBytes) != 0) return kErrIo;
+  if (patchField64(f, "fmt ", kFmtChunkBytes, kFmtSampleCount, frames) != 0) return kErrIo;
   uint64_t size = 0;
   if (fileSize(f, &size) != 0) return kErrNotSupported;
-  if (patchField64(f, "DSD ", kDsdChunkBytes, kDsdTotalSize, size) != 0) return -1;
-  return std::fflush(f) == 0 ? 0 : -1;
+  if (patchField64(f, "DSD ", kDsdChunkBytes, kDsdTotalSize, size) != 0) return kErrIo;
+  return std::fflush(f) == 0 ? kSonvexOk : kErrIo;
 }
 
 namespace {
