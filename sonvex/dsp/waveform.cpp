@@ -6,13 +6,13 @@
 #include <cstring>
 #include <limits>
 #include <memory>
-#include <new>
 #include <vector>
 
 #include "audioreader.h"
 #include "diag.h"
 #include "extension.h"
 #include "fileio.h"
+#include "guard.h"
 #include "meterfilter.h"
 #include "sonvex.h"
 
@@ -450,11 +450,7 @@ SONVEX_EXTERN_C SONVEX_API int32_t getAudioWaveForm(const SonvexChar* path, uint
                                                     uint8_t* cancelFlag, int32_t* progress) {
   const int64_t start = int64_t((uint64_t(uint32_t(startHigh)) << 32) | startLow);
   const int64_t end = int64_t((uint64_t(uint32_t(endHigh)) << 32) | endLow);
-  try {
+  return sonvex::guarded(kErrWaveMemory, kErrIo, [&] {
     return sonvex::waveformSummary(path, start, end, levels, maxOut, minOut, cancelFlag, progress);
-  } catch (const std::bad_alloc&) {
-    return kErrWaveMemory;
-  } catch (...) {
-    return kErrIo;
-  }
+  });
 }

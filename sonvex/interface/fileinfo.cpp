@@ -3,12 +3,12 @@
 #include "fileinfo.h"
 
 #include <memory>
-#include <new>
 
 #include "audioreader.h"
 #include "diag.h"
 #include "extension.h"
 #include "fileio.h"
+#include "guard.h"
 
 namespace sonvex {
 namespace {
@@ -72,18 +72,14 @@ int32_t audioFileInformation(ByteSource& src, int type, AudioFileInfo* info) {
 SONVEX_EXTERN_C SONVEX_API int32_t getAudioFileInformation(const SonvexChar* path,
                                                            AudioFileInfo* info) {
   using namespace sonvex;
-  try {
+  return guarded(kErrWorkBuffer, kErrIo, [&] {
     FilePtr file = openFile(path, "rb");
     if (!file) {
       // The historical text, although the file is opened for reading.
       diag("Write File Open Error!\n");
-      return kErrOpen;
+      return int32_t(kErrOpen);
     }
     FileSource src(file.get());
     return audioFileInformation(src, fileTypeFromPath(path), info);
-  } catch (const std::bad_alloc&) {
-    return kErrWorkBuffer;
-  } catch (...) {
-    return kErrIo;
-  }
+  });
 }
