@@ -217,6 +217,7 @@ namespace {
 
 constexpr size_t kReadBytes = 1024000;
 constexpr int kLookAheadBytes = 32;
+constexpr int kSeekAttempts = 5;  // the summary's reads retry a failed seek
 
 struct AlignedFree {
   void operator()(void* p) const noexcept { std::free(p); }
@@ -437,7 +438,7 @@ int32_t waveformSummary(const char16_t* path, int64_t start, int64_t end, WaveLe
     diag("Check Header Error!\n");
     return kErrFormat;
   }
-  FileSource src(file.get());
+  FileSource src(file.get(), kSeekAttempts);
   return waveformSummary(src, type, start, end, levels, maxOut, minOut, cancelFlag, progress);
 }
 

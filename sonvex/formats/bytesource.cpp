@@ -7,13 +7,6 @@
 
 namespace sonvex {
 
-namespace {
-
-// A failed seek is tried again a few times before the read gives up.
-constexpr int kSeekAttempts = 5;
-
-}  // namespace
-
 bool ByteSource::readExact(uint64_t offset, void* buffer, size_t n) {
   size_t got = 0;
   return readAt(offset, buffer, n, &got) == IoStatus::Ok && got == n;
@@ -23,7 +16,7 @@ IoStatus FileSource::readAt(uint64_t offset, void* buffer, size_t n, size_t* got
   *got = 0;
   int attempt = 0;
   while (seek64(f_, offset) != 0)
-    if (++attempt == kSeekAttempts) return IoStatus::SeekFailed;
+    if (++attempt >= seekAttempts_) return IoStatus::SeekFailed;
   *got = std::fread(buffer, 1, n, f_);
   return std::ferror(f_) ? IoStatus::ReadFailed : IoStatus::Ok;
 }

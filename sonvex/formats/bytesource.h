@@ -28,15 +28,17 @@ class ByteSource {
   [[nodiscard]] bool readExact(uint64_t offset, void* buffer, size_t n);
 };
 
-// A stdio stream the caller keeps open. Reads move its position.
+// A stdio stream the caller keeps open. Reads move its position. A failed
+// seek is tried `seekAttempts` times in all before a read gives up.
 class FileSource final : public ByteSource {
  public:
-  explicit FileSource(FILE* f) : f_(f) {}
+  explicit FileSource(FILE* f, int seekAttempts = 1) : f_(f), seekAttempts_(seekAttempts) {}
   [[nodiscard]] IoStatus readAt(uint64_t offset, void* buffer, size_t n, size_t* got) override;
   [[nodiscard]] bool size(uint64_t* bytes) override;
 
  private:
   FILE* f_;
+  int seekAttempts_;
 };
 
 // Bytes the caller keeps alive for the source's lifetime.
