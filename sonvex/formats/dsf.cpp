@@ -231,7 +231,9 @@ class DsfReader final : public AudioReader {
   ReadStatus readDsd(uint8_t* const* out, size_t count, int64_t* got) override {
     *got = 0;
     const uint32_t channels = format_.channels;
-    if (channels == 0) return ReadStatus::Unsupported;
+    // The cache holds a block run per channel: a channel count no DSF file
+    // has would only ask for memory.
+    if (channels == 0 || channels > kMaxChannels) return ReadStatus::Unsupported;
     const int64_t firstFrame = position_;
     position_ += int64_t(count) * 8;
     for (uint32_t c = 0; c < channels; ++c) std::memset(out[c], kDsdIdleByte, count);
@@ -260,6 +262,7 @@ class DsfReader final : public AudioReader {
 
  private:
   static constexpr uint64_t kGroupsPerLoad = 16;
+  static constexpr uint32_t kMaxChannels = 64;
 
   size_t cacheBytes() const { return size_t(kGroupsPerLoad * kDsfBlockBytes); }
 
