@@ -68,10 +68,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         if (type == kFileTypeDsf) {
           const uint64_t payload = sonvex::dsfPaddedPayload(bytes, info.channels);
           const uint64_t frames = bytes * 8 / info.channels;
-          sonvex::dsfFinalize(f.get(), uint32_t(payload), uint32_t(payload >> 32), uint32_t(frames),
-                              uint32_t(frames >> 32));
+          (void)sonvex::dsfFinalize(f.get(), uint32_t(payload), uint32_t(payload >> 32),
+                                    uint32_t(frames), uint32_t(frames >> 32));
         } else {
-          sonvex::dsdiffFinalize(f.get(), uint32_t(bytes), uint32_t(bytes >> 32), 0, 0);
+          (void)sonvex::dsdiffFinalize(f.get(), uint32_t(bytes), uint32_t(bytes >> 32), 0, 0);
         }
       }
     }

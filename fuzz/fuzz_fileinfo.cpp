@@ -48,10 +48,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       sonvex::FilePtr f(std::fopen(path.c_str(), "rb+"));
       if (f) {
         const uint64_t audio = (uint64_t(info.dataBytesHigh) << 32) | info.dataBytesLow;
-        sonvex::wavFinalize(f.get(), uint32_t(audio), uint32_t(audio >> 32), 0, 0);
-        sonvex::writeTimeReference(f.get(), uint64_t(size) * 48000);
+        (void)sonvex::wavFinalize(f.get(), uint32_t(audio), uint32_t(audio >> 32), 0, 0);
+        (void)sonvex::writeTimeReference(f.get(), uint64_t(size) * 48000);
         uint64_t t;
-        sonvex::readTimeReference(f.get(), &t);
+        (void)sonvex::readTimeReference(f.get(), &t);
       }
     }
     ::unlink(path.c_str());
