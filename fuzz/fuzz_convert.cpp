@@ -1,4 +1,4 @@
-// sonvexert over mutated source files. Byte 0 picks the source format and
+// sonvexert over mutated sources read from memory. Byte 0 picks the source format and
 // the mode (stream, or export to a scratch file), byte 1 the output rate and
 // type, byte 2 the filter method and the range; the rest is the file. Blocks
 // are capped at 2048 frames and runs stop from the block callback after
@@ -11,20 +11,15 @@
 #include <limits>
 #include <string>
 
+#include "bytesource.h"
 #include "convert_plan.h"
+#include "convert_source.h"
 #include "sonvex.h"
 
 namespace {
 
 std::string gDir;
 int gBlocks = 0;
-
-bool writeFile(const std::string& path, const uint8_t* data, size_t size) {
-  FILE* f = std::fopen(path.c_str(), "wb");
-  if (!f) return false;
-  const bool ok = std::fwrite(data, 1, size, f) == size;
-  return std::fclose(f) == 0 && ok;
-}
 
 std::u16string u16(const std::string& s) { return std::u16string(s.begin(), s.end()); }
 
@@ -48,7 +43,6 @@ const int kRates[] = {kRate44100,  kRate48000,  kRate88200,  kRate96000, kRate17
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  if (!std::freopen("/dev/null", "w", stdout)) return 0;
   char tmpl[] = "/tmp/fuzz_convert-XXXXXX";
   if (mkdtemp(tmpl)) gDir = tmpl;
   sonvex::convert::setBlockFramesLimit(2048);  // many block joins per input
@@ -66,7 +60,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                                       : ".wave";
   const std::string src = gDir + "/source" + ext;
   const std::string dst = gDir + ((out & 0x80) ? "/out.dsf" : "/out.wav");
-  if (!writeFile(src, data, size)) return 0;
+  sonvex::MemorySource source(data, size);
 
   ConvertFormat f{};
   int32_t progress = 0;
@@ -94,6 +88,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::u16string s16 = u16(src), d16 = u16(dst);
   const SonvexChar* sources[1] = {s16.c_str()};
   gBlocks = 0;
-  sonvexert(d16.c_str(), sources, nullptr, &f, &m, enabled, &r, onBlock, onDrain, env);
+  (void)sonvex::convert::convertFromSource(&source, d16.c_str(), sources, nullptr, &f, &m, enabled,
+                                           &r, onBlock, onDrain, env);
   return 0;
 }

@@ -1,5 +1,6 @@
-// Hostile DSF and DSDIFF input: the probe on one mutated file, finalize on a
-// copy that probed cleanly, and combineFiles on a mutated head and tail.
+// Hostile DSF and DSDIFF input: the probe on mutated bytes in memory,
+// finalize on a file copy of those that probed cleanly, and combineFiles on a
+// mutated head and tail.
 // Byte 0 picks the format (WAV heads and tails join in the combine runs),
 // byte 1 where the rest splits into head and tail.
 #include <stdlib.h>
@@ -9,8 +10,10 @@
 #include <cstdio>
 #include <string>
 
+#include "bytesource.h"
 #include "dsdiff.h"
 #include "dsf.h"
+#include "fileinfo.h"
 #include "fileio.h"
 #include "sonvex.h"
 
@@ -34,7 +37,6 @@ uint64_t audioBytes(const AudioFileInfo& i) {
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  if (!std::freopen("/dev/null", "w", stdout)) return 0;
   char tmpl[] = "/tmp/fuzz_dsd-XXXXXX";
   if (mkdtemp(tmpl)) gDir = tmpl;
   return 0;
@@ -54,10 +56,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const char* ext = type == kFileTypeWav ? ".wav" : type == kFileTypeDsf ? ".dsf" : ".dff";
 
   if (!combine) {
-    const std::string path = gDir + "/input" + ext;
-    if (!writeFile(path, data, size)) return 0;
+    sonvex::MemorySource src(data, size);
     AudioFileInfo info;
-    if (getAudioFileInformation(u16(path).c_str(), &info) == 0) {
+    if (sonvex::audioFileInformation(src, type, &info) != 0) return 0;
+    const std::string path = gDir + "/input" + ext;
+    if (writeFile(path, data, size)) {
       // Finalize must stay inside the file and never trust the header's sizes.
       sonvex::FilePtr f(std::fopen(path.c_str(), "rb+"));
       if (f) {
@@ -65,10 +68,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         if (type == kFileTypeDsf) {
           const uint64_t payload = sonvex::dsfPaddedPayload(bytes, info.channels);
           const uint64_t frames = bytes * 8 / info.channels;
-          sonvex::dsfFinalize(f.get(), uint32_t(payload), uint32_t(payload >> 32), uint32_t(frames),
-                              uint32_t(frames >> 32));
+          (void)sonvex::dsfFinalize(f.get(), uint32_t(payload), uint32_t(payload >> 32),
+                                    uint32_t(frames), uint32_t(frames >> 32));
         } else {
-          sonvex::dsdiffFinalize(f.get(), uint32_t(bytes), uint32_t(bytes >> 32), 0, 0);
+          (void)sonvex::dsdiffFinalize(f.get(), uint32_t(bytes), uint32_t(bytes >> 32), 0, 0);
         }
       }
     }
@@ -84,7 +87,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   AudioFileInfo info;
   WriteFormat w{};
   w.channels = 2;
-  if (getAudioFileInformation(u16(head).c_str(), &info) == 0) {
+  sonvex::MemorySource headSource(data, headSize);
+  if (sonvex::audioFileInformation(headSource, type, &info) == 0) {
     w.channels = uint16_t(info.channels);
     w.bitsPerSample = uint16_t(info.bitsPerSample);
     w.sampleRate = info.sampleRate;

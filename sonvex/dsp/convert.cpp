@@ -30,25 +30,6 @@
 namespace sonvex::convert {
 namespace {
 
-constexpr uint16_t kWaveFormatExtensible = 0xFFFE;
-
-// The format tag an extensible WAV carries in its sub-format GUID (its first
-// two bytes), so 32- and 64-bit extensible files decode like plain ones.
-// 0xFFFE again when the fmt chunk is too short to hold one.
-uint16_t extensibleSubformat(FILE* f) {
-  uint64_t offset = 0;
-  const FormatDriver* wav = driverFor(kFileTypeWav);
-  if (!wav || !wav->findChunk || wav->findChunk(f, "fmt ", &offset) != 0)
-    return kWaveFormatExtensible;
-  uint8_t fmt[8 + 40];
-  if (seek64(f, offset) != 0 || std::fread(fmt, 1, sizeof fmt, f) != sizeof fmt)
-    return kWaveFormatExtensible;
-  const uint32_t size = le32(fmt + 4);
-  const uint16_t extra = le16(fmt + 8 + 16);
-  if (size < 40 || extra < 22) return kWaveFormatExtensible;
-  return le16(fmt + 8 + 24);
-}
-
 // Pulls and drops the output frames ahead of the range start, through
 // `scratch` (room frames).
 template <typename Engine>
@@ -74,6 +55,7 @@ struct Request {
   BlockCallback onBlock;
   DrainCallback onDrain;
   const LevelPoint* envelope;
+  ByteSource* source;  // read instead of sourcePath's file when set
 };
 
 class Conversion {
@@ -114,6 +96,8 @@ class Conversion {
   WriteFormat wf_{};
 
   FilePtr src_, dst_;
+  std::unique_ptr<FileSource> fileSource_;
+  std::unique_ptr<AudioReader> audio_;
   SourceLayout layout_;
   uint32_t srcRate_ = 0;
   int64_t sourceFrames_ = 0;
@@ -233,10 +217,15 @@ int Conversion::open() {
     return kConvertErrDsdiffPack;
   }
 
-  src_ = openFile(rq_.sourcePath, "rb");
-  if (!src_) {
-    diag("Read File Open Error!\n");
-    return kConvertErrSourceOpen;
+  ByteSource* source = rq_.source;
+  if (!source) {
+    src_ = openFile(rq_.sourcePath, "rb");
+    if (!src_) {
+      diag("Read File Open Error!\n");
+      return kConvertErrSourceOpen;
+    }
+    fileSource_ = std::make_unique<FileSource>(src_.get());
+    source = fileSource_.get();
   }
   const uint32_t dstRate = sonvexRateForCode(f.rateIndex);
   wf_.channels = uint16_t(outChannels_);
@@ -246,7 +235,7 @@ int Conversion::open() {
   wf_.timeReference = 0;
   if (export_) {
     // Opening the destination truncates it: never when it is the source.
-    if (isSameFile(src_.get(), rq_.destinationPath)) {
+    if (src_ && isSameFile(src_.get(), rq_.destinationPath)) {
       diag("Destination Is Source Error!\n");
       return kConvertErrDestinationIsSource;
     }
@@ -257,45 +246,31 @@ int Conversion::open() {
     }
   }
 
-  int kind = 0;
-  if (srcType < 0 || dispatchProbe(srcType, src_.get(), &kind) != 0) {
+  AudioFormat format;
+  const OpenStatus opened =
+      srcType < 0 ? OpenStatus::NotThisFormat : openAudio(*source, srcType, &format, &audio_);
+  if (opened == OpenStatus::NotThisFormat) {
     diag("Check Header Error!\n");
     return kConvertErrHeader;
   }
-  uint32_t bits = 0, channels = 0;
-  uint16_t tag = 0;
-  if (dispatchReadFormat(srcType, src_.get(), &srcRate_, &bits, &channels, &tag) != 0) {
+  if (opened == OpenStatus::FormatUnreadable) {
     diag("Search FMT Chunk Error!\n");
     return kConvertErrFormatChunk;
   }
-  if (srcType == kFileTypeWav && tag == kWaveFormatExtensible)
-    tag = extensibleSubformat(src_.get());
-  if (bits >= 32 && tag != 1 && tag != 3) {
+  if (opened == OpenStatus::OutOfMemory) return kConvertErrWorkBuffer;
+  const uint16_t tag = format.subformatTag;
+  if (format.bitsPerSample >= 32 && tag != 1 && tag != 3) {
     diag("Search FMT Chunk Error!\n");
     return kConvertErrSampleFormat;
   }
-  uint64_t dataOffset = 0, chunkSize = 0, audioBytes = 0;
-  if (dispatchLocateData(srcType, src_.get(), &dataOffset, &chunkSize, &audioBytes) != 0) {
+  if (opened == OpenStatus::DataUnreadable) {
     diag("Search DATA Chunk Error!\n");
     return kConvertErrDataChunk;
   }
-  // Samples in wider containers step by the block align and decode at the
-  // width the fmt states.
-  WavSampleLayout wav;
-  if (srcType == kFileTypeWav && wavSampleLayout(src_.get(), &wav) == 0) {
-    bits = wav.sampleBytes * 8;
-    if (wav.padded()) {
-      layout_.containerBytes = wav.containerBytes;
-      layout_.topAligned = wav.topAligned;
-    }
-  }
-  layout_.channels = channels;
-  layout_.bits = bits;
-  layout_.formatTag = tag;
-  layout_.dataOffset = dataOffset;
-  layout_.audioBytes = audioBytes;
-  sourceFrames_ = sourceFrameCount(
-      audioBytes, layout_.containerBytes ? layout_.containerBytes * 8 : bits, channels);
+  srcRate_ = format.sampleRate;
+  layout_.channels = format.channels;
+  layout_.bits = format.sampleBits();
+  sourceFrames_ = audio_->frames();
 
   // Pass-through permission: export at the source's rate with the EQ master off.
   const EqSettings* eq = rq_.range->eq;
@@ -396,7 +371,7 @@ int Conversion::plan() {
       }
     }
   }
-  reader_ = std::make_unique<SourceReader>(src_.get(), layout_, range_.start, readLimit);
+  reader_ = std::make_unique<SourceReader>(*audio_, range_.start, readLimit);
   const int64_t firstOut = int64_t(__int128(range_.start) * dstRate / srcRate_);
   envelope_ = std::make_unique<LevelEnvelope>(rq_.envelope, firstOut);
   if (dsdOut_ && export_ && outType_ == kFileTypeDsf)
@@ -743,13 +718,12 @@ int Conversion::finish() {
 }
 
 }  // namespace
-}  // namespace sonvex::convert
 
-SONVEX_EXTERN_C SONVEX_API int32_t sonvexert(
-    const SonvexChar* destinationPath, const SonvexChar* const* sourcePaths, void* ioObject,
-    const ConvertFormat* format, const ChannelMatrix* matrix, const int32_t* sourceEnabled,
-    ConvertRange* range, BlockCallback onBlock, DrainCallback onDrain, const LevelPoint* envelope) {
-  using namespace sonvex::convert;
+int32_t convertFromSource(ByteSource* source, const SonvexChar* destinationPath,
+                          const SonvexChar* const* sourcePaths, void* ioObject,
+                          const ConvertFormat* format, const ChannelMatrix* matrix,
+                          const int32_t* sourceEnabled, ConvertRange* range, BlockCallback onBlock,
+                          DrainCallback onDrain, const LevelPoint* envelope) {
   if (!sourceEnabled || sourceEnabled[0] != 1 || !sourcePaths || !format || !matrix || !range)
     return kConvertErrSourceDisabled;
   if (ioObject) return kConvertErrIoObject;
@@ -764,7 +738,7 @@ SONVEX_EXTERN_C SONVEX_API int32_t sonvexert(
   }
   try {
     Conversion c(Request{destinationPath, sourcePaths[0], format, matrix, range, onBlock, onDrain,
-                         envelope});
+                         envelope, source});
     const int r = c.run();
     // The caller can tell a full disk from other write failures.
     if (r == kConvertErrWrite && c.writeErrno()) errno = c.writeErrno();
@@ -774,4 +748,15 @@ SONVEX_EXTERN_C SONVEX_API int32_t sonvexert(
   } catch (...) {
     return kConvertErrWorkBuffer;
   }
+}
+
+}  // namespace sonvex::convert
+
+SONVEX_EXTERN_C SONVEX_API int32_t sonvexert(
+    const SonvexChar* destinationPath, const SonvexChar* const* sourcePaths, void* ioObject,
+    const ConvertFormat* format, const ChannelMatrix* matrix, const int32_t* sourceEnabled,
+    ConvertRange* range, BlockCallback onBlock, DrainCallback onDrain, const LevelPoint* envelope) {
+  return sonvex::convert::convertFromSource(nullptr, destinationPath, sourcePaths, ioObject, format,
+                                            matrix, sourceEnabled, range, onBlock, onDrain,
+                                            envelope);
 }

@@ -4,12 +4,13 @@
 #include <cstring>
 
 #include "bitreverse.h"
+#include "dsf.h"
 
 namespace sonvex::convert {
 
 namespace {
 
-constexpr size_t kDsfBlock = 4096;
+constexpr size_t kDsfBlock = kDsfBlockBytes;
 
 inline int32_t le24(const uint8_t* p) {
   // Bits 8..31 of a signed word, so the sign comes from the top byte.
@@ -62,33 +63,6 @@ int unpackPcm(const uint8_t* bytes, size_t frames, uint32_t channels, uint32_t b
       out[2 * i] = flat[i];  // 2i <= frames + i: never overwrites unread samples
       out[2 * i + 1] = 0.0;
     }
-  }
-  return kSonvexOk;
-}
-
-int deinterleaveDsdiff(const uint8_t* bytes, size_t bytesPerChannel, uint32_t channels,
-                       uint8_t* left, uint8_t* right) {
-  if (channels == 1) {
-    std::memcpy(left, bytes, bytesPerChannel);
-    std::memset(right, kIdleByte, bytesPerChannel);
-    return kSonvexOk;
-  }
-  if (channels != 2) return kConvertErrDsdiffUnpack;
-  for (size_t i = 0; i < bytesPerChannel; ++i) {
-    left[i] = bytes[2 * i];
-    right[i] = bytes[2 * i + 1];
-  }
-  return kSonvexOk;
-}
-
-int deinterleaveDsfGroup(const uint8_t* group, size_t blockBytes, uint32_t channels, uint8_t* left,
-                         uint8_t* right) {
-  if (channels != 1 && channels != 2) return kConvertErrDsfUnpack;
-  for (size_t i = 0; i < blockBytes; ++i) left[i] = kBitReverse[group[i]];
-  if (channels == 2) {
-    for (size_t i = 0; i < blockBytes; ++i) right[i] = kBitReverse[group[blockBytes + i]];
-  } else {
-    std::memset(right, kIdleByte, blockBytes);
   }
   return kSonvexOk;
 }

@@ -7,28 +7,18 @@
 #include <cstdint>
 #include <vector>
 
+#include "audioreader.h"
 #include "sonvex.h"
 
 namespace sonvex::convert {
 
-constexpr uint8_t kIdleByte = 0x96;
+constexpr uint8_t kIdleByte = kDsdIdleByte;
 
 // PCM bytes (channels 1 or 2) to interleaved stereo doubles, full scale 1.0;
 // mono gives right = 0. 0, or kConvertErrWavUnpack for an unsupported word
 // length or channel count.
 int unpackPcm(const uint8_t* bytes, size_t frames, uint32_t channels, uint32_t bits,
               uint16_t formatTag, double* out);
-
-// DSDIFF bytes (channels interleaved byte by byte) to one array per channel;
-// mono fills `right` with the idle byte. kConvertErrDsdiffUnpack otherwise.
-int deinterleaveDsdiff(const uint8_t* bytes, size_t bytesPerChannel, uint32_t channels,
-                       uint8_t* left, uint8_t* right);
-
-// One DSF block group (channels x blockBytes, bits least significant first)
-// to one array per channel, most significant bit first. kConvertErrDsfUnpack
-// for channel counts other than 1 or 2.
-int deinterleaveDsfGroup(const uint8_t* group, size_t blockBytes, uint32_t channels, uint8_t* left,
-                         uint8_t* right);
 
 // One-bit bytes (most significant bit first) to doubles +-2.0 into lane
 // `lane` (0 or 1) of interleaved stereo pairs, starting at bit `firstBit`.

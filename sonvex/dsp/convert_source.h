@@ -5,33 +5,30 @@
 #pragma once
 
 #include <cstdint>
-#include <cstdio>
 #include <vector>
+
+#include "audioreader.h"
+#include "bytesource.h"
+#include "sonvex.h"
 
 namespace sonvex::convert {
 
 struct SourceLayout {
   int type = 0;  // file type code
   uint32_t channels = 0;
-  uint32_t bits = 0;
-  uint16_t formatTag = 0;
-  uint64_t dataOffset = 0;
-  uint64_t audioBytes = 0;
-  // WAV samples in wider containers (0: packed); see wavSampleLayout.
-  uint32_t containerBytes = 0;
-  bool topAligned = false;
+  uint32_t bits = 0;  // as a sample decodes
 };
 
 class SourceReader {
  public:
-  SourceReader(FILE* f, const SourceLayout& layout, int64_t firstFrame, int64_t limitFrame);
+  SourceReader(AudioReader& audio, int64_t firstFrame, int64_t limitFrame);
 
   // Next `frames` PCM frames into out (2 x frames doubles). 0, or
   // kConvertErrSeek / kConvertErrRead / kConvertErrWavUnpack.
-  int readPcm(double* out, int64_t frames);
+  [[nodiscard]] int readPcm(double* out, int64_t frames);
   // Next `bytes` bytes (8 frames each) of both channels. 0, or
   // kConvertErrSeek / kConvertErrRead / kConvertErrDsfUnpack / kConvertErrDsdiffUnpack.
-  int readDsd(uint8_t* left, uint8_t* right, int64_t bytes);
+  [[nodiscard]] int readDsd(uint8_t* left, uint8_t* right, int64_t bytes);
 
   // Source frames taken so far (real and padded) and how many were real.
   int64_t consumed() const { return next_ - first_; }
@@ -40,21 +37,23 @@ class SourceReader {
   bool endedEarly() const { return endedEarly_; }
 
  private:
-  int readDsfGroups(uint64_t group, uint64_t count);
-
-  FILE* f_;
-  SourceLayout layout_;
+  AudioReader& audio_;
   int64_t first_;
   int64_t next_;
   int64_t limit_;
   int64_t real_ = 0;
   bool endedEarly_ = false;
   std::vector<uint8_t> raw_;
-  // DSF: decoded groups cached per channel.
-  std::vector<uint8_t> dsfLeft_, dsfRight_;
-  uint64_t dsfFirstGroup_ = UINT64_MAX;
-  uint64_t dsfGroups_ = 0;
-  int64_t dsfRealEnd_ = INT64_MAX;  // first per-channel byte not in the file
 };
+
+// sonvexert with its one source read from `source` (when not null) instead
+// of the file sourcePaths[0] names; that name's extension still gives the
+// source's type.
+[[nodiscard]] int32_t convertFromSource(ByteSource* source, const SonvexChar* destinationPath,
+                                        const SonvexChar* const* sourcePaths, void* ioObject,
+                                        const ConvertFormat* format, const ChannelMatrix* matrix,
+                                        const int32_t* sourceEnabled, ConvertRange* range,
+                                        BlockCallback onBlock, DrainCallback onDrain,
+                                        const LevelPoint* envelope);
 
 }  // namespace sonvex::convert

@@ -5,6 +5,7 @@
 #include <memory>
 #include <new>
 
+#include "guard.h"
 #include "rateconv.h"
 #include "sonvex.h"
 
@@ -12,20 +13,25 @@ namespace {
 // Undoes the 2^54 DSD output scale and the factor 2 of one-bit samples.
 constexpr double kFirResultScale = 2.7755575615628914e-17;  // 2^-55
 constexpr int32_t kBitValue[2] = {-2147483647, 2147483647};
+constexpr int32_t kFailed = -1;  // a null pointer, a bad argument or no memory
 }  // namespace
 
 SONVEX_EXTERN_C SONVEX_API int32_t setDecimationFirParam(double sampleRate, double cutoffHz,
                                                          int32_t taps, double* coefficientPairs,
                                                          double gain) {
-  return sonvex::designLowpassPairs(sampleRate, cutoffHz, taps, gain, 1, coefficientPairs) ? 0 : -1;
+  return sonvex::guarded(kFailed, kFailed, [&] {
+    return sonvex::designLowpassPairs(sampleRate, cutoffHz, taps, gain, 1, coefficientPairs)
+               ? kSonvexOk
+               : kFailed;
+  });
 }
 
 SONVEX_EXTERN_C SONVEX_API int32_t gAudioDecimationFir(double* resultPair,
                                                        const double* coefficientPairs,
                                                        const double* samplePairs, uint32_t taps) {
-  if (!resultPair) return -1;
+  if (!resultPair) return kFailed;
   const uint32_t groups = uint32_t((uint64_t(taps) + 3) / 4);
-  if (groups && (!coefficientPairs || !samplePairs)) return -1;
+  if (groups && (!coefficientPairs || !samplePairs)) return kFailed;
   const double* c = coefficientPairs;
   const double* s = samplePairs;
   double accL = 0.0, accR = 0.0;
@@ -43,10 +49,10 @@ SONVEX_EXTERN_C SONVEX_API int32_t decimationDsdData(int32_t count, int32_t /*un
                                                      int32_t* outA, int32_t* outB,
                                                      const uint8_t* bytesA, const uint8_t* bytesB) {
   if (count <= 0) return 0;
-  if (!outA || !outB || !bytesA || !bytesB) return -1;
+  if (!outA || !outB || !bytesA || !bytesB) return kFailed;
   const size_t bytes = (size_t(count) + 7) / 8;
   std::unique_ptr<int32_t[]> scratch(new (std::nothrow) int32_t[2 * 8 * bytes]);
-  if (!scratch) return -1;
+  if (!scratch) return kFailed;
   int32_t* a = scratch.get();
   int32_t* b = a + 8 * bytes;
   for (size_t j = 0; j < bytes; ++j) {

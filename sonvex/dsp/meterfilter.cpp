@@ -3,6 +3,7 @@
 #include <cmath>
 #include <vector>
 
+#include "guard.h"
 #include "sonvex.h"
 
 namespace sonvex {
@@ -44,8 +45,11 @@ void buildMeterTable(double sampleRate, double cutoffHz, int taps, double* table
 
 SONVEX_EXTERN_C SONVEX_API int32_t setMeterFirParam(double sampleRate, double cutoffHz,
                                                     int32_t taps, double* table) {
+  constexpr int32_t kFailed = -1;  // a bad argument or no memory; the table untouched
   // A zero rate would divide by zero in the design; leave the table alone.
-  if (!(sampleRate > 0.0) || taps < 1 || !table) return -1;
-  sonvex::buildMeterTable(sampleRate, cutoffHz, taps, table);
-  return 0;
+  if (!(sampleRate > 0.0) || taps < 1 || !table) return kFailed;
+  return sonvex::guarded(kFailed, kFailed, [&] {
+    sonvex::buildMeterTable(sampleRate, cutoffHz, taps, table);
+    return int32_t(kSonvexOk);
+  });
 }

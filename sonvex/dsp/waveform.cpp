@@ -8,14 +8,13 @@
 #include <memory>
 #include <vector>
 
-#include "bitreverse.h"
+#include "audioreader.h"
 #include "diag.h"
-#include "driver.h"
 #include "extension.h"
 #include "fileio.h"
+#include "guard.h"
 #include "meterfilter.h"
 #include "sonvex.h"
-#include "wav.h"
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -217,8 +216,8 @@ bool planColumns(int64_t start, int64_t end, int64_t totalFrames, int64_t column
 namespace {
 
 constexpr size_t kReadBytes = 1024000;
-constexpr int kSeekAttempts = 5;
 constexpr int kLookAheadBytes = 32;
+constexpr int kSeekAttempts = 5;  // the summary's reads retry a failed seek
 
 struct AlignedFree {
   void operator()(void* p) const noexcept { std::free(p); }
@@ -234,115 +233,17 @@ AlignedPtr<T> allocAligned(size_t count) {
 
 bool cancelled(const uint8_t* flag) { return flag && __atomic_load_n(flag, __ATOMIC_RELAXED) == 1; }
 
-// Positions with the bounded retries the summary allows.
-bool seekWithRetry(FILE* f, uint64_t offset) {
-  for (int i = 0; i < kSeekAttempts; ++i)
-    if (seek64(f, offset) == 0) return true;
-  return false;
-}
-
-struct Source {
-  FILE* file = nullptr;
-  int type = 0;
-  uint32_t rate = 0, bits = 0, channels = 0;
-  uint16_t tag = 0;
-  uint64_t dataOffset = 0, audioBytes = 0;
-  int64_t frames = 0;
-  WavSampleLayout wav;  // PCM: samples in wider containers
-  bool dsd() const { return type == kFileTypeDsf || type == kFileTypeDsdiff; }
-  uint64_t bytesPerChannel() const { return audioBytes / channels; }
-};
-
-// Reads `count` bytes of every channel from per-channel byte `first` on, into
-// out[c] (MSB-first). Bytes beyond the channel's audio become the idle
-// pattern, so the display filter's look-ahead never reads trailing chunks.
-// Returns the number of real bytes per channel read, or a negative code.
-int64_t readDsdBytes(const Source& src, uint64_t first, size_t count, uint8_t* scratch,
-                     uint8_t* out[2]) {
-  const uint32_t n = src.channels;
-  const uint64_t perChannel = src.bytesPerChannel();
-  for (uint32_t c = 0; c < 2; ++c) std::memset(out[c], 0x96, count);
-  if (first >= perChannel) return 0;
-  const size_t real = size_t(std::min<uint64_t>(count, perChannel - first));
-  if (src.type == kFileTypeDsdiff) {
-    // Channels alternate byte by byte.
-    if (!seekWithRetry(src.file, src.dataOffset + first * n)) return kErrWaveSeek;
-    const size_t want = real * n;
-    const size_t got = std::fread(scratch, 1, want, src.file);
-    if (got < want && std::ferror(src.file)) return kErrWaveRead;
-    const size_t frames = got / n;
-    for (size_t i = 0; i < frames; ++i)
-      for (uint32_t c = 0; c < n; ++c) out[c][i] = scratch[i * n + c];
-    return int64_t(frames);
+int32_t readFailure(ReadStatus r) {
+  switch (r) {
+    case ReadStatus::SeekFailed:
+      return kErrWaveSeek;
+    case ReadStatus::OutOfMemory:
+      return kErrWaveMemory;
+    case ReadStatus::Unsupported:
+      return kErrNotSupported;
+    default:
+      return kErrWaveRead;
   }
-  // DSF: 4096-byte blocks per channel, grouped; bits stored LSB first.
-  const uint64_t block = 4096;
-  const uint64_t g0 = first / block;
-  const uint64_t g1 = (first + real - 1) / block;
-  const size_t groups = size_t(g1 - g0 + 1);
-  if (!seekWithRetry(src.file, src.dataOffset + g0 * n * block)) return kErrWaveSeek;
-  const size_t want = groups * n * block;
-  const size_t got = std::fread(scratch, 1, want, src.file);
-  if (got < want && std::ferror(src.file)) return kErrWaveRead;
-  // Copy block segment by block segment: each channel's bytes are contiguous
-  // inside a block.
-  size_t done = 0;
-  while (done < real) {
-    const uint64_t b = first + done;
-    const size_t at = size_t((b / block - g0) * n * block + (b % block));
-    const size_t run = std::min<size_t>(real - done, size_t(block - b % block));
-    if (at + (n - 1) * block + run > got) break;
-    for (uint32_t c = 0; c < n; ++c) {
-      const uint8_t* in = scratch + at + c * block;
-      uint8_t* o = out[c] + done;
-      for (size_t k = 0; k < run; ++k) o[k] = kBitReverse[in[k]];
-    }
-    done += run;
-  }
-  return int64_t(done);
-}
-
-int openSource(const char16_t* path, FilePtr* file, Source* src) {
-  *file = openFile(path, "rb");
-  if (!*file) {
-    diag("Write File Open Error!\n");
-    return kErrOpen;
-  }
-  const int type = fileTypeFromPath(path);
-  int kind = 0;
-  if (type < 0 || dispatchProbe(type, file->get(), &kind) != 0) {
-    diag("Check Header Error!\n");
-    return kErrFormat;
-  }
-  src->file = file->get();
-  src->type = type;
-  if (dispatchReadFormat(type, src->file, &src->rate, &src->bits, &src->channels, &src->tag) != 0) {
-    diag("Search FMT Chunk Error!\n");
-    return kErrFormatChunk;
-  }
-  uint64_t chunkSize = 0;
-  if (dispatchLocateData(type, src->file, &src->dataOffset, &chunkSize, &src->audioBytes) != 0) {
-    diag("Search DATA Chunk Error!\n");
-    return kErrDataChunk;
-  }
-  // DSD is one bit per sample whatever the header's bits field claims; a
-  // wild value there would otherwise size the read chunks to nothing.
-  if (src->dsd()) src->bits = 1;
-  // WAV frames are block align bytes; samples decode at their stated width.
-  uint32_t rawBits = src->bits;
-  if (type == kFileTypeWav && wavSampleLayout(src->file, &src->wav) == 0) {
-    src->bits = src->wav.sampleBytes * 8;
-    rawBits = src->wav.containerBytes * 8;
-  }
-  // A header with no channels or bits describes no frames: nothing to divide by.
-  if (src->bits == 0 || src->channels == 0 || (src->bits % 8 != 0 && !src->dsd())) {
-    src->frames = 0;
-  } else {
-    const unsigned __int128 frames =
-        (unsigned __int128)src->audioBytes * 8 / (uint64_t(rawBits) * src->channels);
-    src->frames = frames > uint64_t(INT64_MAX) ? INT64_MAX : int64_t(frames);
-  }
-  return 0;
 }
 
 // Group bookkeeping for the medium and coarse arrays: an entry is written
@@ -385,59 +286,69 @@ struct GroupLevel {
 
 }  // namespace
 
-int32_t waveformSummary(const char16_t* path, int64_t start, int64_t end, WaveLevels* levels,
+int32_t waveformSummary(ByteSource& src, int type, int64_t start, int64_t end, WaveLevels* levels,
                         WaveColumns* maxOut, WaveColumns* minOut, uint8_t* cancelFlag,
                         int32_t* progress) {
-  if (!path || !levels) return kErrOpen;
+  if (!levels) return kErrOpen;
   const int64_t n = levels->columnCount;
   if (n <= 0) return 0;
 
-  FilePtr file;
-  Source src;
-  if (const int rc = openSource(path, &file, &src); rc != 0) return rc;
-
-  const bool dsd = src.dsd();
-  if (dsd && src.channels != 1 && src.channels != 2) {
-    if (src.type == kFileTypeDsf) {
-      diag("ch is not 1 or 2  %d\n", int(src.channels));
+  AudioFormat format;
+  std::unique_ptr<AudioReader> reader;
+  switch (openAudio(src, type, &format, &reader)) {
+    case OpenStatus::Ok:
+      break;
+    case OpenStatus::NotThisFormat:
+      diag("Check Header Error!\n");
+      return kErrFormat;
+    case OpenStatus::FormatUnreadable:
+      diag("Search FMT Chunk Error!\n");
+      return kErrFormatChunk;
+    case OpenStatus::DataUnreadable:
+      diag("Search DATA Chunk Error!\n");
+      return kErrDataChunk;
+    case OpenStatus::OutOfMemory:
+      return kErrWaveMemory;
+  }
+  const bool dsd = format.dsd();
+  const uint32_t channels = format.channels;
+  // WAV frames are block align bytes; samples decode at their stated width.
+  const uint32_t bits = format.sampleBits();
+  if (dsd && channels != 1 && channels != 2) {
+    if (type == kFileTypeDsf) {
+      diag("ch is not 1 or 2  %d\n", int(channels));
       return kErrWaveDsfUnpack;
     }
     diag("DSDIFF to DSD Error!\n");
     return kErrWaveDsdiffUnpack;
   }
-  if (!dsd && !pcmShapeSupported(src.bits, src.channels)) return kErrNotSupported;
+  if (!dsd && !pcmShapeSupported(bits, channels)) return kErrNotSupported;
+  const int64_t totalFrames = reader->frames();
 
   ColumnPlan plan;
-  if (!planColumns(start, end, src.frames, n, dsd, &plan)) return 0;
+  if (!planColumns(start, end, totalFrames, n, dsd, &plan)) return 0;
 
   std::vector<float> table;
   const int64_t chunkFrames =
-      dsd ? int64_t(2048000 / (src.bits * src.channels))
-          : int64_t(8192000 / (std::max(src.bits, src.wav.containerBytes * 8) * src.channels));
+      dsd ? int64_t(2048000 / channels) : int64_t(8192000 / (format.storedBits() * channels));
   AlignedPtr<uint8_t> channelBytes[2];
   if (dsd) {
     table.resize(size_t(kDisplayGroups) * 256);
-    buildDisplayTable(src.rate, table.data());
+    buildDisplayTable(format.sampleRate, table.data());
     for (auto& b : channelBytes) {
       b = allocAligned<uint8_t>(size_t(chunkFrames / 8 + kLookAheadBytes));
       if (!b) return kErrWaveMemory;
     }
   }
-  // The read buffer; DSF reads whole block groups, so it has room for the
-  // blocks a chunk may straddle.
-  const size_t scratchBytes =
-      dsd ? size_t((chunkFrames / 8 + kLookAheadBytes) / 4096 + 2) * 4096 * src.channels
-          : kReadBytes;
-  AlignedPtr<uint8_t> scratch = allocAligned<uint8_t>(scratchBytes);
+  // PCM frames in their containers; DSD readers keep their own buffers.
+  AlignedPtr<uint8_t> scratch = allocAligned<uint8_t>(dsd ? 0 : kReadBytes);
   if (!scratch) return kErrWorkBuffer;
 
   GroupLevel medium = GroupLevel::make(maxOut ? maxOut->medium : nullptr,
                                        minOut ? minOut->medium : nullptr, levels->mediumCount, n);
   GroupLevel coarse = GroupLevel::make(maxOut ? maxOut->coarse : nullptr,
                                        minOut ? minOut->coarse : nullptr, levels->coarseCount, n);
-  const uint32_t frameBytes = dsd ? 0 : src.bits / 8 * src.channels;
-  const uint32_t rawFrameBytes =
-      dsd ? 0 : (src.wav.padded() ? src.wav.containerBytes * src.channels : frameBytes);
+  const uint32_t frameBytes = dsd ? 0 : bits / 8 * channels;
 
   // Columns follow each other through the file, so whole chunks are read once
   // and served to as many columns as they cover: with thousands of columns
@@ -445,7 +356,7 @@ int32_t waveformSummary(const char16_t* path, int64_t start, int64_t end, WaveLe
   int64_t winFirst = -1;  // PCM: first frame held; DSD: first per-channel byte held
   int64_t winCount = 0;   // PCM: frames held; DSD: real bytes held per channel
   const int64_t dsdCapacity = chunkFrames / 8 + kLookAheadBytes;
-  uint8_t* out[2] = {channelBytes[0].get(), channelBytes[1].get()};
+  uint8_t* const out[2] = {channelBytes[0].get(), channelBytes[1].get()};
 
   for (int64_t j = 0; j < n; ++j) {
     ChannelExtremes col;
@@ -459,37 +370,37 @@ int32_t waveformSummary(const char16_t* path, int64_t start, int64_t end, WaveLe
         const int64_t need = want / 8 + kLookAheadBytes;
         if (winFirst < 0 || first < winFirst || first + need > winFirst + dsdCapacity) {
           if (cancelled(cancelFlag)) return kErrWaveCancelled;
-          const int64_t got =
-              readDsdBytes(src, uint64_t(first), size_t(dsdCapacity), scratch.get(), out);
-          if (got < 0) return int32_t(got);
+          int64_t got = 0;
+          reader->seek(first * 8);
+          const ReadStatus r = reader->readDsd(out, size_t(dsdCapacity), &got);
+          if (r != ReadStatus::Ok) return readFailure(r);
           winFirst = first;
           winCount = got;
         }
         const int64_t real = winFirst + winCount - first;
         if (real <= 0) break;
         const size_t frames = size_t(std::min<int64_t>(want, real * 8));
-        for (uint32_t ch = 0; ch < src.channels; ++ch)
+        for (uint32_t ch = 0; ch < channels; ++ch)
           dsdExtremes(table.data(), out[ch] + (first - winFirst), frames, int(ch), &col);
         done += want;
       } else {
         // Never read past the audio into trailing chunks.
-        want = std::min<int64_t>(want, src.frames - pos);
+        want = std::min<int64_t>(want, totalFrames - pos);
         if (want <= 0) break;
         if (winFirst < 0 || pos < winFirst || pos + want > winFirst + winCount) {
           if (cancelled(cancelFlag)) return kErrWaveCancelled;
-          const int64_t frames = std::min<int64_t>(chunkFrames, src.frames - pos);
-          if (!seekWithRetry(src.file, src.dataOffset + uint64_t(pos) * rawFrameBytes))
-            return kErrWaveSeek;
-          const size_t got = std::fread(scratch.get(), 1, size_t(frames) * rawFrameBytes, src.file);
-          if (got < size_t(frames) * rawFrameBytes && std::ferror(src.file)) return kErrWaveRead;
+          const int64_t frames = std::min<int64_t>(chunkFrames, totalFrames - pos);
+          int64_t got = 0;
+          reader->seek(pos);
+          const ReadStatus r = reader->readPcm(scratch.get(), frames, &got);
+          if (r != ReadStatus::Ok) return readFailure(r);
           winFirst = pos;
-          winCount = int64_t(got / rawFrameBytes);
-          wavPackFrames(scratch.get(), size_t(winCount), src.channels, src.wav);
+          winCount = got;
         }
         const int64_t take = std::min(want, winFirst + winCount - pos);
         if (take <= 0) break;
-        pcmExtremes(scratch.get() + size_t(pos - winFirst) * frameBytes, size_t(take), src.bits,
-                    src.channels, src.tag, &col);
+        pcmExtremes(scratch.get() + size_t(pos - winFirst) * frameBytes, size_t(take), bits,
+                    channels, format.formatTag, &col);
         done += take;
         if (take < want) break;  // the file ended early
       }
@@ -512,6 +423,25 @@ int32_t waveformSummary(const char16_t* path, int64_t start, int64_t end, WaveLe
   return int32_t(std::min<int64_t>(n, INT32_MAX));
 }
 
+int32_t waveformSummary(const char16_t* path, int64_t start, int64_t end, WaveLevels* levels,
+                        WaveColumns* maxOut, WaveColumns* minOut, uint8_t* cancelFlag,
+                        int32_t* progress) {
+  if (!path || !levels) return kErrOpen;
+  if (levels->columnCount <= 0) return 0;
+  FilePtr file = openFile(path, "rb");
+  if (!file) {
+    diag("Write File Open Error!\n");
+    return kErrOpen;
+  }
+  const int type = fileTypeFromPath(path);
+  if (type < 0) {
+    diag("Check Header Error!\n");
+    return kErrFormat;
+  }
+  FileSource src(file.get(), kSeekAttempts);
+  return waveformSummary(src, type, start, end, levels, maxOut, minOut, cancelFlag, progress);
+}
+
 }  // namespace sonvex
 
 SONVEX_EXTERN_C SONVEX_API int32_t getAudioWaveForm(const SonvexChar* path, uint32_t startLow,
@@ -521,5 +451,7 @@ SONVEX_EXTERN_C SONVEX_API int32_t getAudioWaveForm(const SonvexChar* path, uint
                                                     uint8_t* cancelFlag, int32_t* progress) {
   const int64_t start = int64_t((uint64_t(uint32_t(startHigh)) << 32) | startLow);
   const int64_t end = int64_t((uint64_t(uint32_t(endHigh)) << 32) | endLow);
-  return sonvex::waveformSummary(path, start, end, levels, maxOut, minOut, cancelFlag, progress);
+  return sonvex::guarded(kErrWaveMemory, kErrIo, [&] {
+    return sonvex::waveformSummary(path, start, end, levels, maxOut, minOut, cancelFlag, progress);
+  });
 }

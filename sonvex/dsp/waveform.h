@@ -5,6 +5,9 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "bytesource.h"
+#include "sonvex.h"
+
 namespace sonvex {
 
 // Running extremes of one column, per channel, in unpacked units (full scale 1.0).
@@ -65,5 +68,11 @@ struct ColumnPlan {
 // when nothing can be summarised (no columns, an empty or inverted range).
 bool planColumns(int64_t start, int64_t end, int64_t totalFrames, int64_t columns, bool dsd,
                  ColumnPlan* plan);
+
+// getAudioWaveForm over an open source of type code `type`: same results once
+// the file is open.
+[[nodiscard]] int32_t waveformSummary(ByteSource& src, int type, int64_t start, int64_t end,
+                                      WaveLevels* levels, WaveColumns* maxOut, WaveColumns* minOut,
+                                      uint8_t* cancelFlag, int32_t* progress);
 
 }  // namespace sonvex

@@ -11,9 +11,12 @@ namespace sonvex {
 // Each appends the tail's audio to the head in place and rewrites the head's
 // header for the new length; the tail is only read, the scratch file may be
 // used for a rebuild. 0 or a negative code.
-int appendWav(FILE* head, FILE* tail, FILE* scratch, const WriteFormat* format, int flags);
-int appendDsf(FILE* head, FILE* tail, FILE* scratch, const WriteFormat* format, int flags);
-int appendDsdiff(FILE* head, FILE* tail, FILE* scratch, const WriteFormat* format, int flags);
+[[nodiscard]] int appendWav(FILE* head, FILE* tail, FILE* scratch, const WriteFormat* format,
+                            int flags);
+[[nodiscard]] int appendDsf(FILE* head, FILE* tail, FILE* scratch, const WriteFormat* format,
+                            int flags);
+[[nodiscard]] int appendDsdiff(FILE* head, FILE* tail, FILE* scratch, const WriteFormat* format,
+                               int flags);
 
 // The percentage sink of the combine running on this thread (null: none).
 // Kept per thread so that two combines in one process never share it.

@@ -25,9 +25,9 @@ uint64_t blockGroupOffset(uint64_t pos, uint32_t n) {
 }
 
 int readExact(FILE* f, uint64_t offset, uint8_t* buf, size_t count) {
-  if (count == 0) return 0;
-  if (seek64(f, offset) != 0) return -1;
-  return std::fread(buf, 1, count, f) == count ? 0 : -1;
+  if (count == 0) return kSonvexOk;
+  if (seek64(f, offset) != 0) return kErrIo;
+  return std::fread(buf, 1, count, f) == count ? kSonvexOk : kErrIo;
 }
 
 }  // namespace
@@ -83,10 +83,10 @@ int appendDsf(FILE* head, FILE* tail, FILE* /*scratch*/, const WriteFormat* form
   // The head is written strictly forwards from here.
   if (seek64(head, firstOutGroup) != 0) return kErrIo;
   auto writeOut = [&](size_t groups) -> int {
-    if (std::fwrite(out.data(), 1, groups * group, head) != groups * group) return -1;
+    if (std::fwrite(out.data(), 1, groups * group, head) != groups * group) return kErrIo;
     std::fill(out.begin(), out.end(), kDsdIdleByte);
     cur = 0;
-    return 0;
+    return kSonvexOk;
   };
   // Appends `take` bytes of each channel of one tail group (`in` at `src`).
   auto place = [&](const uint8_t* src, uint32_t take) -> int {
@@ -99,7 +99,7 @@ int appendDsf(FILE* head, FILE* tail, FILE* /*scratch*/, const WriteFormat* form
     fill += first;
     if (fill == kDsfBlockBytes) {
       fill = 0;
-      if (++cur == batch && writeOut(batch) != 0) return -1;
+      if (++cur == batch && writeOut(batch) != 0) return kErrIo;
     }
     const uint32_t rest = take - first;
     if (rest) {
@@ -108,7 +108,7 @@ int appendDsf(FILE* head, FILE* tail, FILE* /*scratch*/, const WriteFormat* form
                     src + size_t(c) * kDsfBlockBytes + first, rest);
       fill = rest;
     }
-    return 0;
+    return kSonvexOk;
   };
 
   int* progress = appendProgress();

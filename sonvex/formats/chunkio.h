@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "bytesource.h"
+
 namespace sonvex {
 
 enum class ChunkLayout {
@@ -13,35 +15,38 @@ enum class ChunkLayout {
 
 // Flat top-level search. offset = header offset of the first chunk with `id`,
 // size = low 32 bits of its size field. 0 or -1 (offset and size 0 on failure).
-int flatChunkSearch(FILE* f, const char id[4], ChunkLayout layout, uint64_t* offset,
-                    uint32_t* size);
+[[nodiscard]] int flatChunkSearch(ByteSource& src, const char id[4], ChunkLayout layout,
+                                  uint64_t* offset, uint32_t* size);
+[[nodiscard]] int flatChunkSearch(FILE* f, const char id[4], ChunkLayout layout, uint64_t* offset,
+                                  uint32_t* size);
 
 // DSDIFF top-level search inside FRM8 with 64-bit skips. size as stored, no pad.
-int dsdiffChunkSearch(FILE* f, const char id[4], uint64_t* offset, uint64_t* size);
+[[nodiscard]] int dsdiffChunkSearch(FILE* f, const char id[4], uint64_t* offset, uint64_t* size);
 
 // Size of the stream (seeks to its end). 0 or -1.
-int fileSize(FILE* f, uint64_t* size);
+[[nodiscard]] int fileSize(FILE* f, uint64_t* size);
 
 // Progress sink for copies and appends: an int that another thread polls.
 // Stores are atomic so the reader never sees a torn value.
 void storeProgress(int* progress, int value);
 
 enum class ProgressMode { None = 0, FirstPhase = 1, LastPhase = 2 };
+constexpr int kNoPercentage = -1;
 
 // Percentage done (0..100) as stored for a mode: first phase max(1, done*0.9),
 // last phase 90 + done/10 capped at 99; -1 for None.
-int mapProgress(ProgressMode mode, int done);
+[[nodiscard]] int mapProgress(ProgressMode mode, int done);
 
 // Copies `count` bytes (negative: up to the source's end) from srcOffset to
 // dstOffset (or the destination's end when dstAtEnd). Transfers of at most
 // 98,304 bytes; after each transfer that leaves bytes to copy, the percentage
 // is mapped by `mode` and stored through `progress` (may be null). A source
 // that ends early gives -1.
-int copyRange(FILE* src, FILE* dst, uint64_t srcOffset, uint64_t dstOffset, bool dstAtEnd,
-              int64_t count, ProgressMode mode, int* progress);
+[[nodiscard]] int copyRange(FILE* src, FILE* dst, uint64_t srcOffset, uint64_t dstOffset,
+                            bool dstAtEnd, int64_t count, ProgressMode mode, int* progress);
 
 // Copies the whole of `src` over the start of `dst` in 1 MiB pieces. 0 or -1.
-int copyWhole(FILE* dst, FILE* src);
+[[nodiscard]] int copyWhole(FILE* dst, FILE* src);
 
 // Little- and big-endian field helpers.
 inline uint16_t le16(const uint8_t* p) { return uint16_t(p[0] | (p[1] << 8)); }

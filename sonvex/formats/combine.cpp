@@ -5,6 +5,7 @@
 #include "chunkio.h"
 #include "driver.h"
 #include "fileio.h"
+#include "guard.h"
 
 namespace sonvex {
 
@@ -23,12 +24,11 @@ int* appendProgress() { return tProgress; }
 
 }  // namespace sonvex
 
-using namespace sonvex;
+namespace sonvex {
+namespace {
 
-SONVEX_EXTERN_C SONVEX_API int32_t combineFiles(int32_t type, const SonvexChar* headPath,
-                                                const SonvexChar* tailPath,
-                                                const SonvexChar* scratchPath,
-                                                const WriteFormat* format, int32_t* progress) {
+int32_t combine(int32_t type, const SonvexChar* headPath, const SonvexChar* tailPath,
+                const SonvexChar* scratchPath, const WriteFormat* format, int32_t* progress) {
   ProgressScope scope(progress);
   // Read-only until the names are known to be three different files: the
   // head is rewritten in place and the scratch file truncated and deleted.
@@ -58,8 +58,21 @@ SONVEX_EXTERN_C SONVEX_API int32_t combineFiles(int32_t type, const SonvexChar* 
   }
   tail.reset();
   scratch.reset();
-  removeFile(scratchPath);
+  // A scratch file left behind is no reason to fail a finished combine.
+  (void)removeFile(scratchPath);
   if (result != 0 && writeFailed) result = kErrWrite;
   if (result == kErrWrite && savedErrno) errno = savedErrno;
   return result;
+}
+
+}  // namespace
+}  // namespace sonvex
+
+SONVEX_EXTERN_C SONVEX_API int32_t combineFiles(int32_t type, const SonvexChar* headPath,
+                                                const SonvexChar* tailPath,
+                                                const SonvexChar* scratchPath,
+                                                const WriteFormat* format, int32_t* progress) {
+  return sonvex::guarded(kErrIo, kErrIo, [&] {
+    return sonvex::combine(type, headPath, tailPath, scratchPath, format, progress);
+  });
 }

@@ -4,12 +4,15 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <memory>
 
+#include "audioreader.h"
+#include "bytesource.h"
 #include "sonvex.h"
 
 namespace sonvex {
 
-// Thirteen operation slots, in this order. A driver never opens or closes the
+// Fifteen operation slots, in this order. A driver never opens or closes the
 // stream it is given and leaves its position wherever its last transfer put it.
 struct FormatDriver {
   // 0: 0 = accepted, -17 = not this format, -1 (DSF only) = fmt unreadable.
@@ -40,9 +43,15 @@ struct FormatDriver {
   // 10: stores a time reference in an existing bext chunk (WAV).
   int (*writeTimeReference)(FILE* f, uint64_t timeReference);
   // 11: reads the bext time reference from the chunk's fixed-size image.
-  int (*readBextTimeReference)(const uint8_t* bextImage, uint32_t imageSize, uint64_t* timeReference);
+  int (*readBextTimeReference)(const uint8_t* bextImage, uint32_t imageSize,
+                               uint64_t* timeReference);
   // 12: bytes of header room for the format.
   int (*headerReserve)(void);
+  // 13: reads a header for openAudio: probe, format, data location, stopping
+  // at the first that fails.
+  OpenStatus (*readHeader)(ByteSource& src, AudioFormat* format);
+  // 14: the reader of the audio a header read by slot 13 describes.
+  std::unique_ptr<AudioReader> (*makeReader)(ByteSource& src, const AudioFormat& format);
 };
 
 // The driver for a type code, or nullptr outside 0..3.
@@ -50,16 +59,17 @@ const FormatDriver* driverFor(int type);
 
 // Dispatchers: -17 for a type outside 0..3 without touching the file, -17 for
 // a slot the driver leaves empty, otherwise the operation's result unchanged.
-int dispatchProbe(int type, FILE* f, int* kind);
-int dispatchLocateData(int type, FILE* f, uint64_t* dataOffset, uint64_t* chunkSize,
-                       uint64_t* audioBytes);
-int dispatchReadFormat(int type, FILE* f, uint32_t* sampleRate, uint32_t* bitsPerSample,
-                       uint32_t* channels, uint16_t* formatTag);
-int dispatchWriteHeader(int type, FILE* f, const WriteFormat* format);
-int dispatchFinalize(int type, FILE* f, uint32_t bytesLow, uint32_t bytesHigh, uint32_t framesLow,
-                     uint32_t framesHigh);
-int dispatchAppend(int type, FILE* head, FILE* tail, FILE* scratch, const WriteFormat* format,
-                   int flags);
+[[nodiscard]] int dispatchProbe(int type, FILE* f, int* kind);
+[[nodiscard]] int dispatchLocateData(int type, FILE* f, uint64_t* dataOffset, uint64_t* chunkSize,
+                                     uint64_t* audioBytes);
+[[nodiscard]] int dispatchReadFormat(int type, FILE* f, uint32_t* sampleRate,
+                                     uint32_t* bitsPerSample, uint32_t* channels,
+                                     uint16_t* formatTag);
+[[nodiscard]] int dispatchWriteHeader(int type, FILE* f, const WriteFormat* format);
+[[nodiscard]] int dispatchFinalize(int type, FILE* f, uint32_t bytesLow, uint32_t bytesHigh,
+                                   uint32_t framesLow, uint32_t framesHigh);
+[[nodiscard]] int dispatchAppend(int type, FILE* head, FILE* tail, FILE* scratch,
+                                 const WriteFormat* format, int flags);
 
 // The three driver records (one per file).
 extern const FormatDriver kWavDriver;

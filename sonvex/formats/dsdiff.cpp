@@ -1,6 +1,8 @@
 #include "dsdiff.h"
 
+#include <algorithm>
 #include <cstring>
+#include <new>
 #include <vector>
 
 #include "append.h"
@@ -15,49 +17,49 @@ constexpr uint32_t kChunkHeaderBytes = 12;
 constexpr uint64_t kFirstChunk = 16;  // after "FRM8", its size and "DSD "
 
 int readAt(FILE* f, uint64_t offset, uint8_t* buf, size_t n) {
-  if (seek64(f, offset) != 0) return -1;
-  return std::fread(buf, 1, n, f) == n ? 0 : -1;
+  if (seek64(f, offset) != 0) return kErrIo;
+  return std::fread(buf, 1, n, f) == n ? kSonvexOk : kErrIo;
 }
 
 int writeAt(FILE* f, uint64_t offset, const uint8_t* buf, size_t n) {
-  if (seek64(f, offset) != 0) return -1;
-  return std::fwrite(buf, 1, n, f) == n ? 0 : -1;
+  if (seek64(f, offset) != 0) return kErrIo;
+  return std::fwrite(buf, 1, n, f) == n ? kSonvexOk : kErrIo;
 }
 
 // Where the chunk after one ending at `end` starts: behind the pad byte of an
 // odd-sized chunk, unless the writer left the pad out (the byte there is then
 // the first letter of the next id, never zero).
-uint64_t nextChunkAfter(FILE* f, uint64_t end) {
+uint64_t nextChunkAfter(ByteSource& src, uint64_t end) {
   if ((end & 1) == 0) return end;
   uint8_t b = 0;
-  if (readAt(f, end, &b, 1) == 0 && b != 0) return end;
+  if (src.readExact(end, &b, 1) && b != 0) return end;
   return end + 1;
 }
 
 // Calls visit(offset, id, size) for each top-level chunk until it returns true.
 template <typename Visit>
-int walkTopLevel(FILE* f, Visit visit) {
+int walkTopLevel(ByteSource& src, Visit visit) {
   uint64_t pos = kFirstChunk;
   for (;;) {
     uint8_t h[kChunkHeaderBytes];
-    if (readAt(f, pos, h, sizeof h) != 0) return -1;
+    if (!src.readExact(pos, h, sizeof h)) return kErrIo;
     const uint64_t size = be64(h + 4);
-    if (visit(pos, h, size)) return 0;
+    if (visit(pos, h, size)) return kSonvexOk;
     uint64_t end = 0;
     if (__builtin_add_overflow(pos + kChunkHeaderBytes, size, &end) || end > uint64_t(INT64_MAX))
-      return -1;
-    pos = nextChunkAfter(f, end);
+      return kErrIo;
+    pos = nextChunkAfter(src, end);
   }
 }
 
-int dsdiffNoTimeReference(FILE*, uint64_t*) { return 0; }
-int dsdiffWriteNoTimeReference(FILE*, uint64_t) { return 0; }
+int dsdiffNoTimeReference(FILE*, uint64_t*) { return kSonvexOk; }
+int dsdiffWriteNoTimeReference(FILE*, uint64_t) { return kSonvexOk; }
 int dsdiffBextTimeReference(const uint8_t*, uint32_t, uint64_t* t) {
   if (t) *t = 0;
-  return 0;
+  return kSonvexOk;
 }
-int dsdiffRemoveChunk(FILE*, const char*) { return -17; }
-int dsdiffSplitFile(FILE*, FILE*, uint64_t) { return -17; }
+int dsdiffRemoveChunk(FILE*, const char*) { return kErrNotSupported; }
+int dsdiffSplitFile(FILE*, FILE*, uint64_t) { return kErrNotSupported; }
 int dsdiffHeaderReserve(void) { return int(kDsdiffHeaderBytes); }
 int dsdiffFindChunkSlot(FILE* f, const char id[4], uint64_t* offset) {
   uint64_t size = 0;
@@ -78,56 +80,73 @@ void dsdiffChannelId(uint32_t i, uint32_t n, char out[4]) {
   out[3] = kHex[i & 15];
 }
 
-int dsdiffFindChunk(FILE* f, const char id[4], uint64_t* offset, uint64_t* size) {
+int dsdiffFindChunk(ByteSource& src, const char id[4], uint64_t* offset, uint64_t* size) {
   *offset = 0;
   *size = 0;
   uint64_t foundOffset = 0, foundSize = 0;
-  const int r = walkTopLevel(f, [&](uint64_t pos, const uint8_t* h, uint64_t s) {
+  const int r = walkTopLevel(src, [&](uint64_t pos, const uint8_t* h, uint64_t s) {
     if (std::memcmp(h, id, 4) != 0) return false;
     foundOffset = pos;
     foundSize = s;
     return true;
   });
-  if (r != 0) return -1;
+  if (r != 0) return kErrIo;
   *offset = foundOffset;
   *size = foundSize;
-  return 0;
+  return kSonvexOk;
+}
+
+int dsdiffFindChunk(FILE* f, const char id[4], uint64_t* offset, uint64_t* size) {
+  FileSource src(f);
+  return dsdiffFindChunk(src, id, offset, size);
+}
+
+int dsdiffProbe(ByteSource& src, int* kind) {
+  if (kind) *kind = 1;
+  uint8_t h[16];
+  if (!src.readExact(0, h, sizeof h)) return kSonvexOk;
+  if (std::memcmp(h, "FRM8", 4) != 0 || std::memcmp(h + 12, "DSD ", 4) != 0)
+    return kErrNotSupported;
+  uint64_t offset = 0, size = 0;
+  if (dsdiffFindChunk(src, "PROP", &offset, &size) != 0) return kErrNotSupported;
+  return kSonvexOk;
 }
 
 int dsdiffProbe(FILE* f, int* kind) {
-  if (kind) *kind = 1;
-  uint8_t h[16];
-  if (seek64(f, 0) != 0) return 0;
-  if (std::fread(h, 1, sizeof h, f) != sizeof h) return 0;
-  if (std::memcmp(h, "FRM8", 4) != 0 || std::memcmp(h + 12, "DSD ", 4) != 0) return -17;
-  uint64_t offset = 0, size = 0;
-  if (dsdiffFindChunk(f, "PROP", &offset, &size) != 0) return -17;
-  return 0;
+  FileSource src(f);
+  return dsdiffProbe(src, kind);
 }
 
-int dsdiffLocateData(FILE* f, uint64_t* dataOffset, uint64_t* chunkSize, uint64_t* audioBytes) {
+int dsdiffLocateData(ByteSource& src, uint64_t* dataOffset, uint64_t* chunkSize,
+                     uint64_t* audioBytes) {
   uint64_t offset = 0, size = 0;
-  if (dsdiffFindChunk(f, "DSD ", &offset, &size) != 0) return -1;
-  if (seek64(f, offset + kChunkHeaderBytes) != 0) return -1;
+  if (dsdiffFindChunk(src, "DSD ", &offset, &size) != 0) return kErrIo;
+  if (offset + kChunkHeaderBytes > uint64_t(INT64_MAX)) return kErrIo;
   *dataOffset = offset + kChunkHeaderBytes;
   *chunkSize = size;
   // Never past the end of the file, so a cut-off recording reads up to where
   // it stops.
   uint64_t total = 0;
-  if (fileSize(f, &total) != 0) return -1;
+  if (!src.size(&total)) return kErrIo;
   const uint64_t present = total > *dataOffset ? total - *dataOffset : 0;
   *audioBytes = size < present ? size : present;
-  if (seek64(f, *dataOffset) != 0) return -1;
-  return 0;
+  return kSonvexOk;
 }
 
-int dsdiffReadFormat(FILE* f, uint32_t* sampleRate, uint32_t* bitsPerSample, uint32_t* channels,
-                     uint16_t* formatTag) {
+int dsdiffLocateData(FILE* f, uint64_t* dataOffset, uint64_t* chunkSize, uint64_t* audioBytes) {
+  FileSource src(f);
+  if (dsdiffLocateData(src, dataOffset, chunkSize, audioBytes) != 0) return kErrIo;
+  // Callers of the stream form read on from the first audio byte.
+  return seek64(f, *dataOffset) == 0 ? kSonvexOk : kErrIo;
+}
+
+int dsdiffReadFormat(ByteSource& src, uint32_t* sampleRate, uint32_t* bitsPerSample,
+                     uint32_t* channels, uint16_t* formatTag) {
   std::vector<uint8_t> work;
   try {
     work.assign(kDsdiffWorkBytes, 0);
   } catch (...) {
-    return -1;
+    return kErrIo;
   }
   uint32_t rate = 0, chans = 0;
 
@@ -135,10 +154,10 @@ int dsdiffReadFormat(FILE* f, uint32_t* sampleRate, uint32_t* bitsPerSample, uin
   uint64_t prop = 0, propSize = 0;
   bool found = false;
   bool failed = false;
-  walkTopLevel(f, [&](uint64_t pos, const uint8_t* h, uint64_t s) {
+  walkTopLevel(src, [&](uint64_t pos, const uint8_t* h, uint64_t s) {
     if (std::memcmp(h, "PROP", 4) != 0) return false;
     uint8_t type[4];
-    if (std::fread(type, 1, 4, f) != 4) {
+    if (!src.readExact(pos + kChunkHeaderBytes, type, 4)) {
       failed = true;
       return true;
     }
@@ -148,63 +167,69 @@ int dsdiffReadFormat(FILE* f, uint32_t* sampleRate, uint32_t* bitsPerSample, uin
     found = true;
     return true;
   });
-  if (failed || !found) return -1;
+  if (failed || !found) return kErrIo;
 
-  if (propSize < 4) return -1;
+  if (propSize < 4) return kErrIo;
   uint64_t remaining = propSize - 4;
   uint64_t pos = prop + kChunkHeaderBytes + 4;
   while (remaining >= kChunkHeaderBytes) {
     uint8_t h[kChunkHeaderBytes];
-    if (readAt(f, pos, h, sizeof h) != 0) return -1;
+    if (!src.readExact(pos, h, sizeof h)) return kErrIo;
     const uint64_t size = be64(h + 4);
     remaining -= kChunkHeaderBytes;
     pos += kChunkHeaderBytes;
     // A local chunk reaching past its PROP chunk is a broken header.
-    if (size > remaining) return -1;
+    if (size > remaining) return kErrIo;
     if (std::memcmp(h, "FS  ", 4) == 0) {
       uint8_t v[4];
-      if (size < 4 || std::fread(v, 1, 4, f) != 4) return -1;
+      if (size < 4 || !src.readExact(pos, v, 4)) return kErrIo;
       rate = be32(v);
     } else if (std::memcmp(h, "CHNL", 4) == 0 || std::memcmp(h, "CMPR", 4) == 0) {
       // Read whole behind the first 12 bytes of the work buffer; a payload
       // that would not fit is a format error, never an overflow.
-      if (size > kDsdiffWorkBytes - kChunkHeaderBytes) return -1;
+      if (size > kDsdiffWorkBytes - kChunkHeaderBytes) return kErrIo;
       uint8_t* payload = work.data() + kChunkHeaderBytes;
-      if (std::fread(payload, 1, size_t(size), f) != size) return -1;
+      if (!src.readExact(pos, payload, size_t(size))) return kErrIo;
       if (h[1] == 'H') {
-        if (size < 2) return -1;
+        if (size < 2) return kErrIo;
         chans = be16(payload);
       } else if (size < 4 || std::memcmp(payload, "DSD ", 4) != 0) {
-        return -1;  // compressed (DST) or unreadable compression type
+        return kErrIo;  // compressed (DST) or unreadable compression type
       }
     }
     remaining -= size;
     pos += size;
     if (size & 1) {
-      const uint64_t next = nextChunkAfter(f, pos);
+      const uint64_t next = nextChunkAfter(src, pos);
       if (next != pos && remaining > 0) --remaining;
       pos = next;
     }
   }
   // Without channels or rate nothing can be read or played; an audio size is
   // checked against the channel count by the callers that divide by it.
-  if (rate == 0 || chans == 0) return -1;
+  if (rate == 0 || chans == 0) return kErrIo;
   *sampleRate = rate;
   *bitsPerSample = 1;
   *channels = chans;
   *formatTag = 0;
-  return 0;
+  return kSonvexOk;
+}
+
+int dsdiffReadFormat(FILE* f, uint32_t* sampleRate, uint32_t* bitsPerSample, uint32_t* channels,
+                     uint16_t* formatTag) {
+  FileSource src(f);
+  return dsdiffReadFormat(src, sampleRate, bitsPerSample, channels, formatTag);
 }
 
 int dsdiffWriteHeader(FILE* f, const WriteFormat* format, int /*type*/) {
-  if (!format) return -1;
+  if (!format) return kErrIo;
   const uint32_t n = format->channels;
-  if (n == 0 || n > kDsdiffMaxHeaderChannels) return -1;
+  if (n == 0 || n > kDsdiffMaxHeaderChannels) return kErrIo;
   std::vector<uint8_t> h;
   try {
     h.assign(kDsdiffHeaderBytes, 0);
   } catch (...) {
-    return -1;
+    return kErrIo;
   }
   uint8_t* p = h.data();
   std::memcpy(p, "FRM8", 4);
@@ -244,32 +269,88 @@ int dsdiffFinalize(FILE* f, uint32_t bytesLow, uint32_t bytesHigh, uint32_t /*fr
                    uint32_t /*framesHigh*/) {
   const uint64_t bytes = (uint64_t(bytesHigh) << 32) | bytesLow;
   uint64_t offset = 0, size = 0;
-  if (dsdiffFindChunk(f, "DSD ", &offset, &size) != 0) return -1;
+  if (dsdiffFindChunk(f, "DSD ", &offset, &size) != 0) return kErrIo;
   uint8_t h[kChunkHeaderBytes];
-  if (readAt(f, offset, h, sizeof h) != 0) return -1;
+  if (readAt(f, offset, h, sizeof h) != 0) return kErrIo;
   putBe64(h + 4, bytes);
-  if (writeAt(f, offset, h, sizeof h) != 0) return -1;
+  if (writeAt(f, offset, h, sizeof h) != 0) return kErrIo;
   uint64_t total = 0;
-  if (fileSize(f, &total) != 0) return -17;
+  if (fileSize(f, &total) != 0) return kErrNotSupported;
   // An odd-sized chunk that ends the file still needs its pad byte.
   const uint64_t end = offset + kChunkHeaderBytes + bytes;
   if ((bytes & 1) && total == end) {
     const uint8_t pad = 0;
-    if (writeAt(f, end, &pad, 1) != 0) return -1;
+    if (writeAt(f, end, &pad, 1) != 0) return kErrIo;
     ++total;
   }
   uint8_t form[16];
-  if (readAt(f, 0, form, sizeof form) != 0) return -1;
+  if (readAt(f, 0, form, sizeof form) != 0) return kErrIo;
   putBe64(form + 4, total - 12);
-  if (writeAt(f, 0, form, sizeof form) != 0) return -1;
-  return std::fflush(f) == 0 ? 0 : -1;
+  if (writeAt(f, 0, form, sizeof form) != 0) return kErrIo;
+  return std::fflush(f) == 0 ? kSonvexOk : kErrIo;
 }
+
+namespace {
+
+OpenStatus dsdiffReadHeader(ByteSource& src, AudioFormat* format) {
+  if (dsdiffProbe(src, nullptr) != 0) return OpenStatus::NotThisFormat;
+  if (dsdiffReadFormat(src, &format->sampleRate, &format->bitsPerSample, &format->channels,
+                       &format->formatTag) != 0)
+    return OpenStatus::FormatUnreadable;
+  format->subformatTag = format->formatTag;
+  if (dsdiffLocateData(src, &format->dataOffset, &format->chunkSize, &format->audioBytes) != 0)
+    return OpenStatus::DataUnreadable;
+  return OpenStatus::Ok;
+}
+
+// Channels alternate byte by byte, bits most significant first.
+class DsdiffReader final : public AudioReader {
+ public:
+  using AudioReader::AudioReader;
+
+  ReadStatus readDsd(uint8_t* const* out, size_t count, int64_t* got) override {
+    *got = 0;
+    const uint32_t channels = format_.channels;
+    if (channels == 0) return ReadStatus::Unsupported;
+    const int64_t firstFrame = position_;
+    position_ += int64_t(count) * 8;
+    for (uint32_t c = 0; c < channels; ++c) std::memset(out[c], kDsdIdleByte, count);
+    const uint64_t perChannel = format_.audioBytes / channels;
+    if (firstFrame < 0 || uint64_t(firstFrame) / 8 >= perChannel) return ReadStatus::Ok;
+    const uint64_t first = uint64_t(firstFrame) / 8;
+    const size_t real = size_t(std::min<uint64_t>(count, perChannel - first));
+    try {
+      raw_.resize(real * channels);
+    } catch (const std::bad_alloc&) {
+      return ReadStatus::OutOfMemory;
+    }
+    size_t n = 0;
+    const IoStatus io =
+        src_.readAt(format_.dataOffset + first * channels, raw_.data(), raw_.size(), &n);
+    if (io == IoStatus::SeekFailed) return ReadStatus::SeekFailed;
+    if (io == IoStatus::ReadFailed) return ReadStatus::ReadFailed;
+    const size_t frames = n / channels;
+    for (size_t i = 0; i < frames; ++i)
+      for (uint32_t c = 0; c < channels; ++c) out[c][i] = raw_[i * channels + c];
+    *got = int64_t(frames);
+    return ReadStatus::Ok;
+  }
+
+ private:
+  std::vector<uint8_t> raw_;
+};
+
+std::unique_ptr<AudioReader> dsdiffMakeReader(ByteSource& src, const AudioFormat& format) {
+  return std::make_unique<DsdiffReader>(src, format);
+}
+
+}  // namespace
 
 const FormatDriver kDsdiffDriver = {
     dsdiffProbe,           dsdiffLocateData,  dsdiffFindChunkSlot,        dsdiffReadFormat,
     dsdiffNoTimeReference, dsdiffRemoveChunk, dsdiffWriteHeader,          dsdiffFinalize,
     dsdiffSplitFile,       appendDsdiff,      dsdiffWriteNoTimeReference, dsdiffBextTimeReference,
-    dsdiffHeaderReserve,
+    dsdiffHeaderReserve,   dsdiffReadHeader,  dsdiffMakeReader,
 };
 
 }  // namespace sonvex

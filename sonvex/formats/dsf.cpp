@@ -1,8 +1,12 @@
 #include "dsf.h"
 
+#include <algorithm>
 #include <cstring>
+#include <new>
+#include <vector>
 
 #include "append.h"
+#include "bitreverse.h"
 #include "chunkio.h"
 #include "fileio.h"
 
@@ -27,56 +31,69 @@ constexpr int kFmtBlockSize = 44;
 
 // Reads `n` bytes of the chunk at `offset` into `buf`. 0 or -1 (short read too).
 int readAt(FILE* f, uint64_t offset, uint8_t* buf, size_t n) {
-  if (seek64(f, offset) != 0) return -1;
-  return std::fread(buf, 1, n, f) == n ? 0 : -1;
+  if (seek64(f, offset) != 0) return kErrIo;
+  return std::fread(buf, 1, n, f) == n ? kSonvexOk : kErrIo;
 }
 
 int writeAt(FILE* f, uint64_t offset, const uint8_t* buf, size_t n) {
-  if (seek64(f, offset) != 0) return -1;
-  return std::fwrite(buf, 1, n, f) == n ? 0 : -1;
+  if (seek64(f, offset) != 0) return kErrIo;
+  return std::fwrite(buf, 1, n, f) == n ? kSonvexOk : kErrIo;
 }
 
 // Read-modify-write of one 64-bit field of the chunk `id`.
 int patchField64(FILE* f, const char id[4], uint32_t chunkBytes, int field, uint64_t value) {
   uint64_t offset = 0;
   uint32_t size = 0;
-  if (flatChunkSearch(f, id, ChunkLayout::Dsf, &offset, &size) != 0) return -1;
+  if (flatChunkSearch(f, id, ChunkLayout::Dsf, &offset, &size) != 0) return kErrIo;
   uint8_t image[kFmtChunkBytes];
-  if (readAt(f, offset, image, chunkBytes) != 0) return -1;
+  if (readAt(f, offset, image, chunkBytes) != 0) return kErrIo;
   putLe64(image + field, value);
   return writeAt(f, offset, image, chunkBytes);
 }
 
-int dsfFindChunk(FILE* f, const char id[4], uint64_t* offset) {
+int dsfFindChunk(ByteSource& src, const char id[4], uint64_t* offset) {
   uint32_t size = 0;
-  return flatChunkSearch(f, id, ChunkLayout::Dsf, offset, &size);
+  return flatChunkSearch(src, id, ChunkLayout::Dsf, offset, &size);
 }
 
-int dsfRemoveChunk(FILE*, const char*) { return -1; }
-int dsfReadTimeReference(FILE*, uint64_t*) { return -1; }
-int dsfWriteTimeReference(FILE*, uint64_t) { return -1; }
-int dsfReadBextTimeReference(const uint8_t*, uint32_t, uint64_t*) { return -1; }
-int dsfSplitFile(FILE*, FILE*, uint64_t) { return -17; }
+int dsfFindChunk(FILE* f, const char id[4], uint64_t* offset) {
+  FileSource src(f);
+  return dsfFindChunk(src, id, offset);
+}
+
+int dsfRemoveChunk(FILE*, const char*) { return kErrIo; }
+int dsfReadTimeReference(FILE*, uint64_t*) { return kErrIo; }
+int dsfWriteTimeReference(FILE*, uint64_t) { return kErrIo; }
+int dsfReadBextTimeReference(const uint8_t*, uint32_t, uint64_t*) { return kErrIo; }
+int dsfSplitFile(FILE*, FILE*, uint64_t) { return kErrNotSupported; }
 int dsfHeaderReserve(void) { return int(kDsfHeaderBytes); }
+
+OpenStatus dsfReadHeader(ByteSource& src, AudioFormat* format);
+std::unique_ptr<AudioReader> dsfMakeReader(ByteSource& src, const AudioFormat& format);
 
 }  // namespace
 
-int dsfReadInfo(FILE* f, DsfInfo* info) {
+int dsfReadInfo(ByteSource& src, DsfInfo* info) {
   *info = DsfInfo{};
   uint8_t dsd[kDsdChunkBytes];
-  if (seek64(f, 0) != 0) return 0;
-  if (std::fread(dsd, 1, sizeof dsd, f) != sizeof dsd) return 0;
-  if (std::memcmp(dsd, "DSD ", 4) != 0) return -17;
+  size_t got = 0;
+  if (src.readAt(0, dsd, sizeof dsd, &got) != IoStatus::Ok || got != sizeof dsd) return kSonvexOk;
+  if (std::memcmp(dsd, "DSD ", 4) != 0) return kErrNotSupported;
   uint64_t offset = 0;
-  if (dsfFindChunk(f, "fmt ", &offset) != 0) return -1;
+  if (dsfFindChunk(src, "fmt ", &offset) != 0) return kErrIo;
   uint8_t fmt[kFmtChunkBytes];
-  if (readAt(f, offset, fmt, sizeof fmt) != 0) return -1;
+  if (!src.readExact(offset, fmt, sizeof fmt)) return kErrIo;
   info->channels = le32(fmt + kFmtChannelNumber);
   info->sampleRate = le32(fmt + kFmtSamplingFrequency);
   info->bitsPerSample = le32(fmt + kFmtBitsPerSample);
   info->sampleCount = le64(fmt + kFmtSampleCount);
   info->blockBytes = le32(fmt + kFmtBlockSize);
-  return 0;
+  return kSonvexOk;
+}
+
+int dsfReadInfo(FILE* f, DsfInfo* info) {
+  FileSource src(f);
+  return dsfReadInfo(src, info);
 }
 
 uint64_t dsfPaddedPayload(uint64_t audioBytes, uint32_t channels) {
@@ -91,24 +108,25 @@ int dsfProbe(FILE* f, int* /*kind*/) {
   return dsfReadInfo(f, &info);
 }
 
-int dsfLocateData(FILE* f, uint64_t* dataOffset, uint64_t* chunkSize, uint64_t* audioBytes) {
+int dsfLocateData(ByteSource& src, uint64_t* dataOffset, uint64_t* chunkSize,
+                  uint64_t* audioBytes) {
   DsfInfo info;
-  if (dsfReadInfo(f, &info) != 0) return -1;
+  if (dsfReadInfo(src, &info) != 0) return kErrIo;
   uint64_t offset = 0;
-  if (dsfFindChunk(f, "data", &offset) != 0) return -1;
+  if (dsfFindChunk(src, "data", &offset) != 0) return kErrIo;
   uint8_t header[kDataHeaderBytes];
-  if (readAt(f, offset, header, sizeof header) != 0) return -1;
+  if (!src.readExact(offset, header, sizeof header)) return kErrIo;
   // A channel count times sample count that does not fit 64 bits is no audio
   // size at all.
   uint64_t bits = 0;
-  if (__builtin_mul_overflow(uint64_t(info.channels), info.sampleCount, &bits)) return -1;
+  if (__builtin_mul_overflow(uint64_t(info.channels), info.sampleCount, &bits)) return kErrIo;
   *chunkSize = le64(header + 4);
   *dataOffset = offset + kDataHeaderBytes;
   *audioBytes = bits / 8;
   // Never past the end of the file, so a cut-off recording reads up to where
   // it stops: per channel, the bytes that its last block really holds.
   uint64_t total = 0;
-  if (info.channels == 0 || fileSize(f, &total) != 0) return -1;
+  if (info.channels == 0 || !src.size(&total)) return kErrIo;
   const uint64_t group = uint64_t(info.channels) * kDsfBlockBytes;
   const uint64_t present = total > *dataOffset ? total - *dataOffset : 0;
   const uint64_t partial = present % group;
@@ -116,31 +134,42 @@ int dsfLocateData(FILE* f, uint64_t* dataOffset, uint64_t* chunkSize, uint64_t* 
   const uint64_t perChannel = present / group * kDsfBlockBytes +
                               (partial > lastChannelStart ? partial - lastChannelStart : 0);
   if (perChannel < *audioBytes / info.channels) *audioBytes = perChannel * info.channels;
-  return 0;
+  return kSonvexOk;
 }
 
-int dsfReadFormat(FILE* f, uint32_t* sampleRate, uint32_t* bitsPerSample, uint32_t* channels,
-                  uint16_t* formatTag) {
+int dsfLocateData(FILE* f, uint64_t* dataOffset, uint64_t* chunkSize, uint64_t* audioBytes) {
+  FileSource src(f);
+  return dsfLocateData(src, dataOffset, chunkSize, audioBytes);
+}
+
+int dsfReadFormat(ByteSource& src, uint32_t* sampleRate, uint32_t* bitsPerSample,
+                  uint32_t* channels, uint16_t* formatTag) {
   DsfInfo info;
-  if (dsfReadInfo(f, &info) != 0) return -1;
+  if (dsfReadInfo(src, &info) != 0) return kErrIo;
   // A header without channels or rate, or whose audio size overflows, cannot
   // be read or played; refuse it here rather than divide by it later.
   uint64_t bits = 0;
   if (info.channels == 0 || info.sampleRate == 0 ||
       __builtin_mul_overflow(uint64_t(info.channels), info.sampleCount, &bits) ||
       bits / 8 > uint64_t(INT64_MAX))
-    return -1;
+    return kErrIo;
   *sampleRate = info.sampleRate;
   // DSD is one bit per sample whatever the bits field says (some writers
   // put 8 there); trusting it would cut every length to an eighth.
   *bitsPerSample = 1;
   *channels = info.channels;
   *formatTag = 0;
-  return 0;
+  return kSonvexOk;
+}
+
+int dsfReadFormat(FILE* f, uint32_t* sampleRate, uint32_t* bitsPerSample, uint32_t* channels,
+                  uint16_t* formatTag) {
+  FileSource src(f);
+  return dsfReadFormat(src, sampleRate, bitsPerSample, channels, formatTag);
 }
 
 int dsfWriteHeader(FILE* f, const WriteFormat* format, int /*type*/) {
-  if (!format || format->channels == 0) return -1;
+  if (!format || format->channels == 0) return kErrIo;
   uint8_t h[kDsfHeaderBytes] = {};
   std::memcpy(h, "DSD ", 4);
   putLe64(h + 4, kDsdChunkBytes);
@@ -169,21 +198,129 @@ int dsfFinalize(FILE* f, uint32_t payloadLow, uint32_t payloadHigh, uint32_t fra
   const uint64_t frames = (uint64_t(framesHigh) << 32) | framesLow;
   // Nothing follows the data chunk, so the metadata pointer says none (0);
   // pointing it at the end of the file makes readers look for a tag there.
-  if (patchField64(f, "DSD ", kDsdChunkBytes, kDsdMetadataPointer, 0) != 0) return -1;
-  if (patchField64(f, "data", kDataHeaderBytes, 4, payload + kDataHeaderBytes) != 0) return -1;
-  if (patchField64(f, "fmt ", kFmtChunkBytes, kFmtSampleCount, frames) != 0) return -1;
+  if (patchField64(f, "DSD ", kDsdChunkBytes, kDsdMetadataPointer, 0) != 0) return kErrIo;
+  if (patchField64(f, "data", kDataHeaderBytes, 4, payload + kDataHeaderBytes) != 0) return kErrIo;
+  if (patchField64(f, "fmt ", kFmtChunkBytes, kFmtSampleCount, frames) != 0) return kErrIo;
   uint64_t size = 0;
   if (fileSize(f, &size) != 0) return kErrNotSupported;
-  if (patchField64(f, "DSD ", kDsdChunkBytes, kDsdTotalSize, size) != 0) return -1;
-  return std::fflush(f) == 0 ? 0 : -1;
+  if (patchField64(f, "DSD ", kDsdChunkBytes, kDsdTotalSize, size) != 0) return kErrIo;
+  return std::fflush(f) == 0 ? kSonvexOk : kErrIo;
 }
+
+namespace {
+
+OpenStatus dsfReadHeader(ByteSource& src, AudioFormat* format) {
+  DsfInfo info;
+  if (dsfReadInfo(src, &info) != 0) return OpenStatus::NotThisFormat;
+  if (dsfReadFormat(src, &format->sampleRate, &format->bitsPerSample, &format->channels,
+                    &format->formatTag) != 0)
+    return OpenStatus::FormatUnreadable;
+  format->subformatTag = format->formatTag;
+  if (dsfLocateData(src, &format->dataOffset, &format->chunkSize, &format->audioBytes) != 0)
+    return OpenStatus::DataUnreadable;
+  return OpenStatus::Ok;
+}
+
+// Each channel's bytes sit in 4,096-byte blocks, one block of every channel
+// to a group, bits least significant first. Whole groups are read and turned
+// round a few at a time, so sequential reads touch the file once per group.
+class DsfReader final : public AudioReader {
+ public:
+  using AudioReader::AudioReader;
+
+  ReadStatus readDsd(uint8_t* const* out, size_t count, int64_t* got) override {
+    *got = 0;
+    const uint32_t channels = format_.channels;
+    // The cache holds a block run per channel: a channel count no DSF file
+    // has would only ask for memory.
+    if (channels == 0 || channels > kMaxChannels) return ReadStatus::Unsupported;
+    const int64_t firstFrame = position_;
+    position_ += int64_t(count) * 8;
+    for (uint32_t c = 0; c < channels; ++c) std::memset(out[c], kDsdIdleByte, count);
+    const uint64_t perChannel = format_.audioBytes / channels;
+    if (firstFrame < 0 || uint64_t(firstFrame) / 8 >= perChannel) return ReadStatus::Ok;
+    const uint64_t first = uint64_t(firstFrame) / 8;
+    const uint64_t real = std::min<uint64_t>(count, perChannel - first);
+    uint64_t done = 0;
+    while (done < real) {
+      const uint64_t b = first + done;
+      const uint64_t group = b / kDsfBlockBytes;
+      if (group < cacheFirst_ || group >= cacheFirst_ + cacheGroups_) {
+        const ReadStatus r = load(group);
+        if (r != ReadStatus::Ok) return r;
+      }
+      const uint64_t at = b - cacheFirst_ * kDsfBlockBytes;
+      if (at >= cacheHeld_) break;  // the file ends here
+      const size_t take = size_t(std::min(real - done, cacheHeld_ - at));
+      for (uint32_t c = 0; c < channels; ++c)
+        std::memcpy(out[c] + done, cache_.data() + c * cacheBytes() + at, take);
+      done += take;
+    }
+    *got = int64_t(done);
+    return ReadStatus::Ok;
+  }
+
+ private:
+  static constexpr uint64_t kGroupsPerLoad = 16;
+  static constexpr uint32_t kMaxChannels = 64;
+
+  size_t cacheBytes() const { return size_t(kGroupsPerLoad * kDsfBlockBytes); }
+
+  ReadStatus load(uint64_t group) {
+    const uint32_t channels = format_.channels;
+    const uint64_t groupBytes = uint64_t(channels) * kDsfBlockBytes;
+    cacheFirst_ = group;
+    cacheGroups_ = 0;
+    cacheHeld_ = 0;
+    try {
+      raw_.resize(size_t(kGroupsPerLoad * groupBytes));
+      cache_.resize(size_t(channels) * cacheBytes());
+    } catch (const std::bad_alloc&) {
+      return ReadStatus::OutOfMemory;
+    }
+    size_t n = 0;
+    const IoStatus io =
+        src_.readAt(format_.dataOffset + group * groupBytes, raw_.data(), raw_.size(), &n);
+    if (io == IoStatus::SeekFailed) return ReadStatus::SeekFailed;
+    if (io == IoStatus::ReadFailed) return ReadStatus::ReadFailed;
+    // Per-channel bytes present: whole groups, then what the last channel's
+    // block of a cut-off group received.
+    const uint64_t rem = n % groupBytes;
+    const uint64_t lastBlockStart = groupBytes - kDsfBlockBytes;
+    cacheHeld_ =
+        n / groupBytes * kDsfBlockBytes + (rem > lastBlockStart ? rem - lastBlockStart : 0);
+    cacheGroups_ = kGroupsPerLoad;
+    for (uint64_t at = 0; at < cacheHeld_; at += kDsfBlockBytes) {
+      const size_t run = size_t(std::min<uint64_t>(kDsfBlockBytes, cacheHeld_ - at));
+      const uint8_t* in = raw_.data() + at / kDsfBlockBytes * groupBytes;
+      for (uint32_t c = 0; c < channels; ++c) {
+        const uint8_t* from = in + c * kDsfBlockBytes;
+        uint8_t* to = cache_.data() + c * cacheBytes() + at;
+        for (size_t k = 0; k < run; ++k) to[k] = kBitReverse[from[k]];
+      }
+    }
+    return ReadStatus::Ok;
+  }
+
+  std::vector<uint8_t> raw_;
+  std::vector<uint8_t> cache_;  // per channel, most significant bit first
+  uint64_t cacheFirst_ = 0;
+  uint64_t cacheGroups_ = 0;
+  uint64_t cacheHeld_ = 0;  // per-channel bytes of the cache the file held
+};
+
+std::unique_ptr<AudioReader> dsfMakeReader(ByteSource& src, const AudioFormat& format) {
+  return std::make_unique<DsfReader>(src, format);
+}
+
+}  // namespace
 
 const FormatDriver kDsfDriver = {
     dsfProbe,         dsfLocateData,         dsfFindChunk,
     dsfReadFormat,    dsfReadTimeReference,  dsfRemoveChunk,
     dsfWriteHeader,   dsfFinalize,           dsfSplitFile,
     appendDsf,        dsfWriteTimeReference, dsfReadBextTimeReference,
-    dsfHeaderReserve,
+    dsfHeaderReserve, dsfReadHeader,         dsfMakeReader,
 };
 
 }  // namespace sonvex

@@ -23,24 +23,24 @@ size_t utf16Length(const char16_t* text);
 // Opens by UTF-16 name with a stdio mode ("rb", "rb+", "wb+"). Null on failure.
 FilePtr openFile(const char16_t* path, const char* mode);
 // Deletes a file named in UTF-16. 0 or -1.
-int removeFile(const char16_t* path);
+[[nodiscard]] int removeFile(const char16_t* path);
 
 // 64-bit seeks and tells. 0 on success.
-int seek64(FILE* f, uint64_t offset);
-int seekEnd64(FILE* f);
-int seekCur64(FILE* f, int64_t delta);
-int64_t tell64(FILE* f);
+[[nodiscard]] int seek64(FILE* f, uint64_t offset);
+[[nodiscard]] int seekEnd64(FILE* f);
+[[nodiscard]] int seekCur64(FILE* f, int64_t delta);
+[[nodiscard]] int64_t tell64(FILE* f);
 // True when `path` names the file already open as `f` (same device and
 // inode), whatever the spelling of the path. False when `path` does not exist.
-bool isSameFile(FILE* f, const char16_t* path);
+[[nodiscard]] bool isSameFile(FILE* f, const char16_t* path);
 
 // Truncates the stream's file to `size` bytes (flushes first). 0 or -1.
-int truncateFile(FILE* f, uint64_t size);
+[[nodiscard]] int truncateFile(FILE* f, uint64_t size);
 
 // True when `path` exists but is not a regular file this process may write
 // (a folder, a device, a write-protected file): such a destination is never
 // replaced.
-bool refusesReplacement(const char16_t* path);
+[[nodiscard]] bool refusesReplacement(const char16_t* path);
 
 // The file an export to `path` replaces: where a symbolic link leads, or
 // `path` itself (UTF-8) when nothing is there yet.
@@ -51,6 +51,6 @@ std::string replacementTarget(const char16_t* path);
 FilePtr createBeside(const std::string& target, std::string* name);
 
 // Renames the file `from` over `to`. 0 or -1.
-int replaceWith(const std::string& from, const std::string& to);
+[[nodiscard]] int replaceWith(const std::string& from, const std::string& to);
 
 }  // namespace sonvex

@@ -1,13 +1,14 @@
 // getAudioFileInformation: the extension picks the driver, the driver reads
 // the header.
-#include <cstdio>
+#include "fileinfo.h"
 
+#include <memory>
+
+#include "audioreader.h"
 #include "diag.h"
-#include "driver.h"
 #include "extension.h"
 #include "fileio.h"
-#include "sonvex.h"
-#include "wav.h"
+#include "guard.h"
 
 namespace sonvex {
 namespace {
@@ -25,53 +26,60 @@ bool usableFormat(uint32_t rate, uint32_t bits, uint32_t channels, uint64_t audi
 }
 
 }  // namespace
-}  // namespace sonvex
 
-SONVEX_EXTERN_C SONVEX_API int32_t getAudioFileInformation(const SonvexChar* path,
-                                                           AudioFileInfo* info) {
-  using namespace sonvex;
-  FilePtr file = openFile(path, "rb");
-  if (!file) {
-    // The historical text, although the file is opened for reading.
-    diag("Write File Open Error!\n");
-    return kErrOpen;
-  }
-  const int type = fileTypeFromPath(path);
+int32_t audioFileInformation(ByteSource& src, int type, AudioFileInfo* info) {
   if (type < 0) return kErrFormat;
-
-  int kind = 0;
-  if (dispatchProbe(type, file.get(), &kind) != 0) {
-    diag("Check Header Error!\n");
-    return kErrFormat;
-  }
-  uint32_t rate = 0, bits = 0, channels = 0;
-  uint16_t tag = 0;
-  if (dispatchReadFormat(type, file.get(), &rate, &bits, &channels, &tag) != 0) {
-    diag("Search FMT Chunk Error!\n");
-    return kErrFormatChunk;
+  AudioFormat format;
+  std::unique_ptr<AudioReader> reader;
+  switch (openAudio(src, type, &format, &reader)) {
+    case OpenStatus::Ok:
+      break;
+    case OpenStatus::NotThisFormat:
+      diag("Check Header Error!\n");
+      return kErrFormat;
+    case OpenStatus::FormatUnreadable:
+      diag("Search FMT Chunk Error!\n");
+      return kErrFormatChunk;
+    case OpenStatus::DataUnreadable:
+      diag("Search DATA Chunk Error!\n");
+      return kErrDataChunk;
+    case OpenStatus::OutOfMemory:
+      return kErrWorkBuffer;
   }
   // WAV: the width of each sample's container, so that callers' frame counts
   // (bytes x 8 / (bits x channels)) step by the block align.
-  WavSampleLayout wav;
-  if (type == kFileTypeWav && wavSampleLayout(file.get(), &wav) == 0) bits = wav.containerBytes * 8;
-  uint64_t dataOffset = 0, chunkSize = 0, audioBytes = 0;
-  if (dispatchLocateData(type, file.get(), &dataOffset, &chunkSize, &audioBytes) != 0) {
-    diag("Search DATA Chunk Error!\n");
-    return kErrDataChunk;
-  }
-  if (!usableFormat(rate, bits, channels, audioBytes, dataOffset)) {
+  const uint32_t bits = format.storedBits();
+  if (!usableFormat(format.sampleRate, bits, format.channels, format.audioBytes,
+                    format.dataOffset)) {
     diag("Search FMT Chunk Error!\n");
     return kErrFormatChunk;
   }
   if (!info) return kSonvexOk;
   // All eight words at once, the byte count high word first.
-  *info = AudioFileInfo{rate,
+  *info = AudioFileInfo{format.sampleRate,
                         bits,
-                        channels,
-                        uint32_t(dataOffset),
-                        uint32_t(audioBytes >> 32),
-                        uint32_t(audioBytes),
+                        format.channels,
+                        uint32_t(format.dataOffset),
+                        uint32_t(format.audioBytes >> 32),
+                        uint32_t(format.audioBytes),
                         uint32_t(type),
-                        uint32_t(tag)};
+                        uint32_t(format.formatTag)};
   return kSonvexOk;
+}
+
+}  // namespace sonvex
+
+SONVEX_EXTERN_C SONVEX_API int32_t getAudioFileInformation(const SonvexChar* path,
+                                                           AudioFileInfo* info) {
+  using namespace sonvex;
+  return guarded(kErrWorkBuffer, kErrIo, [&] {
+    FilePtr file = openFile(path, "rb");
+    if (!file) {
+      // The historical text, although the file is opened for reading.
+      diag("Write File Open Error!\n");
+      return int32_t(kErrOpen);
+    }
+    FileSource src(file.get());
+    return audioFileInformation(src, fileTypeFromPath(path), info);
+  });
 }

@@ -69,9 +69,10 @@ class TestEqDialogs : public QObject {
     for (int b = 0; b < 4; ++b) setParameters(&s->band[b], 0.0, freq[b], 0.9, 44100, 0);
     m_dialog->setContext(s, 44100, &m_volumeDb);
     m_dialog->show();
-    QVERIFY(QTest::qWaitForWindowExposed(m_dialog));
+    // A loaded machine (tests run side by side) can take a while to map it.
+    QVERIFY(QTest::qWaitForWindowExposed(m_dialog, 30000));
     m_dialog->activateWindow();
-    QVERIFY(QTest::qWaitForWindowActive(m_dialog));
+    QVERIFY(QTest::qWaitForWindowActive(m_dialog, 30000));
   }
   void cleanup() {
     delete m_dialog;

@@ -356,21 +356,18 @@ TEST(ConvertDsdLayouts, DsfAssemblerAndDsdiffInterleaver) {
   EXPECT_EQ(out[8192 + 903], sonvex::kBitReverse[l[4096 + 903]]);
   EXPECT_FALSE(a.flush(&out));
 
-  // Both channels' blocks round-trip through the DSF de-interleaver.
-  std::vector<uint8_t> bl(4096), br(4096);
-  ASSERT_EQ(deinterleaveDsfGroup(out.data(), 4096, 2, bl.data(), br.data()), kSonvexOk);
-  EXPECT_TRUE(std::equal(bl.begin(), bl.end(), l.begin()));
-  EXPECT_TRUE(std::equal(br.begin(), br.end(), r.begin()));
-  EXPECT_EQ(deinterleaveDsfGroup(out.data(), 4096, 3, bl.data(), br.data()), kConvertErrDsfUnpack);
+  // Each channel's first 4,096 bytes fill its block of the first group.
+  for (size_t i = 0; i < 4096; ++i) {
+    ASSERT_EQ(out[i], sonvex::kBitReverse[l[i]]) << i;
+    ASSERT_EQ(out[4096 + i], sonvex::kBitReverse[r[i]]) << i;
+  }
 
   std::vector<uint8_t> il(200);
   interleaveDsdiff(l.data(), r.data(), 100, 2, il.data());
-  std::vector<uint8_t> dl(100), dr(100);
-  ASSERT_EQ(deinterleaveDsdiff(il.data(), 100, 2, dl.data(), dr.data()), kSonvexOk);
-  EXPECT_TRUE(std::equal(dl.begin(), dl.end(), l.begin()));
-  EXPECT_TRUE(std::equal(dr.begin(), dr.end(), r.begin()));
-  ASSERT_EQ(deinterleaveDsdiff(il.data(), 100, 1, dl.data(), dr.data()), kSonvexOk);
-  EXPECT_EQ(dr[50], 0x96);
+  for (size_t i = 0; i < 100; ++i) {
+    ASSERT_EQ(il[2 * i], l[i]) << i;
+    ASSERT_EQ(il[2 * i + 1], r[i]) << i;
+  }
 }
 
 TEST(ConvertKernels, LevelMatrixAndEq) {
