@@ -711,6 +711,9 @@ void MainWindow::loadSettings() {
   m_dialogEdit->restoreChoices(s.bounceFormat, s.bounceFreq, s.bounceBit, s.applyShortFade);
   m_dialogEdit->setDsdGainDb(s.dsdGainDb);
   m_dialogEdit->setDitherChecked(s.dither);
+  m_dialogEdit->setPrecisionModulator(s.precisionExport);
+  m_precisionPlayback = s.precisionPlayback;
+  engine::setPlaybackModulator(s.precisionPlayback);
   (s.overHolds2sec ? ui->actionOverHolds2sec : ui->actionOverHoldsUntilClicked)->setChecked(true);
   setOscillatorMode(s.oscillatorMode);
   m_devices->applyAudioSelection(m_driverType, s.audioDevice, s.playFreq);
@@ -733,6 +736,8 @@ void MainWindow::saveSettings() {
   s.applyShortFade = m_dialogEdit->shortFadeChecked();
   s.dsdGainDb = m_dialogEdit->dsdGainDb();
   s.dither = m_dialogEdit->ditherChecked();
+  s.precisionExport = m_dialogEdit->precisionModulator();
+  s.precisionPlayback = m_precisionPlayback;
   s.overHolds2sec = ui->actionOverHolds2sec->isChecked();
   s.oscillatorMode = m_oscillatorMode;
   saveSettingsFile(m_settingsFilePath, s);

@@ -186,6 +186,7 @@ class MainWindow : public QMainWindow {
   int m_driverType = 0;
   bool m_neverShowFirstInfo = false;
   bool m_oscillatorMode = false;
+  bool m_precisionPlayback = false;  // kept for the settings file
   bool m_sliderHeld = false;
   bool m_counterTyped = false;  // the time counter holds text not yet applied
   int m_overHoldTimeMs = 2000;

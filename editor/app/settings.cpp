@@ -33,6 +33,8 @@ enum Key {
   kOscillatorMode,
   kDsdGain,
   kDither,
+  kExportModulator,
+  kPlaybackModulator,
   kKeyCount
 };
 
@@ -54,7 +56,9 @@ const char* const kKeys[kKeyCount] = {"//Monitor Volume",
                                       "//OverHoldTime",
                                       "//OscillatorMode",
                                       "//DsdToPcmGain",
-                                      "//Dither"};
+                                      "//Dither",
+                                      "//ExportModulator",
+                                      "//PlaybackModulator"};
 
 AppSettings makeDefaults() {
   AppSettings s;
@@ -153,6 +157,12 @@ void parseSettings(QIODevice& in, AppSettings& s) {
       case kDither:
         s.dither = v.startsWithTrue();
         break;
+      case kExportModulator:
+        s.precisionExport = v.line().startsWith(QLatin1String("precision"));
+        break;
+      case kPlaybackModulator:
+        s.precisionPlayback = v.line().startsWith(QLatin1String("precision"));
+        break;
       case kDsdGain: {
         const int db = v.integer();
         s.dsdGainDb = db == -3 || db == -6 ? db : 0;
@@ -209,6 +219,13 @@ QByteArray formatSettings(const AppSettings& s) {
   value(QString::number(s.dsdGainDb));
   entry(kDither);
   value(text(s.dither));
+  auto loop = [](bool precision) {
+    return precision ? QStringLiteral("precision") : QStringLiteral("standard");
+  };
+  entry(kExportModulator);
+  value(loop(s.precisionExport));
+  entry(kPlaybackModulator);
+  value(loop(s.precisionPlayback));
   t.flush();
   return out.toUtf8();
 }

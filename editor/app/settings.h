@@ -34,6 +34,9 @@ struct AppSettings {
   bool oscillatorMode = false;
   int dsdGainDb = 0;    // DSD sources going to PCM: 0, -3 or -6
   bool dither = false;  // TPDF dither on 16- and 24-bit exports
+  // The precision DSD modulator for exports and for playback re-modulation.
+  bool precisionExport = false;
+  bool precisionPlayback = false;
 };
 
 // The values every run starts from before the file is read.
@@ -41,7 +44,7 @@ const AppSettings& settingsDefaults();
 
 // Reads the entries of `in` over `s` (which the caller set to the defaults).
 void parseSettings(QIODevice& in, AppSettings& s);
-// The whole file text: 19 entries in their fixed order, LF line ends.
+// The whole file text: 21 entries in their fixed order, LF line ends.
 QByteArray formatSettings(const AppSettings& s);
 
 // Defaults, then the file if it can be opened; a missing file is no error.

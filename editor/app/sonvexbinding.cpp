@@ -22,6 +22,7 @@ bool SonvexBinding::load(const QString& libraryPath) {
   bind(m_library, gAudioDecimationFir, "gAudioDecimationFir");
   bind(m_library, setMeterFirParam, "setMeterFirParam");
   bind(m_library, setPcmExportDither, "setPcmExportDither");
+  bind(m_library, setDsdExportModulator, "setDsdExportModulator");
   return true;
 }
 

@@ -19,6 +19,7 @@ struct SonvexApi {
   decltype(&::gAudioDecimationFir) gAudioDecimationFir = nullptr;
   decltype(&::setMeterFirParam) setMeterFirParam = nullptr;
   decltype(&::setPcmExportDither) setPcmExportDither = nullptr;
+  decltype(&::setDsdExportModulator) setDsdExportModulator = nullptr;
 
   static constexpr int32_t kNotBound = kErrNotSupported;
   // Probes `path`; kNotBound when the library or the export is missing.

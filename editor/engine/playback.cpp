@@ -157,6 +157,10 @@ void setEqSettings(EqSettings* settings) {
 }
 
 void setDsdDirect(uint8_t v) { control().dsdDirect.store(v, kRelaxed); }
+
+void setPlaybackModulator(bool precision) {
+  control().precisionModulator.store(precision ? 1 : 0, kRelaxed);
+}
 void setPlaybackJob(int index) { control().playbackJob.store(index, kRelaxed); }
 
 void setDeviceWatchdog(int ms) {
@@ -267,6 +271,9 @@ bool prepareEngine(int deviceRate, const LibraryFunctions& fns, int maxFrames) {
   pc.dsdDirect.store(0, kRelaxed);
   pc.envelopeUnity.store(0, kRelaxed);
   // Both channels want and are direct: a first fade-in leaves the source.
+  r.stage.setModulator(pc.precisionModulator.load(kRelaxed) ? sonvex::dsd::ModulatorKind::Precision
+                                                            : sonvex::dsd::ModulatorKind::Standard,
+                       uint32_t(deviceRate));
   r.stage.reset(true, 0);
   r.stage.modulator().setSmoothing(pc.dsdSmoothing.load(kRelaxed), pc.dsdSmoothing.load(kRelaxed));
   if (fns.setDecimationFirParam)

@@ -89,6 +89,8 @@ struct PlaybackControl {
   GainRamp ramp;
   // DSD output stage smoothing coefficient (set by the playback job).
   std::atomic<double> dsdSmoothing{0.9};
+  // The loop that re-modulates DSD playback; taken at prepareEngine.
+  std::atomic<uint8_t> precisionModulator{0};
 
   // Ring, as the producer callback last described it.
   std::atomic<uint64_t> produced{0};
@@ -126,6 +128,9 @@ void setEqSettings(EqSettings* settings);
 // resetFilterState also clears the renderer's filter history (rate change).
 void publishEq(bool resetFilterState = false);
 void setDsdDirect(uint8_t v);
+// Re-modulates DSD playback with the precision loop (else the standard one)
+// from the next prepareEngine on.
+void setPlaybackModulator(bool precision);
 void setPlaybackJob(int index);
 void setDeviceWatchdog(int ms);
 [[nodiscard]] bool consumeWatchdog(int ms);

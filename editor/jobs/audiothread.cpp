@@ -110,8 +110,9 @@ void audioThread::run() {
     request.format.progress = progress;
     __atomic_store_n(progress, request.range.statusWord, __ATOMIC_RELAXED);
     int result;
-    // The library keeps this choice per thread: set it on the one that exports.
+    // The library keeps these choices per thread: set them on the one that exports.
     if (api->setPcmExportDither) (void)api->setPcmExportDither(request.dither);
+    if (api->setDsdExportModulator) (void)api->setDsdExportModulator(request.modulator);
     {
       const jobcontrol::Scope scope(t->control());
       result = t->run(mode, &request, convertFn, &sourceInfo, &auxValue, envelope);

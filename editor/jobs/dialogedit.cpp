@@ -304,6 +304,13 @@ void DialogEdit::buildUi() {
       tr("DSD at more than half modulation goes beyond PCM full scale and clips.\n"
          "Hot DSD masters need -3 or -6 dB when they go to PCM."));
   field(tr("DSD to PCM Gain :"), comboDsdGain);
+  comboModulator = new QComboBox(this);
+  comboModulator->setObjectName(QStringLiteral("comboModulator"));
+  comboModulator->addItems({tr("Standard"), tr("Precision")});
+  comboModulator->setToolTip(
+      tr("The modulator that makes DSD from PCM. Precision: eighth order,\n"
+         "far less noise in the audio band; Standard: the classic fifth-order loop."));
+  field(tr("DSD Modulator :"), comboModulator);
 
   checkShortFade = new QCheckBox(tr("Apply Short Fade"), this);
   checkShortFade->setObjectName(QStringLiteral("checkBoxShortFade"));
@@ -437,6 +444,7 @@ void DialogEdit::on_BounceFormat_currentIndexChanged(int index) {
   comboFreq->setCurrentIndex(0);
   comboBit->setCurrentIndex(0);
   comboDsdGain->setEnabled(sourceIsDsd && exportType == kFileTypeWav);
+  comboModulator->setEnabled(exportType != kFileTypeWav);
   refreshFileName();
 }
 
@@ -454,6 +462,10 @@ void DialogEdit::on_BounceBit_currentIndexChanged(int) {
 }
 
 bool DialogEdit::ditherChecked() const { return checkDither->isChecked(); }
+
+bool DialogEdit::precisionModulator() const { return comboModulator->currentIndex() == 1; }
+
+void DialogEdit::setPrecisionModulator(bool on) { comboModulator->setCurrentIndex(on ? 1 : 0); }
 
 void DialogEdit::setDitherChecked(bool on) { checkDither->setChecked(on); }
 
@@ -519,6 +531,7 @@ void DialogEdit::startJob(int mode) {
       exportplan::shortFadeFrames(sourceInfo.sampleRate, checkShortFade->isChecked());
   request.dither =
       checkDither->isEnabled() && checkDither->isChecked() ? kPcmDitherTpdf : kPcmDitherNone;
+  request.modulator = precisionModulator() ? kDsdModulatorPrecision : kDsdModulatorStandard;
   EditRange edit = edit_;
   if (comboDsdGain->isEnabled()) edit.gain *= std::pow(10.0, dsdGainDb() / 20.0);
   exportplan::buildEnvelope(envelope, edit, shortFade, exportRate, sourceInfo.sampleRate);

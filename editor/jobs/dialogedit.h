@@ -123,6 +123,9 @@ class DialogEdit : public QDialog {
   // TPDF dither for 16- and 24-bit WAV exports.
   bool ditherChecked() const;
   void setDitherChecked(bool on);
+  // The precision loop for DSD exports (else the standard one).
+  bool precisionModulator() const;
+  void setPrecisionModulator(bool on);
 
   int exportTypeCode() const { return exportType; }
   uint32_t exportRateHz() const { return exportRate; }
@@ -186,6 +189,7 @@ class DialogEdit : public QDialog {
   QComboBox* comboFreq = nullptr;
   QComboBox* comboBit = nullptr;
   QComboBox* comboDsdGain = nullptr;
+  QComboBox* comboModulator = nullptr;
   QCheckBox* checkShortFade = nullptr;
   QCheckBox* checkDither = nullptr;
   QLineEdit* editFileName = nullptr;

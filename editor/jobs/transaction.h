@@ -48,7 +48,8 @@ struct JobRequest {
   ChannelMatrix matrix{};
   int32_t sourceEnabled[2] = {0, 0};
   ConvertRange range{};
-  int32_t dither = kPcmDitherNone;  // integer PCM exports (kPcmDither*)
+  int32_t dither = kPcmDitherNone;            // integer PCM exports (kPcmDither*)
+  int32_t modulator = kDsdModulatorStandard;  // DSD exports (kDsdModulator*)
 };
 
 using ConvertFunction = decltype(&sonvexert);

@@ -474,6 +474,24 @@ quiet passages keep their level without distortion.</source>
         <translation>16 ビットや 24 ビットに丸める前にわずかなノイズを加え、
 小さな音をひずみなく元のレベルのまま残します。</translation>
     </message>
+    <message>
+        <source>Standard</source>
+        <translation>標準</translation>
+    </message>
+    <message>
+        <source>Precision</source>
+        <translation>高精度</translation>
+    </message>
+    <message>
+        <source>The modulator that makes DSD from PCM. Precision: eighth order,
+far less noise in the audio band; Standard: the classic fifth-order loop.</source>
+        <translation>PCM から DSD を作る変調器です。高精度：8 次で可聴帯域のノイズがはるかに少ない。
+標準：従来の 5 次ループ。</translation>
+    </message>
+    <message>
+        <source>DSD Modulator :</source>
+        <translation>DSD 変調器 :</translation>
+    </message>
 </context>
 <context>
     <name>DialogOscillator</name>

@@ -301,7 +301,7 @@ class TestDialogEdit : public QObject {
   };
   Run exportThroughDialog(const QString& source, int format, int rate, int bits, bool fade,
                           const QString& name, int timeoutMs = 120000, int dsdGainDb = 0,
-                          bool dither = false) {
+                          bool dither = false, bool precision = false) {
     DialogEdit dialog;
     QObject::connect(&dialog, &DialogEdit::convertExecute, &dialog, [&] { dialog.startJob(1); });
     Decoded src = readBack(source);
@@ -311,6 +311,7 @@ class TestDialogEdit : public QObject {
     dialog.restoreChoices(format, rate, bits, fade);
     dialog.setDsdGainDb(dsdGainDb);
     dialog.setDitherChecked(dither);
+    dialog.setPrecisionModulator(precision);
     child<QLineEdit>(dialog, "lineEditFileName")->setText(name);
     dialog.show();
     Run r;
@@ -700,6 +701,21 @@ class TestDialogEdit : public QObject {
       moved += d != 0;
     }
     QVERIFY(moved > a.size() / 16);  // a quarter of the samples, a.size() / 8
+  }
+
+  // The modulator choice reaches the export: the same audio, other bits.
+  void modulatorChoiceReachesTheExport() {
+    if (!libraryHasConversion()) QSKIP("libsonvex.so with sonvexert not beside the test");
+    const QString src = tmp.filePath("toDsd.wav");
+    QVERIFY(writeWav16(src, 44100, 4410, [](int, int64_t n) { return 0.3 * std::sin(0.1 * n); }));
+    const Run standard = exportThroughDialog(src, 2, 0, 0, false, "toDsd_std");
+    const Run precise =
+        exportThroughDialog(src, 2, 0, 0, false, "toDsd_prec", 120000, 0, false, true);
+    QCOMPARE(precise.text, QString("Export completed."));
+    const Decoded a = readBack(standard.output), b = readBack(precise.output);
+    QCOMPARE(b.info.sampleRate, a.info.sampleRate);
+    QCOMPARE(b.audio.size(), a.audio.size());
+    QVERIFY(b.audio != a.audio);
   }
 
   // A hot DSD master (above 50 % modulation) clips in PCM: the user is told how much.

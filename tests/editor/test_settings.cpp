@@ -43,7 +43,9 @@ const char* const kDefaultFile =
     "//OverHoldTime\n2000\n"
     "//OscillatorMode\nfalse\n"
     "//DsdToPcmGain\n0\n"
-    "//Dither\nfalse\n";
+    "//Dither\nfalse\n"
+    "//ExportModulator\nstandard\n"
+    "//PlaybackModulator\nstandard\n";
 
 }  // namespace
 
@@ -63,7 +65,7 @@ class TestSettings : public QObject {
     QVERIFY(f.open(QIODevice::ReadOnly));
     const QByteArray written = f.readAll();
     QCOMPARE(written, QByteArray(kDefaultFile));
-    QCOMPARE(keyLines(written).size(), 19);
+    QCOMPARE(keyLines(written).size(), 21);
     QVERIFY(!written.contains('\r'));
   }
 
@@ -92,6 +94,7 @@ class TestSettings : public QObject {
     s.oscillatorMode = true;
     s.dsdGainDb = -6;
     s.dither = true;
+    s.precisionPlayback = true;
     QTemporaryDir dir;
     const QString path = dir.filePath("lumaraEditor.txt");
     QVERIFY(saveSettingsFile(path, s));
@@ -100,6 +103,7 @@ class TestSettings : public QObject {
     QCOMPARE(r.audioDevice, s.audioDevice);
     QCOMPARE(r.dsdGainDb, -6);
     QVERIFY(r.dither);
+    QVERIFY(r.precisionPlayback && !r.precisionExport);
     QCOMPARE(r.eq[3].gainDb, 1e-05);
     QVERIFY(formatSettings(s).contains("\n1e-05\n"));
     QVERIFY(formatSettings(s).contains("//OverHoldTime\n-1\n"));

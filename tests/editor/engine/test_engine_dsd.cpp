@@ -3,6 +3,7 @@
 // the DSD block's ramp chunks and meter.
 #include "dsdstage.h"
 #include "engine_harness.h"
+#include "renderstate.h"
 
 using namespace enginetest;
 
@@ -44,50 +45,59 @@ std::vector<bool> direct(const std::vector<uint8_t>& out, const std::vector<uint
   return same;
 }
 
+// With either re-modulation loop.
 TEST(EngineDsd, DirectIsBitExactAndVolumeSwitchesThroughTheModulatorAndBack) {
-  const DsdFile& f = dsdFile();
-  prepare(kRate, 4096);
-  engine::setDsdDirect(1);
-  Device dev;
-  dev.type = kSampleDsdInt8Msb1;
-  dev.frames = 4096;
-  size_t volDown = 0, volUp = 0;  // output bytes at the volume changes
-  dev.onCall = [&](size_t) {
-    const size_t at = dev.consumedAfter.empty() ? 0 : dev.consumedAfter.back() / 8;
-    if (!volDown && at > 150000) {
-      volDown = at;
-      engine::setMonitorVolume(-6.0);
-    } else if (volDown && !volUp && at > volDown + 60000) {
-      volUp = at;
-      engine::setMonitorVolume(0.0);
+  for (const bool precision : {false, true}) {
+    SCOPED_TRACE(precision ? "precision loop" : "standard loop");
+    engine::setPlaybackModulator(precision);
+    const DsdFile& f = dsdFile();
+    prepare(kRate, 4096);
+    EXPECT_EQ(
+        engine::detail::resources().stage.modulatorKind(),
+        precision ? sonvex::dsd::ModulatorKind::Precision : sonvex::dsd::ModulatorKind::Standard);
+    engine::setDsdDirect(1);
+    Device dev;
+    dev.type = kSampleDsdInt8Msb1;
+    dev.frames = 4096;
+    size_t volDown = 0, volUp = 0;  // output bytes at the volume changes
+    dev.onCall = [&](size_t) {
+      const size_t at = dev.consumedAfter.empty() ? 0 : dev.consumedAfter.back() / 8;
+      if (!volDown && at > 150000) {
+        volDown = at;
+        engine::setMonitorVolume(-6.0);
+      } else if (volDown && !volUp && at > volDown + 60000) {
+        volUp = at;
+        engine::setMonitorVolume(0.0);
+      }
+    };
+    dev.start();
+    Playback pb;
+    pb.start(f.path, kRateDsd64, sonvexert);
+    EXPECT_EQ(pb.wait(), 0);
+    dev.stop();
+    ASSERT_GT(volUp, 0u);
+    const size_t played = f.l.size() - 16;
+    for (const auto* device : {&dev.left, &dev.right}) {
+      const std::vector<uint8_t> ch = dev.ringStream(*device, 1);
+      ASSERT_GE(ch.size(), played);
+      const auto same = direct(ch, device == &dev.left ? f.l : f.r, played);
+      size_t firstDirect = volDown;
+      while (firstDirect > 0 && same[firstDirect - 1]) --firstDirect;
+      EXPECT_LT(firstDirect, size_t(kRate / 8 * 2 / 5)) << "direct within 0.4 s of the start";
+      // -6 dB: re-modulated, never idle, then spliced back for good.
+      EXPECT_LT(std::count(same.begin() + volDown + 1024, same.begin() + volUp, true),
+                long(volUp - volDown) / 10);
+      size_t lastModulated = volUp;
+      for (size_t j = volUp; j < same.size(); ++j)
+        if (!same[j]) lastModulated = j;
+      // The splice settles for a 2-bit agreement after 0.5 s of searching.
+      EXPECT_LT(lastModulated, volUp + kRate / 8 * 6 / 10) << "back to direct within 0.6 s";
+      for (size_t j = volDown; j + 8 < lastModulated; ++j)
+        ASSERT_FALSE(std::all_of(&ch[j], &ch[j + 8], [](uint8_t b) { return b == 0x96; }))
+            << "gap in the switch at byte " << j;
     }
-  };
-  dev.start();
-  Playback pb;
-  pb.start(f.path, kRateDsd64, sonvexert);
-  EXPECT_EQ(pb.wait(), 0);
-  dev.stop();
-  ASSERT_GT(volUp, 0u);
-  const size_t played = f.l.size() - 16;
-  for (const auto* device : {&dev.left, &dev.right}) {
-    const std::vector<uint8_t> ch = dev.ringStream(*device, 1);
-    ASSERT_GE(ch.size(), played);
-    const auto same = direct(ch, device == &dev.left ? f.l : f.r, played);
-    size_t firstDirect = volDown;
-    while (firstDirect > 0 && same[firstDirect - 1]) --firstDirect;
-    EXPECT_LT(firstDirect, size_t(kRate / 8 * 2 / 5)) << "direct within 0.4 s of the start";
-    // -6 dB: re-modulated, never idle, then spliced back for good.
-    EXPECT_LT(std::count(same.begin() + volDown + 1024, same.begin() + volUp, true),
-              long(volUp - volDown) / 10);
-    size_t lastModulated = volUp;
-    for (size_t j = volUp; j < same.size(); ++j)
-      if (!same[j]) lastModulated = j;
-    // The splice settles for a 2-bit agreement after 0.5 s of searching.
-    EXPECT_LT(lastModulated, volUp + kRate / 8 * 6 / 10) << "back to direct within 0.6 s";
-    for (size_t j = volDown; j + 8 < lastModulated; ++j)
-      ASSERT_FALSE(std::all_of(&ch[j], &ch[j + 8], [](uint8_t b) { return b == 0x96; }))
-          << "gap in the switch at byte " << j;
   }
+  engine::setPlaybackModulator(false);
 }
 
 TEST(EngineDsd, StopFadesOutOnTheModulatorAndEndsInIdleBytes) {
