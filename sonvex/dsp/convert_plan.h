@@ -12,6 +12,8 @@ namespace sonvex::convert {
 
 constexpr int64_t kBlockSpan = 1505280;  // common-rate samples x 8 per FIR block
 constexpr int kFftSize = 65536;
+// The largest L x M for which FFT convolution beats the polyphase engine.
+constexpr uint64_t kFftFasterUpTo = 64;
 constexpr int kRingSlots = 64;
 constexpr uint64_t kRf64Threshold = 0xFFFF0000u;
 constexpr uint32_t kDsdRateMin = 2822400;

@@ -88,22 +88,23 @@ TEST(ConvertRatePlan, StreamCutoffsDifferFromExportForOneBitRates) {
 
 TEST(ConvertRatePlan, FilterMethods) {
   EXPECT_EQ(plan(44100, 48000, true, kFilterMethodLongest).taps, 32767);
-  const RatePlan fft = plan(44100, 48000, true, kFilterMethodFft);
+  const RatePlan fft = plan(96000, 48000, true, kFilterMethodFft);
   EXPECT_EQ(fft.taps, 18496);
   EXPECT_TRUE(fft.fft);
   BlockPlan b;
   RangePlan r;
   ASSERT_EQ(makeRangePlan(fft, 0, 2, 0, 1000000, 1000000, 2, 24, &r), kSonvexOk);
   ASSERT_EQ(makeBlockPlan(fft, r, 0, &b), kSonvexOk);
-  const int64_t k = 160 * 147;
-  EXPECT_EQ(b.fftBlock, k * (47040 / k));
-  EXPECT_EQ(b.capacity, b.fftBlock / 147);
-  EXPECT_EQ(b.inputPerBlock, b.fftBlock / 160);
-  // An L x M period longer than an FFT block falls back to the polyphase
-  // engine with the same prototype length.
-  const RatePlan wide = plan(44100, 192000, true, kFilterMethodFft);
-  EXPECT_EQ(wide.taps, 18496);
-  EXPECT_FALSE(wide.fft);
+  EXPECT_EQ(b.fftBlock, 2 * (47040 / 2));
+  EXPECT_EQ(b.capacity, b.fftBlock / 2);
+  EXPECT_EQ(b.inputPerBlock, b.fftBlock);
+  // Where L x M is large (44.1 -> 48 kHz: 160 x 147) the same prototype
+  // runs on the polyphase engine, which is faster there.
+  for (const uint32_t dst : {48000u, 192000u}) {
+    const RatePlan wide = plan(44100, dst, true, kFilterMethodFft);
+    EXPECT_EQ(wide.taps, 18496);
+    EXPECT_FALSE(wide.fft);
+  }
   // Equal rates never filter, whatever the method.
   EXPECT_EQ(plan(48000, 48000, true, kFilterMethodFft).taps, 0);
 }
