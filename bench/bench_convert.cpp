@@ -2,13 +2,16 @@
 //
 //   bench_convert [--dir DIR] [--compare] [OPERATION...]
 //
-// Operations: up48 (44.1 -> 48 kHz, 24-bit), down441 (96 -> 44.1 kHz, 24-bit),
+// Operations: up48 (44.1 -> 48 kHz, 24-bit), up882 (44.1 -> 88.2 kHz, 24-bit),
+// down441 (96 -> 44.1 kHz, 24-bit),
 // dsd176 (DSD64 DSF -> 176.4 kHz/24-bit WAV), trim24 (same rate, 16 -> 24-bit,
 // 0.5 s .. 59.5 s). Each run is a child process (the library call alone, and
 // sonvex-cli when it sits beside this program); wall time, CPU time and peak
 // resident memory come from the child. "+callback" repeats the library call
 // with a block callback, as the editor makes it. Wall time on a shared
-// machine includes waiting; the CPU figure is the one-core cost. --compare adds sox (rate -v) and
+// machine includes waiting; the CPU figure is the one-core cost. Rate changes
+// also run with --filter 2 (longest FIR) and --filter 3 (FFT method) side by
+// side. --compare adds sox (rate -v) and
 // ffmpeg runs of the same operation when those programs are installed.
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -146,6 +149,8 @@ struct Op {
 const Op kOps[] = {
     {"up48", "44.1 -> 48 kHz, 24-bit", "src441_24.wav", kRate48000, 24, 0, -1, 60,
      "-b 24 %s rate -v 48000", "-ar 48000 -c:a pcm_s24le"},
+    {"up882", "44.1 -> 88.2 kHz, 24-bit", "src441_24.wav", kRate88200, 24, 0, -1, 60,
+     "-b 24 %s rate -v 88200", "-ar 88200 -c:a pcm_s24le"},
     {"down441", "96 -> 44.1 kHz, 24-bit", "src96_24.wav", kRate44100, 24, 0, -1, 60,
      "-b 24 %s rate -v 44100", "-ar 44100 -c:a pcm_s24le"},
     {"dsd176", "DSD64 DSF -> 176.4 kHz/24-bit WAV", "src_dsd64.dsf", kRate176400, 24, 0, -1, 60, "",
@@ -283,6 +288,12 @@ int main(int argc, char** argv) {
                               std::to_string(sonvexRateForCode(op.rateCode)) + " --bits " +
                               std::to_string(op.bits) + " " + range + " " + src + " " + dst;
       report("sonvex-cli", op, measure([&] { return runCommand(cmd); }));
+      // The longest FIR against the FFT method's prototype (on whichever
+      // engine is faster for the ratio).
+      if (op.outSeconds < 0 && std::string(op.name) != "dsd176")
+        for (const char* m : {"2", "3"})
+          report((std::string("--filter ") + m).c_str(), op,
+                 measure([&] { return runCommand(cmd + " --filter " + m); }));
     }
     if (haveSox && op.soxArgs[0]) {
       char args[256];
