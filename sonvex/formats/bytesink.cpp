@@ -36,8 +36,7 @@ int FileSink::writeAt(uint64_t offset, const void* data, size_t n) {
 int FileSink::flush() { return std::fflush(f_) == 0 ? kSonvexOk : fail(errno); }
 
 int FileSink::truncate(uint64_t size) {
-  // Only what reached the file is cut; bytes stdio still holds from the
-  // failed write are not written again.
+  // After a full disk the stream's error flag would fail the size writes.
   std::clearerr(f_);
   atEnd_ = false;
   return ftruncate(fileno(f_), off_t(size)) == 0 ? kSonvexOk : fail(errno);

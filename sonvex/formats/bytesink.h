@@ -19,7 +19,8 @@ class ByteSink {
   [[nodiscard]] virtual int writeAt(uint64_t offset, const void* data, size_t n) = 0;
   // Hands buffered bytes on. 0 or kErrWrite.
   [[nodiscard]] virtual int flush() = 0;
-  // Cuts the stored bytes to `size`, forgetting an earlier failure. 0 or kErrWrite.
+  // Cuts the stored bytes to `size`; later writes may follow a failed one
+  // (the sizes of what is kept). 0 or kErrWrite.
   [[nodiscard]] virtual int truncate(uint64_t size) = 0;
   // Bytes really stored (a file's buffered bytes count once flushed); false
   // when it cannot be told.
