@@ -1,8 +1,5 @@
 // sonvexert: one source file through the rate plan, block by block, into a
 // new file (export) or to the caller's block callback (stream).
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
@@ -12,6 +9,8 @@
 #include <new>
 #include <vector>
 
+#include "audiowriter.h"
+#include "bytesink.h"
 #include "chunkio.h"
 #include "convert_dsdout.h"
 #include "convert_kernels.h"
@@ -21,11 +20,9 @@
 #include "diag.h"
 #include "driver.h"
 #include "dsdstage.h"
-#include "dsf.h"
 #include "fileio.h"
 #include "rateconv.h"
 #include "sonvex.h"
-#include "wav.h"
 
 namespace sonvex::convert {
 namespace {
@@ -72,10 +69,9 @@ class Conversion {
   void pushIdleLead(size_t bytes);
   int readDsdAhead(size_t bytes);
   int outputBlock(int slot, int64_t n);
-  int writeBytes(const uint8_t* p, size_t n);
+  int written(int r);
   int createDestination();
   int finalizeOutput();
-  int salvage();
   void finalizeAfterFailure();
   int settle(int result);
   int stopped();
@@ -117,13 +113,10 @@ class Conversion {
   std::vector<double> levels_;
   std::vector<uint8_t> dsdInL_, dsdInR_;
   std::vector<uint8_t> writeBuf_;
-  std::unique_ptr<DsfAssembler> dsf_;
+  std::unique_ptr<FileSink> sink_;
+  std::unique_ptr<AudioWriter> writer_;
 
   int64_t produced_ = 0;
-  uint64_t bytesWritten_ = 0;
-  uint64_t bytesSent_ = 0;  // handed to stdio, the failed write included
-  int64_t framesSent_ = 0;
-  int64_t framesWritten_ = 0;
   int filterTapsArg_ = 0;
   int64_t skip_ = 0;  // leading output frames still to drop (export timing)
   // Same-rate re-modulation: the source read this many bits ahead.
@@ -134,7 +127,6 @@ class Conversion {
   // it at the end, so a failure before any audio leaves the destination as
   // it was.
   std::string target_, tempName_;
-  bool finalized_ = false;
   int writeErrno_ = 0;
 
  public:
@@ -156,7 +148,9 @@ int Conversion::createDestination() {
     diag("Write File Open Error!\n");
     return kConvertErrDestinationOpen;
   }
-  if (outType_ < 0 || outType_ > 3 || dispatchWriteHeader(outType_, dst_.get(), &wf_) != 0) {
+  sink_ = std::make_unique<FileSink>(dst_.get());
+  writer_ = makeAudioWriter(outType_, *sink_);
+  if (!writer_ || writer_->begin(wf_) != kSonvexOk) {
     diag("Create Header Error!\n");
     return kConvertErrCreateHeader;
   }
@@ -169,8 +163,8 @@ int Conversion::createDestination() {
 int Conversion::settle(int result) {
   if (!dst_) return result;
   const bool stop = result == kConvertStoppedDsd || result == kConvertStoppedPcm;
-  const bool keep = result == kSonvexOk || stop || bytesWritten_ > 0;
-  if (keep && !finalized_) finalizeOutput();
+  const bool keep = result == kSonvexOk || stop || (writer_ && writer_->audioBytes() > 0);
+  if (keep && writer_ && !writer_->finalized()) (void)finalizeOutput();
   if (std::fclose(dst_.release()) != 0 && result == kSonvexOk) {
     if (!writeErrno_) writeErrno_ = errno;
     result = kConvertErrWrite;
@@ -374,8 +368,6 @@ int Conversion::plan() {
   reader_ = std::make_unique<SourceReader>(*audio_, range_.start, readLimit);
   const int64_t firstOut = int64_t(__int128(range_.start) * dstRate / srcRate_);
   envelope_ = std::make_unique<LevelEnvelope>(rq_.envelope, firstOut);
-  if (dsdOut_ && export_ && outType_ == kFileTypeDsf)
-    dsf_ = std::make_unique<DsfAssembler>(outChannels_);
   filterTapsArg_ = dsdSource_ && rate_.taps != 0 ? rate_.taps : 0;
   // Everything that can be checked or allocated has been: only now is a
   // file made.
@@ -489,74 +481,21 @@ int Conversion::produceBlock(int64_t n, double* slot, int64_t* produced) {
   return kSonvexOk;
 }
 
-int Conversion::writeBytes(const uint8_t* p, size_t n) {
-  if (n == 0) return kSonvexOk;
-  bytesSent_ += n;
-  if (std::fwrite(p, 1, n, dst_.get()) != n) {
-    if (!writeErrno_) writeErrno_ = errno;
-    diag("Write Data to File Error! \n");
+// A writer's failure has already cut and finalised the file.
+int Conversion::written(int r) {
+  if (r == kSonvexOk) return r;
+  if (r == kErrWrite) {
+    if (!writeErrno_) writeErrno_ = sink_->error();
     return kConvertErrWrite;
   }
-  bytesWritten_ += n;
-  return kSonvexOk;
+  return kConvertErrFinalize;
 }
 
-// Writes what is pending, then the final sizes. A write or flush that fails
-// (a full disk) ends in salvage(), so the header never counts bytes that did
-// not reach the file. 0, kConvertErrWrite or kConvertErrFinalize.
-int Conversion::finalizeOutput() {
-  finalized_ = true;
-  // The header counts every frame written, so a partial DSF block goes out
-  // too (idle-padded): a stopped file stays self-consistent.
-  if (dsf_) {
-    writeBuf_.clear();
-    if (dsf_->flush(&writeBuf_) && writeBytes(writeBuf_.data(), writeBuf_.size()) != kSonvexOk)
-      return salvage();
-  }
-  if (std::fflush(dst_.get()) != 0) {
-    if (!writeErrno_) writeErrno_ = errno;
-    return salvage();
-  }
-  if (dispatchFinalize(outType_, dst_.get(), uint32_t(bytesWritten_), uint32_t(bytesWritten_ >> 32),
-                       uint32_t(framesWritten_), uint32_t(uint64_t(framesWritten_) >> 32)) != 0)
-    return std::ferror(dst_.get()) ? salvage() : kConvertErrFinalize;
-  if (std::fflush(dst_.get()) != 0) {
-    if (!writeErrno_) writeErrno_ = errno;
-    return salvage();
-  }
-  return kSonvexOk;
-}
-
-// After a failed write the file holds an unknown part of what was sent: cut
-// it to the whole frames (DSF: whole block groups) that are really there and
-// finalise for exactly those. Always kConvertErrWrite.
-int Conversion::salvage() {
-  finalized_ = true;
-  FILE* f = dst_.get();
-  std::clearerr(f);
-  const FormatDriver* d = driverFor(outType_);
-  struct stat st {};
-  if (!d || !d->headerReserve || fstat(fileno(f), &st) != 0) return kConvertErrWrite;
-  const uint64_t header = uint64_t(d->headerReserve());
-  const uint64_t size = uint64_t(st.st_size);
-  uint64_t usable = std::min(size > header ? size - header : 0, bytesSent_);
-  const uint64_t unit = dsf_      ? uint64_t(outChannels_) * kDsfBlockBytes
-                        : dsdOut_ ? uint64_t(outChannels_)
-                                  : uint64_t(outChannels_) * outBits_ / 8;
-  usable -= usable % unit;
-  const uint64_t frames =
-      dsf_ ? std::min(uint64_t(framesSent_), usable / outChannels_ * 8) : usable * 8 / unit;
-  if (ftruncate(fileno(f), off_t(header + usable)) != 0 ||
-      dispatchFinalize(outType_, f, uint32_t(usable), uint32_t(usable >> 32), uint32_t(frames),
-                       uint32_t(frames >> 32)) != 0 ||
-      std::fflush(f) != 0)
-    diag("audiofile_updateDataSize Error! \n");
-  bytesWritten_ = usable;
-  return kConvertErrWrite;
-}
+// 0, kConvertErrWrite or kConvertErrFinalize.
+int Conversion::finalizeOutput() { return written(writer_->finalize()); }
 
 void Conversion::finalizeAfterFailure() {
-  if (!export_ || !dst_) return;
+  if (!export_ || !writer_ || writer_->finalized()) return;
   if (finalizeOutput() == kConvertErrFinalize) diag("audiofile_updateDataSize Error! \n");
 }
 
@@ -588,17 +527,8 @@ int Conversion::outputBlock(int slot, int64_t n) {
                     int32_t((ring_.capacity() + 7) / 8), ring_.pcmTable(), ring_.dsdTable(),
                     filterTapsArg_) < 0)
       return stopped();
-    writeBuf_.clear();
-    if (dsf_) {
-      dsf_->add(outL, outR, bytes, &writeBuf_);
-    } else {
-      writeBuf_.resize(bytes * outChannels_);
-      interleaveDsdiff(outL, outR, bytes, outChannels_, writeBuf_.data());
-    }
-    framesSent_ += n;
-    if (writeBytes(writeBuf_.data(), writeBuf_.size()) != kSonvexOk) return salvage();
-    framesWritten_ += n;
-    return kSonvexOk;
+    const uint8_t* channels[2] = {outL, outR};
+    return written(writer_->writeDsd(channels, n));
   }
   if (dsdOut_ && dsdSource_ && rate_.taps == 0) {
     // Stream at the source's DSD rate: the source bits ride along for a
@@ -621,9 +551,7 @@ int Conversion::outputBlock(int slot, int64_t n) {
       diag("PCM to WAV Error! \n");
       return kConvertErrPcmPack;
     }
-    framesSent_ += n;
-    if (writeBytes(writeBuf_.data(), writeBuf_.size()) != kSonvexOk) return salvage();
-    framesWritten_ += n;
+    return written(writer_->writePcm(writeBuf_.data(), n));
   }
   return kSonvexOk;
 }

@@ -3,14 +3,9 @@
 #include <cmath>
 #include <cstring>
 
-#include "bitreverse.h"
-#include "dsf.h"
-
 namespace sonvex::convert {
 
 namespace {
-
-constexpr size_t kDsfBlock = kDsfBlockBytes;
 
 inline int32_t le24(const uint8_t* p) {
   // Bits 8..31 of a signed word, so the sign comes from the top byte.
@@ -248,48 +243,6 @@ int packPcm(const double* frames, size_t n, uint32_t channels, uint32_t bits, ui
     default:
       return kConvertErrPcmPack;
   }
-}
-
-void interleaveDsdiff(const uint8_t* left, const uint8_t* right, size_t bytes, uint32_t channels,
-                      uint8_t* out) {
-  if (channels == 1) {
-    std::memcpy(out, left, bytes);
-    return;
-  }
-  for (size_t i = 0; i < bytes; ++i) {
-    out[2 * i] = left[i];
-    out[2 * i + 1] = right[i];
-  }
-}
-
-DsfAssembler::DsfAssembler(uint32_t channels)
-    : channels_(channels == 1 ? 1 : 2), group_(size_t(channels_) * kDsfBlock) {}
-
-void DsfAssembler::add(const uint8_t* left, const uint8_t* right, size_t bytes,
-                       std::vector<uint8_t>* out) {
-  size_t done = 0;
-  while (done < bytes) {
-    const size_t take = std::min(bytes - done, kDsfBlock - pending_);
-    for (size_t i = 0; i < take; ++i) group_[pending_ + i] = kBitReverse[left[done + i]];
-    if (channels_ == 2)
-      for (size_t i = 0; i < take; ++i)
-        group_[kDsfBlock + pending_ + i] = kBitReverse[right[done + i]];
-    pending_ += take;
-    done += take;
-    if (pending_ == kDsfBlock) {
-      out->insert(out->end(), group_.begin(), group_.end());
-      pending_ = 0;
-    }
-  }
-}
-
-bool DsfAssembler::flush(std::vector<uint8_t>* out) {
-  if (pending_ == 0) return false;
-  for (uint32_t c = 0; c < channels_; ++c)
-    std::memset(group_.data() + c * kDsfBlock + pending_, kIdleByte, kDsfBlock - pending_);
-  out->insert(out->end(), group_.begin(), group_.end());
-  pending_ = 0;
-  return true;
 }
 
 }  // namespace sonvex::convert

@@ -83,26 +83,4 @@ class TpdfDither {
 // The calling thread's dither choice for the exports it starts (kPcmDither*).
 int32_t pcmExportDither();
 
-// DSDIFF layout: two channel arrays interleaved byte by byte (mono: left only).
-void interleaveDsdiff(const uint8_t* left, const uint8_t* right, size_t bytes, uint32_t channels,
-                      uint8_t* out);
-
-// Collects per-channel DSD bytes into DSF block groups (4096 bytes a channel,
-// bits reversed) and hands out completed groups. Pending bytes stay for the
-// next block; flush pads with the idle byte.
-class DsfAssembler {
- public:
-  explicit DsfAssembler(uint32_t channels);
-  // Adds bytes; completed groups are appended to `out`.
-  void add(const uint8_t* left, const uint8_t* right, size_t bytes, std::vector<uint8_t>* out);
-  // Completes a pending group with idle bytes; true when one was written.
-  bool flush(std::vector<uint8_t>* out);
-  size_t pending() const { return pending_; }
-
- private:
-  uint32_t channels_;
-  size_t pending_ = 0;
-  std::vector<uint8_t> group_;
-};
-
 }  // namespace sonvex::convert

@@ -7,12 +7,13 @@
 #include <memory>
 
 #include "audioreader.h"
+#include "audiowriter.h"
 #include "bytesource.h"
 #include "sonvex.h"
 
 namespace sonvex {
 
-// Fifteen operation slots, in this order. A driver never opens or closes the
+// Sixteen operation slots, in this order. A driver never opens or closes the
 // stream it is given and leaves its position wherever its last transfer put it.
 struct FormatDriver {
   // 0: 0 = accepted, -17 = not this format, -1 (DSF only) = fmt unreadable.
@@ -52,6 +53,8 @@ struct FormatDriver {
   OpenStatus (*readHeader)(ByteSource& src, AudioFormat* format);
   // 14: the reader of the audio a header read by slot 13 describes.
   std::unique_ptr<AudioReader> (*makeReader)(ByteSource& src, const AudioFormat& format);
+  // 15: a writer of a new file of this format into `sink`.
+  std::unique_ptr<AudioWriter> (*makeWriter)(ByteSink& sink);
 };
 
 // The driver for a type code, or nullptr outside 0..3.

@@ -221,17 +221,20 @@ int dsdiffReadFormat(FILE* f, uint32_t* sampleRate, uint32_t* bitsPerSample, uin
   return dsdiffReadFormat(src, sampleRate, bitsPerSample, channels, formatTag);
 }
 
-int dsdiffWriteHeader(FILE* f, const WriteFormat* format, int /*type*/) {
-  if (!format) return kErrIo;
-  const uint32_t n = format->channels;
+namespace {
+
+// The 32,768-byte header: FVER, PROP (rate, channel ids, no compression), a
+// JUNK pad and the DSD chunk header the audio follows. kErrIo for a channel
+// count the header cannot hold.
+int buildHeader(const WriteFormat& format, std::vector<uint8_t>* image) {
+  const uint32_t n = format.channels;
   if (n == 0 || n > kDsdiffMaxHeaderChannels) return kErrIo;
-  std::vector<uint8_t> h;
   try {
-    h.assign(kDsdiffHeaderBytes, 0);
+    image->assign(kDsdiffHeaderBytes, 0);
   } catch (...) {
     return kErrIo;
   }
-  uint8_t* p = h.data();
+  uint8_t* p = image->data();
   std::memcpy(p, "FRM8", 4);
   putBe64(p + 4, kDsdiffHeaderBytes - 12);  // provisional form size
   std::memcpy(p + 12, "DSD ", 4);
@@ -244,7 +247,7 @@ int dsdiffWriteHeader(FILE* f, const WriteFormat* format, int /*type*/) {
   std::memcpy(p + 44, "SND ", 4);
   std::memcpy(p + 48, "FS  ", 4);
   putBe64(p + 52, 4);
-  putBe32(p + 60, format->sampleRate);
+  putBe32(p + 60, format.sampleRate);
   std::memcpy(p + 64, "CHNL", 4);
   putBe64(p + 68, 2 + 4 * uint64_t(n));
   putBe16(p + 76, uint16_t(n));
@@ -262,7 +265,15 @@ int dsdiffWriteHeader(FILE* f, const WriteFormat* format, int /*type*/) {
   uint8_t* dsd = p + kDsdiffHeaderBytes - kChunkHeaderBytes;
   std::memcpy(dsd, "DSD ", 4);
   putBe64(dsd + 4, 0);
-  return writeAt(f, 0, p, kDsdiffHeaderBytes);
+  return kSonvexOk;
+}
+
+}  // namespace
+
+int dsdiffWriteHeader(FILE* f, const WriteFormat* format, int /*type*/) {
+  std::vector<uint8_t> h;
+  if (!format || buildHeader(*format, &h) != kSonvexOk) return kErrIo;
+  return writeAt(f, 0, h.data(), kDsdiffHeaderBytes);
 }
 
 int dsdiffFinalize(FILE* f, uint32_t bytesLow, uint32_t bytesHigh, uint32_t /*framesLow*/,
@@ -344,13 +355,57 @@ std::unique_ptr<AudioReader> dsdiffMakeReader(ByteSource& src, const AudioFormat
   return std::make_unique<DsdiffReader>(src, format);
 }
 
+// Channels alternate byte by byte behind the fixed header.
+class DsdiffWriter final : public AudioWriter {
+ public:
+  explicit DsdiffWriter(ByteSink& sink) : AudioWriter(sink, kDsdiffHeaderBytes) {}
+
+  int begin(const WriteFormat& format) override {
+    if (buildHeader(format, &buffer_) != kSonvexOk) return kErrIo;
+    channels_ = format.channels;
+    return sink_.append(buffer_.data(), buffer_.size());
+  }
+
+  int writeDsd(const uint8_t* const* channels, int64_t frames) override {
+    const size_t bytes = size_t((frames + 7) / 8);
+    buffer_.resize(bytes * channels_);
+    for (uint32_t c = 0; c < channels_; ++c)
+      for (size_t i = 0; i < bytes; ++i) buffer_[i * channels_ + c] = channels[c][i];
+    return put(buffer_.data(), buffer_.size(), frames);
+  }
+
+ private:
+  int writeSizes(uint64_t bytes, uint64_t) override {
+    uint8_t field[8];
+    putBe64(field, bytes);
+    if (sink_.writeAt(kDsdiffHeaderBytes - 8, field, 8) != kSonvexOk) return kErrWrite;
+    uint64_t total = kDsdiffHeaderBytes + bytes;
+    // An odd-sized chunk that ends the file still needs its pad byte.
+    if (bytes & 1) {
+      const uint8_t pad = 0;
+      if (sink_.writeAt(total, &pad, 1) != kSonvexOk) return kErrWrite;
+      ++total;
+    }
+    putBe64(field, total - 12);
+    return sink_.writeAt(4, field, 8) == kSonvexOk ? kSonvexOk : kErrWrite;
+  }
+  uint64_t unitBytes() const override { return channels_; }
+  uint64_t framesIn(uint64_t bytes) const override { return bytes / channels_ * 8; }
+
+  uint32_t channels_ = 0;
+};
+
+std::unique_ptr<AudioWriter> dsdiffMakeWriter(ByteSink& sink) {
+  return std::make_unique<DsdiffWriter>(sink);
+}
+
 }  // namespace
 
 const FormatDriver kDsdiffDriver = {
     dsdiffProbe,           dsdiffLocateData,  dsdiffFindChunkSlot,        dsdiffReadFormat,
     dsdiffNoTimeReference, dsdiffRemoveChunk, dsdiffWriteHeader,          dsdiffFinalize,
     dsdiffSplitFile,       appendDsdiff,      dsdiffWriteNoTimeReference, dsdiffBextTimeReference,
-    dsdiffHeaderReserve,   dsdiffReadHeader,  dsdiffMakeReader,
+    dsdiffHeaderReserve,   dsdiffReadHeader,  dsdiffMakeReader,           dsdiffMakeWriter,
 };
 
 }  // namespace sonvex

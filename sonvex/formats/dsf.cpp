@@ -17,6 +17,8 @@ namespace {
 constexpr uint32_t kDsdChunkBytes = 28;
 constexpr uint32_t kFmtChunkBytes = 52;
 constexpr uint32_t kDataHeaderBytes = 12;
+// The most channels read or written (no DSF file has more).
+constexpr uint32_t kMaxChannels = 64;
 
 // Offsets inside the DSD chunk.
 constexpr int kDsdTotalSize = 12;
@@ -168,9 +170,10 @@ int dsfReadFormat(FILE* f, uint32_t* sampleRate, uint32_t* bitsPerSample, uint32
   return dsfReadFormat(src, sampleRate, bitsPerSample, channels, formatTag);
 }
 
-int dsfWriteHeader(FILE* f, const WriteFormat* format, int /*type*/) {
-  if (!format || format->channels == 0) return kErrIo;
-  uint8_t h[kDsfHeaderBytes] = {};
+namespace {
+
+void buildHeader(uint8_t* h, const WriteFormat& format) {
+  std::memset(h, 0, kDsfHeaderBytes);
   std::memcpy(h, "DSD ", 4);
   putLe64(h + 4, kDsdChunkBytes);
   putLe64(h + 12, kDsfHeaderBytes);  // total file size until finalize
@@ -180,15 +183,23 @@ int dsfWriteHeader(FILE* f, const WriteFormat* format, int /*type*/) {
   putLe64(fmt + 4, kFmtChunkBytes);
   putLe32(fmt + 12, 1);  // format version
   putLe32(fmt + 16, 0);  // DSD raw
-  putLe32(fmt + kFmtChannelType, format->channels);
-  putLe32(fmt + kFmtChannelNumber, format->channels);
-  putLe32(fmt + kFmtSamplingFrequency, format->sampleRate);
+  putLe32(fmt + kFmtChannelType, format.channels);
+  putLe32(fmt + kFmtChannelNumber, format.channels);
+  putLe32(fmt + kFmtSamplingFrequency, format.sampleRate);
   putLe32(fmt + kFmtBitsPerSample, 1);
   putLe64(fmt + kFmtSampleCount, 0);
   putLe32(fmt + kFmtBlockSize, kDsfBlockBytes);
   uint8_t* data = fmt + kFmtChunkBytes;
   std::memcpy(data, "data", 4);
   putLe64(data + 4, 0);
+}
+
+}  // namespace
+
+int dsfWriteHeader(FILE* f, const WriteFormat* format, int /*type*/) {
+  if (!format || format->channels == 0) return kErrIo;
+  uint8_t h[kDsfHeaderBytes];
+  buildHeader(h, *format);
   return writeAt(f, 0, h, sizeof h);
 }
 
@@ -262,7 +273,6 @@ class DsfReader final : public AudioReader {
 
  private:
   static constexpr uint64_t kGroupsPerLoad = 16;
-  static constexpr uint32_t kMaxChannels = 64;
 
   size_t cacheBytes() const { return size_t(kGroupsPerLoad * kDsfBlockBytes); }
 
@@ -313,6 +323,81 @@ std::unique_ptr<AudioReader> dsfMakeReader(ByteSource& src, const AudioFormat& f
   return std::make_unique<DsfReader>(src, format);
 }
 
+// Each channel's bytes gather into its 4,096-byte block of the group, bits
+// turned round; a group goes out when full, the last one idle-padded.
+class DsfWriter final : public AudioWriter {
+ public:
+  explicit DsfWriter(ByteSink& sink) : AudioWriter(sink, kDsfHeaderBytes) {}
+
+  int begin(const WriteFormat& format) override {
+    if (format.channels == 0 || format.channels > kMaxChannels) return kErrIo;
+    channels_ = format.channels;
+    uint8_t h[kDsfHeaderBytes];
+    buildHeader(h, format);
+    try {
+      buffer_.resize(size_t(channels_) * kDsfBlockBytes);
+    } catch (const std::bad_alloc&) {
+      return kErrIo;
+    }
+    return sink_.append(h, sizeof h);
+  }
+
+  int writeDsd(const uint8_t* const* channels, int64_t frames) override {
+    const size_t bytes = size_t((frames + 7) / 8);
+    groups_.clear();
+    size_t done = 0;
+    while (done < bytes) {
+      const size_t take = std::min(bytes - done, kDsfBlockBytes - pending_);
+      for (uint32_t c = 0; c < channels_; ++c) {
+        uint8_t* block = buffer_.data() + size_t(c) * kDsfBlockBytes + pending_;
+        for (size_t i = 0; i < take; ++i) block[i] = kBitReverse[channels[c][done + i]];
+      }
+      pending_ += take;
+      done += take;
+      if (pending_ == kDsfBlockBytes) {
+        groups_.insert(groups_.end(), buffer_.begin(), buffer_.end());
+        pending_ = 0;
+      }
+    }
+    // The frames of an open group count already; finalize pads it out.
+    return put(groups_.data(), groups_.size(), frames);
+  }
+
+ private:
+  int flushPending() override {
+    if (pending_ == 0) return kSonvexOk;
+    for (uint32_t c = 0; c < channels_; ++c)
+      std::memset(buffer_.data() + size_t(c) * kDsfBlockBytes + pending_, kDsdIdleByte,
+                  kDsfBlockBytes - pending_);
+    pending_ = 0;
+    return put(buffer_.data(), buffer_.size(), 0);
+  }
+
+  int writeSizes(uint64_t payload, uint64_t frames) override {
+    // Nothing follows the data chunk, so the metadata pointer says none (0);
+    // pointing it at the end of the file makes readers look for a tag there.
+    uint8_t field[8];
+    putLe64(field, 0);
+    if (sink_.writeAt(kDsdMetadataPointer, field, 8) != kSonvexOk) return kErrWrite;
+    putLe64(field, payload + kDataHeaderBytes);
+    if (sink_.writeAt(kDsdChunkBytes + kFmtChunkBytes + 4, field, 8) != kSonvexOk) return kErrWrite;
+    putLe64(field, frames);
+    if (sink_.writeAt(kDsdChunkBytes + kFmtSampleCount, field, 8) != kSonvexOk) return kErrWrite;
+    putLe64(field, kDsfHeaderBytes + payload);
+    return sink_.writeAt(kDsdTotalSize, field, 8) == kSonvexOk ? kSonvexOk : kErrWrite;
+  }
+  uint64_t unitBytes() const override { return uint64_t(channels_) * kDsfBlockBytes; }
+  uint64_t framesIn(uint64_t bytes) const override { return bytes / channels_ * 8; }
+
+  uint32_t channels_ = 0;
+  size_t pending_ = 0;  // bytes of every channel in the open group
+  std::vector<uint8_t> groups_;
+};
+
+std::unique_ptr<AudioWriter> dsfMakeWriter(ByteSink& sink) {
+  return std::make_unique<DsfWriter>(sink);
+}
+
 }  // namespace
 
 const FormatDriver kDsfDriver = {
@@ -321,6 +406,7 @@ const FormatDriver kDsfDriver = {
     dsfWriteHeader,   dsfFinalize,           dsfSplitFile,
     appendDsf,        dsfWriteTimeReference, dsfReadBextTimeReference,
     dsfHeaderReserve, dsfReadHeader,         dsfMakeReader,
+    dsfMakeWriter,
 };
 
 }  // namespace sonvex

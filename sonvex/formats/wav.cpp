@@ -103,6 +103,11 @@ void buildHeader(uint8_t* image, uint16_t channels, uint16_t bits, uint32_t rate
   putLe32(image + kWavHeaderBytes - 4, 0);
 }
 
+// Header fields at fixed places of the image buildHeader makes.
+constexpr uint64_t kRiffSizeAt = 4;
+constexpr uint64_t kDs64At = 12;
+constexpr uint64_t kDataSizeAt = kWavHeaderBytes - 4;
+
 // Writes the header image at offset 0 and leaves the stream at the audio.
 int writeImage(FILE* f, uint16_t channels, uint16_t bits, uint32_t rate, uint16_t tag, bool rf64) {
   std::unique_ptr<uint8_t[]> image(new (std::nothrow) uint8_t[kWavHeaderBytes]);
@@ -568,6 +573,78 @@ int readTimeReference(FILE* f, uint64_t* timeReference) {
   return wavReadBextTimeReference(image, sizeof image, timeReference);
 }
 
+namespace {
+
+// Packed samples behind the fixed header; the sizes go where buildHeader put
+// their fields.
+class WavWriter final : public AudioWriter {
+ public:
+  explicit WavWriter(ByteSink& sink) : AudioWriter(sink, kWavHeaderBytes) {}
+
+  int begin(const WriteFormat& format) override {
+    const uint32_t bits = format.bitsPerSample, channels = format.channels;
+    if ((bits != 16 && bits != 24 && bits != 32) || channels == 0 || format.sampleRate == 0)
+      return kErrIo;
+    blockAlign_ = uint64_t(channels) * bits / 8;
+    if (blockAlign_ > 0xFFFF || blockAlign_ * format.sampleRate > 0xFFFFFFFFull) return kErrIo;
+    rf64_ = format.rf64 == 1;
+    float_ = bits == 32;
+    try {
+      buffer_.resize(kWavHeaderBytes);
+    } catch (const std::bad_alloc&) {
+      return kErrIo;
+    }
+    buildHeader(buffer_.data(), uint16_t(channels), uint16_t(bits), format.sampleRate,
+                float_ ? 3 : 1, rf64_);
+    return sink_.append(buffer_.data(), kWavHeaderBytes);
+  }
+
+  int writePcm(const uint8_t* samples, int64_t frames) override {
+    return put(samples, size_t(uint64_t(frames) * blockAlign_), frames);
+  }
+
+ private:
+  int writeSizes(uint64_t audioBytes, uint64_t) override {
+    uint8_t field[8];
+    putLe32(field, fieldFor(audioBytes));
+    if (sink_.writeAt(kDataSizeAt, field, 4) != kSonvexOk) return kErrWrite;
+    if (rf64_) {
+      putLe64(field, audioBytes);
+      if (sink_.writeAt(kDs64At + kDs64DataSizeAt, field, 8) != kSonvexOk) return kErrWrite;
+    }
+    if (float_) {
+      // The fact chunk follows ds64 (RF64) and the 18-byte fmt.
+      const uint64_t frames = audioBytes / blockAlign_;
+      const uint64_t fact = 12 + (rf64_ ? 8 + kDs64Bytes : 0) + 8 + kFloatFmtBytes;
+      putLe32(field, fieldFor(frames));
+      if (sink_.writeAt(fact + 8, field, 4) != kSonvexOk) return kErrWrite;
+      putLe64(field, frames);
+      if (rf64_ && sink_.writeAt(kDs64At + kDs64SampleCountAt, field, 8) != kSonvexOk)
+        return kErrWrite;
+    }
+    const uint64_t riffSize = kWavHeaderBytes + audioBytes - 8;
+    // A plain RIFF cannot describe 4 GiB or more; RF64 carries the truth in ds64.
+    if (!rf64_ && riffSize >= kRiffSizeLimit) return kErrIo;
+    putLe32(field, fieldFor(riffSize));
+    if (sink_.writeAt(kRiffSizeAt, field, 4) != kSonvexOk) return kErrWrite;
+    putLe64(field, riffSize);
+    if (rf64_ && sink_.writeAt(kDs64At + kDs64RiffSizeAt, field, 8) != kSonvexOk) return kErrWrite;
+    return kSonvexOk;
+  }
+  uint64_t unitBytes() const override { return blockAlign_; }
+  uint64_t framesIn(uint64_t bytes) const override { return bytes / blockAlign_; }
+
+  uint64_t blockAlign_ = 0;
+  bool rf64_ = false;
+  bool float_ = false;
+};
+
+std::unique_ptr<AudioWriter> wavMakeWriter(ByteSink& sink) {
+  return std::make_unique<WavWriter>(sink);
+}
+
+}  // namespace
+
 const FormatDriver kWavDriver = {
     wavProbe,                  // 0
     wavLocateData,             // 1
@@ -584,6 +661,7 @@ const FormatDriver kWavDriver = {
     wavHeaderReserve,          // 12
     wavReadHeader,             // 13
     wavMakeReader,             // 14
+    wavMakeWriter,             // 15
 };
 
 }  // namespace sonvex

@@ -7,7 +7,6 @@
 #include <limits>
 #include <vector>
 
-#include "bitreverse.h"
 #include "convert_kernels.h"
 #include "convert_plan.h"
 #include "rateconv.h"
@@ -330,45 +329,6 @@ TEST(ConvertPacking, MonoAndFloatAndUnpackFormats) {
   EXPECT_EQ(d[1], -0.7);
   EXPECT_EQ(unpackPcm(m16, 1, 3, 16, 1, d), kConvertErrWavUnpack);
   EXPECT_EQ(unpackPcm(m16, 1, 2, 8, 1, d), kConvertErrWavUnpack);
-}
-
-TEST(ConvertDsdLayouts, DsfAssemblerAndDsdiffInterleaver) {
-  std::vector<uint8_t> l(5000), r(5000);
-  for (size_t i = 0; i < l.size(); ++i) {
-    l[i] = uint8_t(i * 7 + 1);
-    r[i] = uint8_t(i * 13 + 5);
-  }
-  DsfAssembler a(2);
-  std::vector<uint8_t> out;
-  a.add(l.data(), r.data(), 3000, &out);
-  EXPECT_TRUE(out.empty());
-  a.add(l.data() + 3000, r.data() + 3000, 2000, &out);
-  ASSERT_EQ(out.size(), 8192u);
-  EXPECT_EQ(a.pending(), 904u);
-  // First sample in the least significant bit in the file.
-  EXPECT_EQ(out[0], 0x80);     // 0x01 reversed
-  EXPECT_EQ(out[4096], 0xA0);  // 0x05 reversed
-  EXPECT_EQ(out[4095], sonvex::kBitReverse[l[4095]]);
-  ASSERT_TRUE(a.flush(&out));
-  ASSERT_EQ(out.size(), 16384u);
-  EXPECT_EQ(out[8192 + 904], 0x96);
-  EXPECT_EQ(out[8192 + 4095], 0x96);
-  EXPECT_EQ(out[8192 + 4096 + 903], sonvex::kBitReverse[r[4096 + 903]]);
-  EXPECT_EQ(out[8192 + 903], sonvex::kBitReverse[l[4096 + 903]]);
-  EXPECT_FALSE(a.flush(&out));
-
-  // Each channel's first 4,096 bytes fill its block of the first group.
-  for (size_t i = 0; i < 4096; ++i) {
-    ASSERT_EQ(out[i], sonvex::kBitReverse[l[i]]) << i;
-    ASSERT_EQ(out[4096 + i], sonvex::kBitReverse[r[i]]) << i;
-  }
-
-  std::vector<uint8_t> il(200);
-  interleaveDsdiff(l.data(), r.data(), 100, 2, il.data());
-  for (size_t i = 0; i < 100; ++i) {
-    ASSERT_EQ(il[2 * i], l[i]) << i;
-    ASSERT_EQ(il[2 * i + 1], r[i]) << i;
-  }
 }
 
 TEST(ConvertKernels, LevelMatrixAndEq) {
