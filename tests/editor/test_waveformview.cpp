@@ -666,10 +666,11 @@ void TestWaveformView::mainWindowEditFlow() {
   QTest::keyClick(counter, Qt::Key_Escape);
   QCOMPARE(counter->text(), QStringLiteral("00:00:09.00"));
   // A press elsewhere on the window takes the typed text as Enter does.
+  // Back from the dialog: on a loaded display activation takes a while.
   mw.activateWindow();
-  QVERIFY(QTest::qWaitForWindowActive(&mw));
+  QVERIFY(QTest::qWaitForWindowActive(&mw, 30000));
   counter->setFocus();
-  QTRY_VERIFY(counter->hasFocus());
+  QTRY_VERIFY_WITH_TIMEOUT(counter->hasFocus(), 30000);
   counter->selectAll();
   QTest::keyClick(counter, Qt::Key_Backspace);
   QTest::keyClicks(counter, QStringLiteral("8"));
