@@ -295,21 +295,9 @@ int32_t waveformSummary(ByteSource& src, int type, int64_t start, int64_t end, W
 
   AudioFormat format;
   std::unique_ptr<AudioReader> reader;
-  switch (openAudio(src, type, &format, &reader)) {
-    case OpenStatus::Ok:
-      break;
-    case OpenStatus::NotThisFormat:
-      diag("Check Header Error!\n");
-      return kErrFormat;
-    case OpenStatus::FormatUnreadable:
-      diag("Search FMT Chunk Error!\n");
-      return kErrFormatChunk;
-    case OpenStatus::DataUnreadable:
-      diag("Search DATA Chunk Error!\n");
-      return kErrDataChunk;
-    case OpenStatus::OutOfMemory:
-      return kErrWaveMemory;
-  }
+  if (const int32_t failed =
+          openFailureCode(openAudio(src, type, &format, &reader), kErrWaveMemory))
+    return failed;
   const bool dsd = format.dsd();
   const uint32_t channels = format.channels;
   // WAV frames are block align bytes; samples decode at their stated width.

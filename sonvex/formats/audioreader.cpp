@@ -2,6 +2,7 @@
 
 #include <new>
 
+#include "diag.h"
 #include "driver.h"
 
 namespace sonvex {
@@ -50,6 +51,25 @@ OpenStatus openAudio(ByteSource& src, int type, AudioFormat* format,
     return OpenStatus::OutOfMemory;
   }
   return *reader ? OpenStatus::Ok : OpenStatus::OutOfMemory;
+}
+
+int32_t openFailureCode(OpenStatus status, int32_t outOfMemory) {
+  switch (status) {
+    case OpenStatus::Ok:
+      return kSonvexOk;
+    case OpenStatus::NotThisFormat:
+      diag("Check Header Error!\n");
+      return kErrFormat;
+    case OpenStatus::FormatUnreadable:
+      diag("Search FMT Chunk Error!\n");
+      return kErrFormatChunk;
+    case OpenStatus::DataUnreadable:
+      diag("Search DATA Chunk Error!\n");
+      return kErrDataChunk;
+    case OpenStatus::OutOfMemory:
+      break;
+  }
+  return outOfMemory;
 }
 
 }  // namespace sonvex

@@ -106,4 +106,8 @@ class AudioReader {
 [[nodiscard]] OpenStatus openAudio(ByteSource& src, int type, AudioFormat* format,
                                    std::unique_ptr<AudioReader>* reader);
 
+// The library's code for a failed open (0 for Ok), with its diagnostic;
+// `outOfMemory` is the caller's own code for that case.
+[[nodiscard]] int32_t openFailureCode(OpenStatus status, int32_t outOfMemory);
+
 }  // namespace sonvex

@@ -31,21 +31,9 @@ int32_t audioFileInformation(ByteSource& src, int type, AudioFileInfo* info) {
   if (type < 0) return kErrFormat;
   AudioFormat format;
   std::unique_ptr<AudioReader> reader;
-  switch (openAudio(src, type, &format, &reader)) {
-    case OpenStatus::Ok:
-      break;
-    case OpenStatus::NotThisFormat:
-      diag("Check Header Error!\n");
-      return kErrFormat;
-    case OpenStatus::FormatUnreadable:
-      diag("Search FMT Chunk Error!\n");
-      return kErrFormatChunk;
-    case OpenStatus::DataUnreadable:
-      diag("Search DATA Chunk Error!\n");
-      return kErrDataChunk;
-    case OpenStatus::OutOfMemory:
-      return kErrWorkBuffer;
-  }
+  if (const int32_t failed =
+          openFailureCode(openAudio(src, type, &format, &reader), kErrWorkBuffer))
+    return failed;
   // WAV: the width of each sample's container, so that callers' frame counts
   // (bytes x 8 / (bits x channels)) step by the block align.
   const uint32_t bits = format.storedBits();
