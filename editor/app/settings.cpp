@@ -259,7 +259,7 @@ QString settingsFilePath() {
 void applyEqSettings(const AppSettings& s, EqSettings* eqs, double sampleRate) {
   for (int n = 0; n < eq::kBandCount; ++n) {
     const EqBandSetting& b = s.eq[n];
-    EqBand* band = &eqs->band[eq::kBandCount - 1 - n];
+    EqBand* band = &eqs->band[eq::recordOfRow(n)];
     band->on = b.on ? 1 : 0;
     band->type = b.type;
     setParameters(band, b.gainDb, b.frequency, b.q, sampleRate, b.type);
@@ -270,7 +270,7 @@ void applyEqSettings(const AppSettings& s, EqSettings* eqs, double sampleRate) {
 
 void captureEqSettings(const EqSettings* eqs, AppSettings& s) {
   for (int n = 0; n < eq::kBandCount; ++n) {
-    const EqBand& band = eqs->band[eq::kBandCount - 1 - n];
+    const EqBand& band = eqs->band[eq::recordOfRow(n)];
     s.eq[n] = EqBandSetting{band.on == 1, band.frequency, band.q, band.gainDb, band.type};
   }
   s.eqMaster = eqs->masterOn && *eqs->masterOn == 1;

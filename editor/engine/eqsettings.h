@@ -13,6 +13,10 @@ constexpr int kBandCount = 4;
 constexpr int kBiquadDoubles = 18;  // five coefficient pairs, four state pairs
 constexpr int kTypeLowShelf = 1;    // any other type is peaking
 
+// The dialog and the settings file number bands from the one processed first,
+// which is the last record of the block.
+constexpr int recordOfRow(int row) { return kBandCount - 1 - row; }
+
 // Offsets into a biquad block; every entry is a (left, right) pair.
 enum BiquadSlot : int {
   kC1 = 0,  // -a1/a0

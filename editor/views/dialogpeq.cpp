@@ -129,23 +129,25 @@ void DialogPeq::setContext(EqSettings* settings, int playRate, const double* mon
   if (!settings) return;
   copyToGraph();
   for (int b = 0; b < 4; ++b) refreshBand(b);
-  m_type->setType(settings->band[0].type == 1 ? 1 : 0);
+  m_type->setType(settings->band[eq::recordOfRow(0)].type == 1 ? 1 : 0);
   m_totalGain->setText(qs(eqgraph::gainText(settings->totalGainDb)));
   m_knob->setStep(eqgraph::knobStepFor(settings->totalGainDb));
   checkEqOnOrNot();
 }
 
+EqBand& DialogPeq::row(int b) const { return m_settings->band[eq::recordOfRow(b)]; }
+
 void DialogPeq::copyToGraph() {
   for (int b = 0; b < 4; ++b) {
     eqgraph::Pin& p = m_graph->model().pins[b];
-    p.frequency = m_settings->band[b].frequency;
+    p.frequency = row(b).frequency;
     p.logFrequency = std::log10(p.frequency);
-    p.gain = m_settings->band[b].gainDb;
+    p.gain = row(b).gainDb;
   }
 }
 
 void DialogPeq::refreshBand(int b) {
-  const EqBand& band = m_settings->band[b];
+  const EqBand& band = row(b);
   BandControls& c = m_band[b];
   c.freq->setText(qs(eqgraph::frequencyText(band.frequency)));
   c.gain->setText(qs(eqgraph::gainText(band.gainDb)));
@@ -155,7 +157,7 @@ void DialogPeq::refreshBand(int b) {
 }
 
 void DialogPeq::recompute(int b) {
-  EqBand& band = m_settings->band[b];
+  EqBand& band = row(b);
   setParameters(&band, band.gainDb, band.frequency, band.q, m_playRate, b == 0 ? band.type : 0);
 }
 
@@ -171,13 +173,13 @@ void DialogPeq::bandChanged(int b) {
 void DialogPeq::frequencyEntered(int b) {
   if (!m_settings) return;
   // Not a number reads as 0 and ends up clamped.
-  m_settings->band[b].frequency = eqgraph::clampFrequency(m_band[b].freq->text().toDouble());
+  row(b).frequency = eqgraph::clampFrequency(m_band[b].freq->text().toDouble());
   bandChanged(b);
 }
 
 void DialogPeq::gainEntered(int b) {
   if (!m_settings) return;
-  m_settings->band[b].gainDb = eqgraph::clampGain(m_band[b].gain->text().toDouble());
+  row(b).gainDb = eqgraph::clampGain(m_band[b].gain->text().toDouble());
   bandChanged(b);
 }
 
@@ -185,13 +187,13 @@ void DialogPeq::qEntered(int b) { qConfirmed(b, eqgraph::qTenths(m_band[b].q->te
 
 void DialogPeq::qConfirmed(int b, int q10) {
   if (!m_settings) return;
-  m_settings->band[b].q = eqgraph::clampQ(q10 / 10.0);
+  row(b).q = eqgraph::clampQ(q10 / 10.0);
   bandChanged(b);
 }
 
 void DialogPeq::switchBand(int b, bool on) {
   if (!m_settings) return;
-  m_settings->band[b].on = on ? 1 : 0;
+  row(b).on = on ? 1 : 0;
   recompute(b);
   bool anyOn = false;
   for (const EqBand& band : m_settings->band) anyOn = anyOn || band.on == 1;
@@ -204,13 +206,13 @@ void DialogPeq::switchBand(int b, bool on) {
 
 void DialogPeq::checkEqOnOrNot() {
   for (int b = 0; b < 4; ++b)
-    m_graph->model().pins[b].display = m_masterOn == 1 && m_settings && m_settings->band[b].on == 1;
+    m_graph->model().pins[b].display = m_masterOn == 1 && m_settings && row(b).on == 1;
   m_graph->update();
 }
 
 void DialogPeq::selectEQ1Type(int iType) {
   if (!m_settings) return;
-  m_settings->band[0].type = iType == 1 ? 1 : 0;
+  m_settings->band[eq::recordOfRow(0)].type = iType == 1 ? 1 : 0;
   bandChanged(0);
 }
 
@@ -225,8 +227,8 @@ void DialogPeq::selAllEqOnOff(int iSel) {
 void DialogPeq::eqParamChangedByGraph(int b) {
   if (!m_settings || b < 0 || b > 3) return;
   const eqgraph::Pin& p = m_graph->model().pins[b];
-  m_settings->band[b].frequency = p.frequency;
-  m_settings->band[b].gainDb = p.gain;
+  row(b).frequency = p.frequency;
+  row(b).gainDb = p.gain;
   bandChanged(b);
 }
 

@@ -96,6 +96,8 @@ class DialogPeq : public QDialog {
   void recompute(int b);
   void refreshBand(int b);
   void copyToGraph();
+  // The band record that row b of the dialog (EQ b+1) edits.
+  EqBand& row(int b) const;
   void setTotalGain(double db);
 
   EqSettings* m_settings = nullptr;

@@ -68,9 +68,9 @@ eqgraph::GraphGeometry widgetEq::geometryModel() const {
 
 std::vector<double> widgetEq::bandCurve(int b) const {
   std::vector<double> db(m_frequencies.size(), 0.0);
-  if (!m_settings || !m_settings->band[b].biquad) return db;
-  for (size_t i = 0; i < db.size(); ++i)
-    db[i] = magnitudeDb(&m_settings->band[b], m_sampleRate, m_frequencies[i]);
+  const EqBand* band = m_settings ? &m_settings->band[eq::recordOfRow(b)] : nullptr;
+  if (!band || !band->biquad) return db;
+  for (size_t i = 0; i < db.size(); ++i) db[i] = magnitudeDb(band, m_sampleRate, m_frequencies[i]);
   return db;
 }
 

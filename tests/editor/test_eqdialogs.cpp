@@ -66,7 +66,7 @@ class TestEqDialogs : public QObject {
     m_block->attachMasterSwitch(m_dialog->masterSwitch());
     EqSettings* s = m_block->get();
     const double freq[4] = {100, 1000, 2000, 5000};
-    for (int b = 0; b < 4; ++b) setParameters(&s->band[b], 0.0, freq[b], 0.9, 44100, 0);
+    for (int b = 0; b < 4; ++b) setParameters(row(b), 0.0, freq[b], 0.9, 44100, 0);
     m_dialog->setContext(s, 44100, &m_volumeDb);
     m_dialog->show();
     // A loaded machine (tests run side by side) can take a while to map it.
@@ -80,23 +80,24 @@ class TestEqDialogs : public QObject {
   }
 
   void typedValuesAreClampedAndShownClamped() {
-    EqSettings* s = m_block->get();
+    // EQ1 is the last record, as the settings file and the engine's order have it.
+    QCOMPARE(child<widgetEqParamText>(*m_dialog, "textEditFreq1")->text(), QStringLiteral("100"));
     auto* freq = child<widgetEqParamText>(*m_dialog, "textEditFreq2");
     type(freq, QStringLiteral("25000"));
     QCOMPARE(freq->text(), QStringLiteral("20000"));
-    QCOMPARE(s->band[1].frequency, 20000.0);
+    QCOMPARE(row(1)->frequency, 20000.0);
     type(freq, QStringLiteral("5"));
     QCOMPARE(freq->text(), QStringLiteral("20"));
     auto* q = child<widgetEqParamText>(*m_dialog, "textEditQ3");
     type(q, QStringLiteral("1.25"));
     QCOMPARE(q->text(), QStringLiteral("1.2"));
-    QCOMPARE(s->band[2].q, 1.2);
+    QCOMPARE(row(2)->q, 1.2);
     QCOMPARE(child<WidgetQbar>(*m_dialog, "widget_Q3")->q(), 1.2);
     auto* bar = child<WidgetQbar>(*m_dialog, "widget_Q3");
     QTest::mouseClick(bar, Qt::LeftButton, Qt::NoModifier, QPoint(bar->width() + 5, 5));
     QCOMPARE(q->text(), QStringLiteral("16.0"));
     QTest::mouseClick(bar, Qt::LeftButton, Qt::NoModifier, QPoint(bar->width() / 2, 5));
-    QCOMPARE(s->band[2].q, 1.3);  // 10^0.102 = 1.26, + 0.05, to tenths
+    QCOMPARE(row(2)->q, 1.3);  // 10^0.102 = 1.26, + 0.05, to tenths
     auto* gain = child<widgetEqParamText>(*m_dialog, "textEditGain1");
     type(gain, QStringLiteral("-30"));
     QCOMPARE(gain->text(), QStringLiteral("-18.0"));
@@ -107,9 +108,9 @@ class TestEqDialogs : public QObject {
     QCOMPARE(gain->text(), QStringLiteral("4.56"));
     child<widgetEqParamText>(*m_dialog, "textEditGain2")->setFocus();
     QCOMPARE(gain->text(), QStringLiteral("4.5"));
-    QCOMPARE(s->band[0].gainDb, 4.5);
+    QCOMPARE(row(0)->gainDb, 4.5);
     // The band's coefficients follow at the play rate.
-    QVERIFY(std::fabs(magnitudeDb(&s->band[0], 44100, 100.0) - 4.5) < 1e-6);
+    QVERIFY(std::fabs(magnitudeDb(row(0), 44100, 100.0) - 4.5) < 1e-6);
   }
 
   // Pins are drawn where the mouse grabs them (at the test's screen scale);
@@ -142,7 +143,7 @@ class TestEqDialogs : public QObject {
                      Qt::NoModifier);
     QApplication::sendEvent(g, &move);
     QTest::mouseRelease(g, Qt::LeftButton, Qt::NoModifier, QPoint(0, 0));
-    const EqBand& band = m_block->get()->band[1];
+    const EqBand& band = *row(1);
     QCOMPARE(band.gainDb, 18.0);
     QCOMPARE(band.frequency, 20.0);
     QCOMPARE(child<widgetEqParamText>(*m_dialog, "textEditGain2")->text(), QStringLiteral("18.0"));
@@ -159,7 +160,7 @@ class TestEqDialogs : public QObject {
     type(child<widgetEqParamText>(*m_dialog, "textEditGain1"), QStringLiteral("6"));
     type(child<widgetEqParamText>(*m_dialog, "textEditGain3"), QStringLiteral("-9"));
     QTest::mouseClick(child<eqtypesw>(*m_dialog, "labelEQ1Type"), Qt::LeftButton);
-    QCOMPARE(m_block->get()->band[0].type, 1);
+    QCOMPARE(row(0)->type, 1);
     for (const char* name : {"checkEq1On", "checkEq3On"})
       QTest::mouseClick(child<QCheckBox>(*m_dialog, name), Qt::LeftButton);
     widgetEq* g = m_dialog->graph();
@@ -180,7 +181,7 @@ class TestEqDialogs : public QObject {
     }
     shoot(*m_dialog, "eq-dialog");
     QTest::mouseClick(child<eqIndicator>(*m_dialog, "labelEQOnOff"), Qt::LeftButton);
-    QVERIFY(!g->model().pins[0].display && m_block->get()->band[0].on == 1);
+    QVERIFY(!g->model().pins[0].display && row(0)->on == 1);
   }
 
   void knobAndTotalGainText() {
@@ -308,6 +309,8 @@ class TestEqDialogs : public QObject {
   }
 
  private:
+  // The record the dialog's row r (EQ r+1) edits.
+  EqBand* row(int r) { return &m_block->get()->band[eq::recordOfRow(r)]; }
   EqSettingsBlock* m_block = nullptr;
   DialogPeq* m_dialog = nullptr;
   double m_volumeDb = 0.0;
