@@ -365,6 +365,11 @@ TEST(ConvertTiming, DsdOutputsAreOnTime) {
   if (rc == kConvertErrModulator) GTEST_SKIP() << "no DSD modulator in this build";
   ASSERT_EQ(rc, 0);
   expectOnTime(exportFloat(dsf, kRate44100), 44100, "44.1k -> DSD64 -> 44.1k");
+  const std::string precise = tempPath("timing_precise", ".dsf");
+  ASSERT_EQ(setDsdExportModulator(kDsdModulatorPrecision), 0);
+  EXPECT_EQ(Job(kRateDsd64, kFileTypeDsf, 1).run(src, precise), 0);
+  ASSERT_EQ(setDsdExportModulator(kDsdModulatorStandard), 0);
+  expectOnTime(exportFloat(precise, kRate44100), 44100, "44.1k -> DSD64 (precision) -> 44.1k");
   const std::string d2 = tempPath("timing128", ".dsf"), d3 = tempPath("timing", ".dsf");
   EXPECT_EQ(Job(kRateDsd128, kFileTypeDsf, 1).run(dsf, d2), 0);
   expectOnTime(exportFloat(d2, kRate44100), 44100, "DSD64 -> DSD128 -> 44.1k");
