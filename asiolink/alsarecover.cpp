@@ -60,4 +60,10 @@ Recovery writeAll(snd_pcm_t* pcm, const void* data, snd_pcm_uframes_t frames, un
   return Recovery::kRecovered;
 }
 
+namespace {
+void dropDiagnostic(const char*, int, const char*, int, const char*, ...) {}
+}  // namespace
+
+void quietAlsaDiagnostics() { snd_lib_error_set_handler(dropDiagnostic); }
+
 }  // namespace asiolink

@@ -22,4 +22,8 @@ enum class Recovery {
 [[nodiscard]] Recovery writeAll(snd_pcm_t* pcm, const void* data, snd_pcm_uframes_t frames,
                                 unsigned frameBytes, int waitMs, unsigned* recovered);
 
+// Stops ALSA printing its own diagnostics on stderr for the whole process:
+// without a sound card it would bury the one line the program says itself.
+void quietAlsaDiagnostics();
+
 }  // namespace asiolink

@@ -19,6 +19,7 @@
 #include <thread>
 #include <vector>
 
+#include "alsarecover.h"
 #include "asiolink.h"
 #include "playback.h"
 #include "render.h"
@@ -140,9 +141,6 @@ engine::LibraryFunctions libraryFunctions() {
   f.gAudioDecimationFir = gAudioDecimationFir;
   return f;
 }
-
-// ALSA's own diagnostics would bury the one line that says what failed.
-void quietAlsa(const char*, int, const char*, int, const char*, ...) {}
 
 bool anySoundCard() {
   int card = -1;
@@ -412,7 +410,7 @@ int commandPlay(int argc, char** argv, const PlayHelpers& helpers) {
   Options o;
   std::string why;
   if (!parseOptions(argc, argv, &o, &why)) return usage(why);
-  snd_lib_error_set_handler(quietAlsa);
+  asiolink::quietAlsaDiagnostics();
 
   // Every thread started from here on inherits the blocked stop signals; the
   // main loop takes them with sigtimedwait, so no ALSA call sees EINTR.

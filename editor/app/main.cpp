@@ -8,6 +8,7 @@
 #include <QTimer>
 #include <QTranslator>
 
+#include "alsarecover.h"
 #include "lmesplashscreen.h"
 #include "mainwindow.h"
 
@@ -16,6 +17,7 @@ int main(int argc, char* argv[]) {
   // screen's scale rather than shrink to a few centimetres.
   QCoreApplication::setAttribute(Qt::AA_EnableHighDpiScaling);
   QApplication app(argc, argv);
+  asiolink::quietAlsaDiagnostics();
   QCoreApplication::setOrganizationName(QStringLiteral("MALVEC"));
   QCoreApplication::setApplicationName(QStringLiteral("LumaraEditor"));
   QApplication::setWindowIcon(QIcon(QStringLiteral(":/resources/icons/lumara.png")));
