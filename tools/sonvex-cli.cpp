@@ -252,6 +252,8 @@ int writableDestination(const std::string& path) {
   struct stat st {};
   if (::stat(path.c_str(), &st) == 0) {
     if (S_ISDIR(st.st_mode)) return EISDIR;
+    // The output is renamed into place: that would replace a device or a pipe.
+    if (!S_ISREG(st.st_mode)) return ENOTSUP;
     if (::access(path.c_str(), W_OK) != 0) return errno;
   }
   return ::access(folderOf(path).c_str(), W_OK | X_OK) == 0 ? 0 : errno;
