@@ -480,9 +480,18 @@ std::vector<RawBlock> tagBlocksFor(const Tags& tags, int outType, int64_t startF
     blocks.push_back(makeInfoList(tags));
   } else if (outType == kFileTypeDsf || outType == kFileTypeDsdiff) {
     // DSDIFF: an ID3 chunk rather than DIIN, which has no place for the album.
+    // A source's own ID3 tag goes across whole (pictures and all).
     RawBlock b;
     std::memcpy(b.id, "ID3 ", 4);
-    b.data = makeId3v2(tags);
+    for (const RawBlock& r : tags.raw) {
+      Tags fields;
+      if ((sameId(r.id, "ID3 ") || sameId(r.id, "id3 ")) &&
+          parseId3v2(r.data.data(), r.data.size(), &fields)) {
+        b.data = r.data;
+        break;
+      }
+    }
+    if (b.data.empty()) b.data = makeId3v2(tags);
     blocks.push_back(std::move(b));
   }
   return blocks;

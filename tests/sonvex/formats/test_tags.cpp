@@ -224,6 +224,17 @@ TEST_F(TagsTest, OtherContainersGetTheCommonFields) {
   EXPECT_EQ(frames, (std::map<std::string, std::string>{
                         {"TIT2", "Nocturne"}, {"TPE1", "Ensemble"}, {"TALB", "Night"}}));
 
+  // A DSF's own ID3 tag goes to DSDIFF whole, pictures and all.
+  const Bytes tag =
+      dsdtest::id3Tag(4, {{"TIT2", dsdtest::textFrame(3, "N")}, {"APIC", Bytes(50, 1)}});
+  const std::string dsf = write("in.dsf", dsdtest::buildDsf(2822400, dsdAudio(5000), 40000, tag));
+  convtest::Job dsfToDff(kRateDsd64, kFileTypeDsdiff, 1);
+  ASSERT_EQ(dsfToDff.run(dsf, dir.file("whole.dff")), 0);
+  const dsdtest::DsdiffContent whole =
+      dsdtest::parseDsdiff(dsdtest::readAll(dir.file("whole.dff")));
+  ASSERT_TRUE(whole.ok);
+  EXPECT_EQ(whole.payloads[2], tag);
+
   // And back to WAV: LIST/INFO from the DSDIFF's ID3.
   convtest::Job toWav(kRate88200, kFileTypeWav, 24);
   ASSERT_EQ(toWav.run(dir.file("out.dff"), dir.file("back.wav")), 0);
