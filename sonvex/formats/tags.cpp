@@ -168,10 +168,14 @@ std::vector<uint8_t> resync(const uint8_t* p, size_t n) {
   return out;
 }
 
-// Reads a block's payload unless it is too large or runs past the file.
+// Reads a block's payload unless it is too large, runs past the file or
+// would take the blocks read so far past four times the cap of one.
 bool loadBlock(ByteSource& src, const char* id, uint64_t at, uint64_t size, uint64_t fileBytes,
                Tags* tags) {
   if (size > kMaxTagBytes || at > fileBytes || size > fileBytes - at) return false;
+  uint64_t held = size;
+  for (const RawBlock& b : tags->raw) held += b.data.size();
+  if (held > 4 * kMaxTagBytes) return false;
   RawBlock b;
   std::memcpy(b.id, id, 4);
   b.at = at;

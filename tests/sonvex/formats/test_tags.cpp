@@ -126,7 +126,8 @@ TEST(Id3v2, TextInEveryEncodingAndBothVersions) {
 }
 
 TEST(Tags, HostileBlocksAreLeftOutSafely) {
-  // A LIST claiming 4 GiB, an ID3 chunk cut short, and a bext that is fine.
+  // A LIST claiming 4 GiB, a tag over the cap, an ID3 chunk cut short, and a
+  // bext that is fine.
   Bytes chunks;
   fixture::riffChunk(chunks, "fmt ", fixture::fmtPayload(1, 1, 8000, 16));
   fixture::riffChunk(chunks, "data", fixture::pattern(100));
@@ -134,6 +135,7 @@ TEST(Tags, HostileBlocksAreLeftOutSafely) {
   Bytes cut = v24Tag();
   cut.resize(cut.size() - 3);
   fixture::riffChunk(chunks, "ID3 ", cut);
+  fixture::riffChunk(chunks, "id3 ", Bytes(sonvex::kMaxTagBytes + 2, 0));  // there, but too big
   fixture::riffChunk(chunks, "LIST", fixture::infoList({{"INAM", "x"}}), 0xFFFFFFF0);
   const sonvex::Tags wav = tagsOf(fixture::riffFile(chunks), kFileTypeWav);
   ASSERT_EQ(wav.raw.size(), 2u);  // bext and the chunk's bytes; the ID3 inside is no tag
