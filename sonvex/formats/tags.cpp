@@ -189,6 +189,12 @@ bool loadBlock(ByteSource& src, const char* id, uint64_t at, uint64_t size, uint
   return true;
 }
 
+// The common fields of the ID3 tag just loaded, where still empty.
+void takeId3Fields(Tags* tags) {
+  const std::vector<uint8_t>& tag = tags->raw.back().data;
+  (void)parseId3v2(tag.data(), tag.size(), tags);
+}
+
 void parseInfoList(const std::vector<uint8_t>& list, Tags* tags) {
   size_t pos = 4;  // behind "INFO"
   while (pos + 8 <= list.size()) {
@@ -230,14 +236,7 @@ void readWavTags(ByteSource& src, const AudioFormat& format, uint64_t fileBytes,
           loadBlock(src, id, at, size, fileBytes, tags))
         parseInfoList(tags->raw.back().data, tags);
     } else if (sameId(h, "id3 ") || sameId(h, "ID3 ")) {
-      if (loadBlock(src, id, at, size, fileBytes, tags)) {
-        Tags fields;
-        if (parseId3v2(tags->raw.back().data.data(), tags->raw.back().data.size(), &fields)) {
-          keepFirst(&tags->title, fields.title);
-          keepFirst(&tags->artist, fields.artist);
-          keepFirst(&tags->album, fields.album);
-        }
-      }
+      if (loadBlock(src, id, at, size, fileBytes, tags)) takeId3Fields(tags);
     } else if (sameId(h, "bext")) {
       (void)loadBlock(src, id, at, size, fileBytes, tags);
     }
@@ -255,8 +254,7 @@ void readDsfTags(ByteSource& src, uint64_t fileBytes, Tags* tags) {
   uint8_t h[kId3HeaderBytes];
   if (!src.readExact(pointer, h, sizeof h)) return;
   const uint64_t size = id3v2TagBytes(h, sizeof h);
-  if (size == 0 || !loadBlock(src, "ID3 ", pointer, size, fileBytes, tags)) return;
-  (void)parseId3v2(tags->raw.back().data.data(), tags->raw.back().data.size(), tags);
+  if (size != 0 && loadBlock(src, "ID3 ", pointer, size, fileBytes, tags)) takeId3Fields(tags);
 }
 
 void parseDiin(const std::vector<uint8_t>& diin, Tags* tags) {
@@ -285,14 +283,7 @@ void readDsdiffTags(ByteSource& src, uint64_t fileBytes, Tags* tags) {
     const uint64_t size = be64(h + 4);
     const char* id = reinterpret_cast<const char*>(h);
     if (sameId(h, "ID3 ")) {
-      if (loadBlock(src, id, at, size, fileBytes, tags)) {
-        Tags fields;
-        if (parseId3v2(tags->raw.back().data.data(), tags->raw.back().data.size(), &fields)) {
-          keepFirst(&tags->title, fields.title);
-          keepFirst(&tags->artist, fields.artist);
-          keepFirst(&tags->album, fields.album);
-        }
-      }
+      if (loadBlock(src, id, at, size, fileBytes, tags)) takeId3Fields(tags);
     } else if (sameId(h, "DIIN")) {
       if (loadBlock(src, id, at, size, fileBytes, tags)) parseDiin(tags->raw.back().data, tags);
     } else if (sameId(h, "COMT")) {

@@ -74,8 +74,8 @@ std::vector<RawBlock> blocksAfter(const std::vector<RawBlock>& blocks, uint64_t 
 // ID3v2.3/2.4: the whole tag's length from its 10-byte header (footer
 // included), or 0 when the bytes are no tag header.
 uint64_t id3v2TagBytes(const uint8_t* header, size_t n);
-// Title, artist and album of a tag (TIT2, TPE1, TALB); fields the tag lacks
-// are left as they are. False when the bytes are no whole tag.
+// Title, artist and album of a tag (TIT2, TPE1, TALB) into those of the
+// fields still empty. False when the bytes are no whole tag.
 bool parseId3v2(const uint8_t* data, size_t n, Tags* fields);
 // A minimal ID3v2.4 tag of UTF-8 text frames for the common fields.
 std::vector<uint8_t> makeId3v2(const Tags& fields);
