@@ -1,7 +1,6 @@
 #include "tags.h"
 
 #include <algorithm>
-#include <cmath>
 #include <cstring>
 #include <new>
 
@@ -444,9 +443,6 @@ int readTags(ByteSource& src, const AudioFormat& format, Tags* tags) {
     readDsdiffTags(src, fileBytes, tags);
   else
     return kErrNotSupported;
-  // A field longer than a frame can say is no title.
-  for (std::string* s : {&tags->title, &tags->artist, &tags->album})
-    if (s->size() > kMaxTagBytes / 4) s->clear();
   return kSonvexOk;
 }
 
