@@ -429,7 +429,8 @@ TEST_F(CombineTest, RealDsdFilesCombine) {
 }
 
 // Large: a RIFF head just under 4 GiB (sparse) plus a small tail becomes an
-// RF64 file with its audio at 32,768 and only ds64, fmt, JUNK and data.
+// RF64 file with its audio at 32,768 and only ds64, fmt, JUNK and data ahead
+// of it; the head's LIST follows the audio.
 TEST_F(CombineTest, Large_RiffPast4GiBBecomesRf64) {
   struct statvfs fs;
   if (statvfs(dir.path().c_str(), &fs) != 0 || uint64_t(fs.f_bavail) * fs.f_frsize < (12ull << 30))
@@ -438,10 +439,12 @@ TEST_F(CombineTest, Large_RiffPast4GiBBecomesRf64) {
   const uint64_t headBytes = 0xFFFF0000ull;  // frames of 16-bit stereo
   const Bytes first = randomBytes(4096, 21), last = randomBytes(4096, 22),
               tailAudio = randomBytes(200000, 23);
+  const Bytes list = {'L', 'I', 'S', 'T', 10,  0,   0,   0, 'I',
+                      'N', 'F', 'O', 'I', 'N', 'A', 'M', 1, 0};
   {
     Bytes h = buildWav(2, 16, 44100, {});
     for (int i = 0; i < 4; ++i) h[40 + i] = uint8_t(headBytes >> (8 * i));
-    const uint32_t riff = uint32_t(36 + headBytes);
+    const uint32_t riff = uint32_t(36 + headBytes + list.size());
     for (int i = 0; i < 4; ++i) h[4 + i] = uint8_t(riff >> (8 * i));
     FILE* f = std::fopen(head.c_str(), "wb");
     ASSERT_NE(f, nullptr);
@@ -449,6 +452,7 @@ TEST_F(CombineTest, Large_RiffPast4GiBBecomesRf64) {
     std::fwrite(first.data(), 1, first.size(), f);
     ASSERT_EQ(fseeko(f, off_t(44 + headBytes - last.size()), SEEK_SET), 0);
     std::fwrite(last.data(), 1, last.size(), f);
+    std::fwrite(list.data(), 1, list.size(), f);
     std::fclose(f);
   }
   writeAll(tail, buildWav(2, 16, 44100, tailAudio));
@@ -456,7 +460,7 @@ TEST_F(CombineTest, Large_RiffPast4GiBBecomesRf64) {
   ASSERT_EQ(c.result, 0);
   EXPECT_FALSE(exists(scratch));
   const uint64_t total = headBytes + tailAudio.size();
-  EXPECT_EQ(sizeOf(head), 32768 + total);
+  EXPECT_EQ(sizeOf(head), 32768 + total + list.size());
 
   FILE* f = std::fopen(head.c_str(), "rb");
   ASSERT_NE(f, nullptr);
@@ -469,7 +473,7 @@ TEST_F(CombineTest, Large_RiffPast4GiBBecomesRf64) {
     ids.emplace_back(reinterpret_cast<char*>(&hdr[pos]), 4);
     const uint32_t size = rdLe32(&hdr[pos + 4]);
     if (ids.back() == "ds64") {
-      EXPECT_EQ(rdLe64(&hdr[pos + 8]), 32768 + total - 8);
+      EXPECT_EQ(rdLe64(&hdr[pos + 8]), 32768 + total + list.size() - 8);
       EXPECT_EQ(rdLe64(&hdr[pos + 16]), total);
     }
     if (ids.back() == "data") {
@@ -489,6 +493,7 @@ TEST_F(CombineTest, Large_RiffPast4GiBBecomesRf64) {
   EXPECT_EQ(at(32768, first.size()), first);
   EXPECT_EQ(at(32768 + headBytes - last.size(), last.size()), last);
   EXPECT_EQ(at(32768 + headBytes, tailAudio.size()), tailAudio);
+  EXPECT_EQ(at(32768 + total, list.size()), list);
   std::fclose(f);
   const AudioFileInfo i = info(head);
   EXPECT_EQ(audioBytes(i), total);
