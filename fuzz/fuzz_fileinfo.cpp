@@ -1,6 +1,7 @@
 // Hostile input for the file probe: the bytes are read from memory as each
 // supported type; a WAV that probes cleanly also goes through the header
-// update paths on a private copy in a temporary file.
+// update paths on a private copy in a temporary file. The tags each type
+// reads are written into a new file of every type.
 #include <stdlib.h>
 #include <unistd.h>
 
@@ -8,10 +9,13 @@
 #include <cstdio>
 #include <string>
 
+#include "audiowriter.h"
+#include "bytesink.h"
 #include "bytesource.h"
 #include "fileinfo.h"
 #include "fileio.h"
 #include "sonvex.h"
+#include "tags.h"
 #include "wav.h"
 
 namespace {
@@ -23,6 +27,25 @@ bool writeFile(const std::string& path, const uint8_t* data, size_t size) {
   if (!f) return false;
   const bool ok = std::fwrite(data, 1, size, f) == size;
   return std::fclose(f) == 0 && ok;
+}
+
+void carryTags(sonvex::ByteSource& src, int type, int64_t startFrame) {
+  sonvex::AudioFormat format;
+  std::unique_ptr<sonvex::AudioReader> reader;
+  sonvex::Tags tags;
+  if (sonvex::openAudio(src, type, &format, &reader) != sonvex::OpenStatus::Ok ||
+      sonvex::readTags(src, format, &tags) != 0)
+    return;
+  for (const int out : {kFileTypeWav, kFileTypeDsf, kFileTypeDsdiff}) {
+    sonvex::MemorySink sink;
+    auto writer = sonvex::makeAudioWriter(out, sink);
+    WriteFormat wf{};
+    wf.channels = 2;
+    wf.bitsPerSample = out == kFileTypeWav ? 16 : 1;
+    wf.sampleRate = out == kFileTypeWav ? 44100 : 2822400;
+    writer->setTags(sonvex::tagBlocksFor(tags, out, startFrame, format.sampleRate, wf.sampleRate));
+    if (writer->begin(wf) == 0) (void)writer->finalize();
+  }
 }
 
 }  // namespace
@@ -41,6 +64,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     sonvex::MemorySource src(data, size);
     AudioFileInfo info;
     const int result = sonvex::audioFileInformation(src, type, &info);
+    carryTags(src, type, int64_t(size) * 997);
     if (result != 0 || type != kFileTypeWav || gDir.empty()) continue;
     // The update routines must stay inside the file they are given.
     const std::string path = gDir + "/input.wav";

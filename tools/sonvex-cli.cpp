@@ -29,7 +29,9 @@
 #include <thread>
 #include <vector>
 
+#include "fileio.h"
 #include "sonvex.h"
+#include "tags.h"
 #ifdef SONVEX_CLI_PLAY
 #include "cli_play.h"
 #endif
@@ -341,6 +343,13 @@ int commandInfo(int argc, char** argv) {
       std::printf("  duration:     %s\n", formatDuration(double(frames) / info.sampleRate).c_str());
     std::printf("  audio bytes:  %llu at offset %u\n", (unsigned long long)bytes, info.dataOffset);
     if (info.fileType <= kFileTypeWavAlt) std::printf("  format tag:   %u\n", info.formatTag);
+    sonvex::Tags tags;
+    sonvex::FilePtr f = sonvex::openFile(p.c_str(), "rb");
+    if (f && sonvex::readTags(f.get(), int(info.fileType), &tags) == 0) {
+      if (!tags.title.empty()) std::printf("  title:        %s\n", tags.title.c_str());
+      if (!tags.artist.empty()) std::printf("  artist:       %s\n", tags.artist.c_str());
+      if (!tags.album.empty()) std::printf("  album:        %s\n", tags.album.c_str());
+    }
   }
   return status;
 }

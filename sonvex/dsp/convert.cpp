@@ -23,6 +23,7 @@
 #include "fileio.h"
 #include "rateconv.h"
 #include "sonvex.h"
+#include "tags.h"
 
 namespace sonvex::convert {
 namespace {
@@ -115,6 +116,7 @@ class Conversion {
   std::vector<uint8_t> writeBuf_;
   std::unique_ptr<FileSink> sink_;
   std::unique_ptr<AudioWriter> writer_;
+  Tags tags_;  // the source's metadata, for an export
 
   int64_t produced_ = 0;
   int filterTapsArg_ = 0;
@@ -150,6 +152,8 @@ int Conversion::createDestination() {
   }
   sink_ = std::make_unique<FileSink>(dst_.get());
   writer_ = makeAudioWriter(outType_, *sink_);
+  if (writer_)
+    writer_->setTags(tagBlocksFor(tags_, outType_, range_.start, srcRate_, wf_.sampleRate));
   if (!writer_ || writer_->begin(wf_) != kSonvexOk) {
     diag("Create Header Error!\n");
     return kConvertErrCreateHeader;
@@ -261,6 +265,8 @@ int Conversion::open() {
     diag("Search DATA Chunk Error!\n");
     return kConvertErrDataChunk;
   }
+  // A damaged tag never fails an export: it is just not carried over.
+  if (export_) (void)readTags(*source, format, &tags_);
   srcRate_ = format.sampleRate;
   layout_.channels = format.channels;
   layout_.bits = format.sampleBits();

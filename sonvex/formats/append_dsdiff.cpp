@@ -5,6 +5,7 @@
 #include "chunkio.h"
 #include "dsdiff.h"
 #include "fileio.h"
+#include "tags.h"
 
 namespace sonvex {
 
@@ -39,6 +40,12 @@ int appendDsdiff(FILE* head, FILE* tail, FILE* /*scratch*/, const WriteFormat* f
   if (dsdiffLocateData(head, &headOffset, &headChunk, &headBytes) != 0 ||
       dsdiffLocateData(tail, &tailOffset, &tailChunk, &tailBytes) != 0)
     return kErrIo;
+  // The head's metadata behind its audio is about to be overwritten: it
+  // follows the joined audio instead. The tail's is dropped.
+  Tags tags;
+  const std::vector<RawBlock> trailing = readTags(head, kFileTypeDsdiff, &tags) == 0
+                                             ? blocksAfter(tags.raw, headOffset)
+                                             : std::vector<RawBlock>{};
   headBytes = usableBytes(head, headOffset, headBytes, n);
   tailBytes = usableBytes(tail, tailOffset, tailBytes, n);
   const uint64_t total = headBytes + tailBytes;
@@ -50,6 +57,11 @@ int appendDsdiff(FILE* head, FILE* tail, FILE* /*scratch*/, const WriteFormat* f
   // Chunks that followed the head's audio are partly overwritten now; drop
   // what is left of them so the form holds only whole chunks.
   if (truncateFile(head, headOffset + total) != 0) return kErrIo;
+  if (!trailing.empty()) {
+    const uint8_t pad = 0;
+    if ((total & 1) && (seekEnd64(head) != 0 || std::fwrite(&pad, 1, 1, head) != 1)) return kErrIo;
+    if (appendTagChunks(head, trailing, TagChunkStyle::Dsdiff) != 0) return kErrIo;
+  }
 
   const uint64_t frames = total * 8 / n;
   const int r = dsdiffFinalize(head, uint32_t(total), uint32_t(total >> 32), uint32_t(frames),

@@ -9,6 +9,7 @@
 #include "chunkio.h"
 #include "dsf.h"
 #include "fileio.h"
+#include "tags.h"
 
 namespace sonvex {
 
@@ -47,6 +48,11 @@ int appendDsf(FILE* head, FILE* tail, FILE* /*scratch*/, const WriteFormat* form
   if (dsfLocateData(head, &headOffset, &headChunk, &headBytes) != 0 ||
       dsfLocateData(tail, &tailOffset, &tailChunk, &tailBytes) != 0)
     return kErrIo;
+
+  // The head's ID3 tag sits behind its audio, where the tail's blocks go: it
+  // moves to the new end. The tail's is dropped.
+  Tags tags;
+  if (readTags(head, kFileTypeDsf, &tags) != 0) tags.raw.clear();
 
   const uint64_t group = uint64_t(n) * kDsfBlockBytes;
   const uint64_t headPerChannel = headBytes / n;
@@ -137,9 +143,9 @@ int appendDsf(FILE* head, FILE* tail, FILE* /*scratch*/, const WriteFormat* form
   if (fill != 0) ++cur;
   if (cur != 0 && writeOut(cur) != 0) return kErrIo;
 
-  // True block-padded payload, so the data size, the metadata pointer and the
-  // file size agree; anything the head carried behind it (an ID3 chunk) is
-  // dropped rather than left half overwritten.
+  // True block-padded payload, so the data size and the file size agree;
+  // whatever else the head carried behind it is dropped rather than left half
+  // overwritten.
   const uint64_t payload = dsfPaddedPayload(totalPerChannel * n, n);
   if (truncateFile(head, headOffset + payload) != 0) return kErrIo;
   const uint64_t frames = totalPerChannel * 8;
@@ -150,6 +156,11 @@ int appendDsf(FILE* head, FILE* tail, FILE* /*scratch*/, const WriteFormat* form
   if (fileSize(head, &size) != 0) return kErrNotSupported;
   uint8_t dsd[28];
   if (seek64(head, 0) != 0 || std::fread(dsd, 1, sizeof dsd, head) != sizeof dsd) return kErrIo;
+  if (!tags.raw.empty()) {
+    if (appendTagChunks(head, {tags.raw.front()}, TagChunkStyle::Bare) != 0) return kErrIo;
+    putLe64(dsd + 20, size);  // the metadata pointer
+    size += tags.raw.front().data.size();
+  }
   putLe64(dsd + 12, size);
   if (seek64(head, 0) != 0 || std::fwrite(dsd, 1, sizeof dsd, head) != sizeof dsd) return kErrIo;
   return std::fflush(head) == 0 ? 0 : kErrIo;

@@ -3,6 +3,7 @@
 #include "append.h"
 #include "chunkio.h"
 #include "fileio.h"
+#include "tags.h"
 #include "wav.h"
 
 namespace sonvex {
@@ -29,6 +30,13 @@ int appendWav(FILE* head, FILE* tail, FILE* scratch, const WriteFormat* format, 
   headBytes -= headBytes % frameBytes;
   tailBytes -= tailBytes % frameBytes;
   const uint64_t total = headBytes + tailBytes;
+  // The head's metadata behind its audio is about to be overwritten: it
+  // follows the joined audio instead. The tail's is dropped.
+  Tags tags;
+  if (readTags(head, kFileTypeWav, &tags) != 0) tags.raw.clear();
+  const std::vector<RawBlock> trailing = blocksAfter(tags.raw, headOffset);
+  size_t trailingBytes = 0;
+  for (const RawBlock& b : trailing) trailingBytes += 8 + b.data.size() + (b.data.size() & 1);
 
   if (std::fflush(head) != 0 || std::fflush(tail) != 0) return kErrIo;
   if (copyRange(tail, head, tailOffset, headOffset + headBytes, false, int64_t(tailBytes),
@@ -44,14 +52,21 @@ int appendWav(FILE* head, FILE* tail, FILE* scratch, const WriteFormat* format, 
     ++end;
   }
 
-  const uint64_t riffSize = end - 8;
+  const uint64_t riffSize = end + trailingBytes - 8;
   int kind = 0;
   if (wavProbe(head, &kind) != 0) return kErrIo;
   // An RF64 head stays RF64 (its ds64 carries any size); a RIFF head that
-  // outgrows 32-bit sizes is rebuilt with a ds64 chunk.
+  // outgrows 32-bit sizes is rebuilt with a ds64 chunk, its metadata all
+  // behind the audio then.
   if (kind == kRiffKindRiff && riffSize >= kRiffSizeLimit) {
     if (rebuildWav(head, scratch, riffSize, total, appendProgress()) != 0) return kErrIo;
-  } else if (writeDataSizes(head, kind, total) != 0 || writeRiffSizes(head, kind, riffSize) != 0) {
+    if (total & 1) {
+      const uint8_t pad = 0;
+      if (seekEnd64(head) != 0 || std::fwrite(&pad, 1, 1, head) != 1) return kErrIo;
+    }
+    if (appendTagChunks(head, tags.raw, TagChunkStyle::Riff) != 0) return kErrIo;
+  } else if (appendTagChunks(head, trailing, TagChunkStyle::Riff) != 0 ||
+             writeDataSizes(head, kind, total) != 0 || writeRiffSizes(head, kind, riffSize) != 0) {
     return kErrIo;
   }
 

@@ -11,6 +11,7 @@
 
 #include "bytesink.h"
 #include "sonvex.h"
+#include "tags.h"
 
 namespace sonvex {
 
@@ -20,6 +21,11 @@ class AudioWriter {
   virtual ~AudioWriter() = default;
   AudioWriter(const AudioWriter&) = delete;
   AudioWriter& operator=(const AudioWriter&) = delete;
+
+  // Metadata blocks of this container kind (see tagBlocksFor). Given before
+  // begin, those that fit go into the header's spare room ahead of the audio;
+  // the rest follow the audio when the sizes are written.
+  void setTags(std::vector<RawBlock> blocks) { tags_ = std::move(blocks); }
 
   // The provisional header, into an empty sink. 0, kErrIo (a format the
   // header cannot describe) or kErrWrite.
@@ -56,6 +62,7 @@ class AudioWriter {
 
   ByteSink& sink_;
   std::vector<uint8_t> buffer_;
+  std::vector<RawBlock> tags_;  // still to be written
 
  private:
   int salvage();

@@ -8,6 +8,7 @@
 #include "append.h"
 #include "chunkio.h"
 #include "fileio.h"
+#include "tags.h"
 
 namespace sonvex {
 
@@ -223,10 +224,12 @@ int dsdiffReadFormat(FILE* f, uint32_t* sampleRate, uint32_t* bitsPerSample, uin
 
 namespace {
 
-// The 32,768-byte header: FVER, PROP (rate, channel ids, no compression), a
-// JUNK pad and the DSD chunk header the audio follows. kErrIo for a channel
-// count the header cannot hold.
-int buildHeader(const WriteFormat& format, std::vector<uint8_t>* image) {
+// The 32,768-byte header: FVER, PROP (rate, channel ids, no compression),
+// the metadata chunks of *tags that fit (taken out of it), a JUNK pad and the
+// DSD chunk header the audio follows. kErrIo for a channel count the header
+// cannot hold.
+int buildHeader(const WriteFormat& format, std::vector<uint8_t>* image,
+                std::vector<RawBlock>* tags = nullptr) {
   const uint32_t n = format.channels;
   if (n == 0 || n > kDsdiffMaxHeaderChannels) return kErrIo;
   try {
@@ -260,9 +263,11 @@ int buildHeader(const WriteFormat& format, std::vector<uint8_t>* image) {
   std::memcpy(c + 17, "not compressed", 14);
   c[31] = 0;  // pad byte of the odd-sized CMPR chunk
   uint8_t* junk = c + 32;
-  std::memcpy(junk, "JUNK", 4);
-  putBe64(junk + 4, 32634 - 4 * uint64_t(n));
   uint8_t* dsd = p + kDsdiffHeaderBytes - kChunkHeaderBytes;
+  if (tags)
+    junk = p + placeTagsAhead(p, size_t(junk - p), size_t(dsd - p), TagChunkStyle::Dsdiff, tags);
+  std::memcpy(junk, "JUNK", 4);
+  putBe64(junk + 4, uint64_t(dsd - junk) - kChunkHeaderBytes);
   std::memcpy(dsd, "DSD ", 4);
   putBe64(dsd + 4, 0);
   return kSonvexOk;
@@ -361,7 +366,7 @@ class DsdiffWriter final : public AudioWriter {
   explicit DsdiffWriter(ByteSink& sink) : AudioWriter(sink, kDsdiffHeaderBytes) {}
 
   int begin(const WriteFormat& format) override {
-    if (buildHeader(format, &buffer_) != kSonvexOk) return kErrIo;
+    if (buildHeader(format, &buffer_, &tags_) != kSonvexOk) return kErrIo;
     channels_ = format.channels;
     return sink_.append(buffer_.data(), buffer_.size());
   }
@@ -385,6 +390,12 @@ class DsdiffWriter final : public AudioWriter {
       const uint8_t pad = 0;
       if (sink_.writeAt(total, &pad, 1) != kSonvexOk) return kErrWrite;
       ++total;
+    }
+    // Metadata that found no room in the header follows the audio.
+    if (!tags_.empty()) {
+      const std::vector<uint8_t> chunks = tagChunks(tags_, TagChunkStyle::Dsdiff);
+      if (sink_.writeAt(total, chunks.data(), chunks.size()) != kSonvexOk) return kErrWrite;
+      total += chunks.size();
     }
     putBe64(field, total - 12);
     return sink_.writeAt(4, field, 8) == kSonvexOk ? kSonvexOk : kErrWrite;

@@ -374,16 +374,24 @@ class DsfWriter final : public AudioWriter {
   }
 
   int writeSizes(uint64_t payload, uint64_t frames) override {
-    // Nothing follows the data chunk, so the metadata pointer says none (0);
-    // pointing it at the end of the file makes readers look for a tag there.
+    // The ID3 tag, if any, follows the data chunk; without one the metadata
+    // pointer says none (0): pointing it at the end of the file makes
+    // readers look for a tag there.
+    uint64_t end = kDsfHeaderBytes + payload, pointer = 0;
+    if (!tags_.empty()) {  // the format has room for one
+      const std::vector<uint8_t>& tag = tags_.front().data;
+      if (sink_.writeAt(end, tag.data(), tag.size()) != kSonvexOk) return kErrWrite;
+      pointer = end;
+      end += tag.size();
+    }
     uint8_t field[8];
-    putLe64(field, 0);
+    putLe64(field, pointer);
     if (sink_.writeAt(kDsdMetadataPointer, field, 8) != kSonvexOk) return kErrWrite;
     putLe64(field, payload + kDataHeaderBytes);
     if (sink_.writeAt(kDsdChunkBytes + kFmtChunkBytes + 4, field, 8) != kSonvexOk) return kErrWrite;
     putLe64(field, frames);
     if (sink_.writeAt(kDsdChunkBytes + kFmtSampleCount, field, 8) != kSonvexOk) return kErrWrite;
-    putLe64(field, kDsfHeaderBytes + payload);
+    putLe64(field, end);
     return sink_.writeAt(kDsdTotalSize, field, 8) == kSonvexOk ? kSonvexOk : kErrWrite;
   }
   uint64_t unitBytes() const override { return uint64_t(channels_) * kDsfBlockBytes; }

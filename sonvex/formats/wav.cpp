@@ -10,6 +10,7 @@
 #include "chunkio.h"
 #include "diag.h"
 #include "fileio.h"
+#include "tags.h"
 
 namespace sonvex {
 
@@ -66,10 +67,11 @@ int patchDs64(FILE* f, const size_t* at, const uint64_t* values, int count) {
 }
 
 // Builds the 32,768-byte header image: fmt in its 16-byte form (float: 18
-// bytes and a fact chunk, which non-PCM tags need), a JUNK chunk that pads to
-// the data header at 32,760.
+// bytes and a fact chunk, which non-PCM tags need), the metadata chunks of
+// *tags that fit (taken out of it), a JUNK chunk that pads to the data header
+// at 32,760.
 void buildHeader(uint8_t* image, uint16_t channels, uint16_t bits, uint32_t rate, uint16_t tag,
-                 bool rf64) {
+                 bool rf64, std::vector<RawBlock>* tags = nullptr) {
   std::memset(image, 0, kWavHeaderBytes);
   std::memcpy(image, rf64 ? "RF64" : "RIFF", 4);
   putLe32(image + 4, kProvisionalRiffSize);
@@ -97,6 +99,7 @@ void buildHeader(uint8_t* image, uint16_t channels, uint16_t bits, uint32_t rate
     putLe32(image + at + 4, kFactBytes);
     at += 8 + kFactBytes;  // count stays 0 until the sizes are known
   }
+  if (tags) at = placeTagsAhead(image, at, kWavHeaderBytes - 8, TagChunkStyle::Riff, tags);
   std::memcpy(image + at, "JUNK", 4);
   putLe32(image + at + 4, uint32_t(kWavHeaderBytes - 8 - (at + 8)));
   std::memcpy(image + kWavHeaderBytes - 8, "data", 4);
@@ -595,7 +598,7 @@ class WavWriter final : public AudioWriter {
       return kErrIo;
     }
     buildHeader(buffer_.data(), uint16_t(channels), uint16_t(bits), format.sampleRate,
-                float_ ? 3 : 1, rf64_);
+                float_ ? 3 : 1, rf64_, &tags_);
     return sink_.append(buffer_.data(), kWavHeaderBytes);
   }
 
@@ -622,7 +625,16 @@ class WavWriter final : public AudioWriter {
       if (rf64_ && sink_.writeAt(kDs64At + kDs64SampleCountAt, field, 8) != kSonvexOk)
         return kErrWrite;
     }
-    const uint64_t riffSize = kWavHeaderBytes + audioBytes - 8;
+    // Metadata that found no room ahead follows the audio and its pad byte.
+    uint64_t end = kWavHeaderBytes + audioBytes;
+    if (!tags_.empty()) {
+      const std::vector<uint8_t> chunks = tagChunks(tags_, TagChunkStyle::Riff);
+      const uint8_t pad = 0;
+      if ((audioBytes & 1) && sink_.writeAt(end++, &pad, 1) != kSonvexOk) return kErrWrite;
+      if (sink_.writeAt(end, chunks.data(), chunks.size()) != kSonvexOk) return kErrWrite;
+      end += chunks.size();
+    }
+    const uint64_t riffSize = end - 8;
     // A plain RIFF cannot describe 4 GiB or more; RF64 carries the truth in ds64.
     if (!rf64_ && riffSize >= kRiffSizeLimit) return kErrIo;
     putLe32(field, fieldFor(riffSize));

@@ -9,9 +9,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <map>
 #include <random>
 #include <string>
 #include <vector>
@@ -239,6 +241,7 @@ struct DsdiffContent {
   uint64_t formSize = 0, dsdSize = 0;
   uint32_t channels = 0, rate = 0;
   std::vector<std::string> topLevel;  // chunk ids in order
+  std::vector<Bytes> payloads;        // their payloads, in the same order
   std::vector<Bytes> audio;
 };
 
@@ -252,6 +255,8 @@ inline DsdiffContent parseDsdiff(const Bytes& f) {
     const std::string id(reinterpret_cast<const char*>(&f[pos]), 4);
     const uint64_t size = rdBe64(&f[pos + 4]);
     d.topLevel.push_back(id);
+    if (pos + 12 + size <= f.size())
+      d.payloads.emplace_back(f.begin() + long(pos + 12), f.begin() + long(pos + 12 + size));
     if (id == "PROP") {
       uint64_t p = pos + 16;
       while (p + 12 <= pos + 12 + size) {
@@ -278,6 +283,68 @@ inline DsdiffContent parseDsdiff(const Bytes& f) {
 inline Bytes concat(const Bytes& a, const Bytes& b) {
   Bytes out = a;
   out.insert(out.end(), b.begin(), b.end());
+  return out;
+}
+
+// A DSDIFF chunk: id, 64-bit size, payload and the pad byte an odd size needs.
+inline Bytes dsdiffChunk(const char* id, const Bytes& payload) {
+  Bytes b;
+  wrId(b, id);
+  wrBe64(b, payload.size());
+  b.insert(b.end(), payload.begin(), payload.end());
+  if (payload.size() & 1) b.push_back(0);
+  return b;
+}
+
+// DIIN text chunks (DITI, DIAR): a 32-bit count, then the characters.
+inline Bytes diinText(const char* id, const std::string& text) {
+  Bytes p;
+  for (int i = 3; i >= 0; --i) p.push_back(uint8_t(text.size() >> (8 * i)));
+  p.insert(p.end(), text.begin(), text.end());
+  return dsdiffChunk(id, p);
+}
+
+// An ID3v2 tag of version 2.`major` (3: plain frame sizes, 4: syncsafe);
+// each frame's payload as given (a text frame: encoding byte, then text).
+inline Bytes id3Tag(int major, const std::vector<std::pair<std::string, Bytes>>& frames,
+                    uint8_t flags = 0) {
+  auto size = [&](Bytes& b, uint32_t v, bool safe) {
+    for (int i = 3; i >= 0; --i) b.push_back(uint8_t(safe ? (v >> (7 * i)) & 0x7F : v >> (8 * i)));
+  };
+  Bytes body;
+  for (const auto& f : frames) {
+    wrId(body, f.first.c_str());
+    size(body, uint32_t(f.second.size()), major == 4);
+    body.push_back(0);
+    body.push_back(0);
+    body.insert(body.end(), f.second.begin(), f.second.end());
+  }
+  Bytes tag = {'I', 'D', '3', uint8_t(major), 0, flags};
+  size(tag, uint32_t(body.size()), true);
+  return concat(tag, body);
+}
+
+inline Bytes textFrame(uint8_t encoding, const std::string& bytes) {
+  Bytes b = {encoding};
+  b.insert(b.end(), bytes.begin(), bytes.end());
+  return b;
+}
+
+// The frames of an ID3v2.4 tag: id -> payload after the encoding byte.
+inline std::map<std::string, std::string> id3Frames(const Bytes& tag) {
+  std::map<std::string, std::string> out;
+  auto safe = [](const uint8_t* p) {
+    return uint32_t(p[0]) << 21 | uint32_t(p[1]) << 14 | uint32_t(p[2]) << 7 | p[3];
+  };
+  if (tag.size() < 10 || std::memcmp(tag.data(), "ID3\x04", 4) != 0) return out;
+  const size_t end = std::min<size_t>(tag.size(), 10 + safe(&tag[6]));
+  for (size_t pos = 10; pos + 10 <= end && tag[pos] != 0;) {
+    const size_t n = safe(&tag[pos + 4]);
+    if (pos + 10 + n > end || n == 0) break;
+    out[std::string(reinterpret_cast<const char*>(&tag[pos]), 4)] =
+        std::string(reinterpret_cast<const char*>(&tag[pos + 11]), n - 1);
+    pos += 10 + n;
+  }
   return out;
 }
 

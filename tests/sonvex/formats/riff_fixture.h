@@ -72,6 +72,42 @@ inline Bytes pattern(size_t n, uint32_t seed = 1) {
   return b;
 }
 
+// The top-level chunks of a RIFF/WAVE file as (id, payload), pads skipped;
+// empty unless the chunks end exactly where the file and its RIFF size do.
+inline std::vector<std::pair<std::string, Bytes>> riffChunks(const Bytes& f) {
+  std::vector<std::pair<std::string, Bytes>> out;
+  if (f.size() < 12 || getLe32(f, 4) != f.size() - 8) return {};
+  size_t pos = 12;
+  while (pos + 8 <= f.size()) {
+    const size_t size = getLe32(f, pos + 4);
+    if (pos + 8 + size > f.size()) return {};
+    out.emplace_back(std::string(reinterpret_cast<const char*>(&f[pos]), 4),
+                     Bytes(f.begin() + long(pos + 8), f.begin() + long(pos + 8 + size)));
+    pos += 8 + size + (size & 1);
+  }
+  if (pos != f.size()) return {};
+  return out;
+}
+
+// LIST/INFO payload with the given sub-chunks (INAM, IART, IPRD, ...).
+inline Bytes infoList(const std::vector<std::pair<std::string, std::string>>& items) {
+  Bytes p = {'I', 'N', 'F', 'O'};
+  for (const auto& i : items) {
+    Bytes text(i.second.begin(), i.second.end());
+    text.push_back(0);
+    riffChunk(p, i.first.c_str(), text);
+  }
+  return p;
+}
+
+// A bext payload (602 bytes, no coding history) with its time reference.
+inline Bytes bextPayload(uint64_t timeReference) {
+  Bytes p(338, 'd');
+  putLe(p, timeReference, 8);
+  p.resize(602, 0);
+  return p;
+}
+
 inline std::u16string u16(const std::string& s) { return std::u16string(s.begin(), s.end()); }
 
 // A private folder under the temp directory, removed with its files.

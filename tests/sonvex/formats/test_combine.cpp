@@ -5,6 +5,7 @@
 #include <sys/statvfs.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstring>
 #include <tuple>
 
@@ -182,12 +183,11 @@ TEST_F(CombineTest, DsfHeadWithTagsPartialBytesAndSurplusBlocks) {
   // more blocks than the count needs, and which ends in an ID3 chunk.
   auto headAudio = channelsOf(2, 9000, 77);
   const auto tailAudio = channelsOf(2, 100, 78);
-  Bytes id3(600, 0x33);
-  std::memcpy(id3.data(), "ID3\x04", 4);
+  const Bytes id3 = id3Tag(4, {{"TIT2", textFrame(3, "Head")}});
   auto padded = headAudio;
   for (auto& ch : padded) ch.resize(12 * 1024, 0x55);  // surplus blocks
   writeAll(head, buildDsf(5644800, padded, 9000 * 8 + 3, id3));
-  writeAll(tail, buildDsf(5644800, tailAudio, 100 * 8));
+  writeAll(tail, buildDsf(5644800, tailAudio, 100 * 8, id3Tag(4, {{"TIT2", textFrame(3, "T")}})));
   ASSERT_EQ(combine(2, head, tail, scratch, 2, 1).result, 0);
   const Bytes out = readAll(head);
   const DsfContent d = parseDsf(out);
@@ -196,7 +196,9 @@ TEST_F(CombineTest, DsfHeadWithTagsPartialBytesAndSurplusBlocks) {
   // its whole bytes.
   EXPECT_EQ(d.sampleCount, 9100u * 8);
   for (int c = 0; c < 2; ++c) EXPECT_EQ(d.audio[c], concat(headAudio[c], tailAudio[c]));
-  EXPECT_EQ(out.size(), 92u + 3 * 8192);  // surplus and tag gone
+  // The surplus is gone, the head's tag follows the audio, the tail's is dropped.
+  EXPECT_EQ(d.metadataPointer, 92u + 3 * 8192);
+  EXPECT_EQ(Bytes(out.begin() + 92 + 3 * 8192, out.end()), id3);
   EXPECT_EQ(d.totalSize, out.size());
   EXPECT_EQ(d.rate, 5644800u);
 }
@@ -286,7 +288,12 @@ TEST_F(CombineTest, DsdiffStereoMonoOddAndTrailingChunks) {
     const DsdiffContent d = parseDsdiff(out);
     ASSERT_TRUE(d.ok);
     EXPECT_EQ(d.formSize, out.size() - 12);
-    EXPECT_EQ(d.topLevel.back(), "DSD ");  // trailing chunks dropped, not left half overwritten
+    // The head's tag follows the joined audio; the tail's is dropped.
+    EXPECT_EQ(std::count(d.topLevel.begin(), d.topLevel.end(), "ID3 "), k.tagged ? 1 : 0);
+    EXPECT_EQ(d.topLevel.back(), k.tagged ? "ID3 " : "DSD ");
+    if (k.tagged) {
+      EXPECT_EQ(d.payloads.back(), Bytes(id3.begin() + 12, id3.end() - 1));
+    }
     for (uint32_t ch = 0; ch < k.n; ++ch)
       EXPECT_EQ(d.audio[ch], concat(headAudio[ch], tailAudio[ch]));
     const AudioFileInfo i = info(head);
@@ -314,8 +321,9 @@ TEST_F(CombineTest, WavFramesFollowAndSizesAgree) {
   ASSERT_TRUE(w.ok);
   EXPECT_EQ(w.form, "RIFF");
   EXPECT_EQ(w.dataSize, 6000u);
-  EXPECT_EQ(w.riffSize, w.dataOffset + 6000 - 8);
-  EXPECT_EQ(Bytes(out.begin() + long(w.dataOffset), out.end()), concat(a, b));
+  EXPECT_EQ(Bytes(out.begin() + long(w.dataOffset), out.begin() + long(w.dataOffset) + 6000),
+            concat(a, b));
+  EXPECT_EQ(Bytes(out.end() - long(list.size()), out.end()), list);  // the head's LIST kept
   const AudioFileInfo i = info(head);
   EXPECT_EQ(audioBytes(i), 6000u);
 
@@ -421,7 +429,8 @@ TEST_F(CombineTest, RealDsdFilesCombine) {
 }
 
 // Large: a RIFF head just under 4 GiB (sparse) plus a small tail becomes an
-// RF64 file with its audio at 32,768 and only ds64, fmt, JUNK and data.
+// RF64 file with its audio at 32,768 and only ds64, fmt, JUNK and data ahead
+// of it; the head's LIST follows the audio.
 TEST_F(CombineTest, Large_RiffPast4GiBBecomesRf64) {
   struct statvfs fs;
   if (statvfs(dir.path().c_str(), &fs) != 0 || uint64_t(fs.f_bavail) * fs.f_frsize < (12ull << 30))
@@ -430,10 +439,12 @@ TEST_F(CombineTest, Large_RiffPast4GiBBecomesRf64) {
   const uint64_t headBytes = 0xFFFF0000ull;  // frames of 16-bit stereo
   const Bytes first = randomBytes(4096, 21), last = randomBytes(4096, 22),
               tailAudio = randomBytes(200000, 23);
+  const Bytes list = {'L', 'I', 'S', 'T', 10,  0,   0,   0, 'I',
+                      'N', 'F', 'O', 'I', 'N', 'A', 'M', 1, 0};
   {
     Bytes h = buildWav(2, 16, 44100, {});
     for (int i = 0; i < 4; ++i) h[40 + i] = uint8_t(headBytes >> (8 * i));
-    const uint32_t riff = uint32_t(36 + headBytes);
+    const uint32_t riff = uint32_t(36 + headBytes + list.size());
     for (int i = 0; i < 4; ++i) h[4 + i] = uint8_t(riff >> (8 * i));
     FILE* f = std::fopen(head.c_str(), "wb");
     ASSERT_NE(f, nullptr);
@@ -441,6 +452,7 @@ TEST_F(CombineTest, Large_RiffPast4GiBBecomesRf64) {
     std::fwrite(first.data(), 1, first.size(), f);
     ASSERT_EQ(fseeko(f, off_t(44 + headBytes - last.size()), SEEK_SET), 0);
     std::fwrite(last.data(), 1, last.size(), f);
+    std::fwrite(list.data(), 1, list.size(), f);
     std::fclose(f);
   }
   writeAll(tail, buildWav(2, 16, 44100, tailAudio));
@@ -448,7 +460,7 @@ TEST_F(CombineTest, Large_RiffPast4GiBBecomesRf64) {
   ASSERT_EQ(c.result, 0);
   EXPECT_FALSE(exists(scratch));
   const uint64_t total = headBytes + tailAudio.size();
-  EXPECT_EQ(sizeOf(head), 32768 + total);
+  EXPECT_EQ(sizeOf(head), 32768 + total + list.size());
 
   FILE* f = std::fopen(head.c_str(), "rb");
   ASSERT_NE(f, nullptr);
@@ -461,7 +473,7 @@ TEST_F(CombineTest, Large_RiffPast4GiBBecomesRf64) {
     ids.emplace_back(reinterpret_cast<char*>(&hdr[pos]), 4);
     const uint32_t size = rdLe32(&hdr[pos + 4]);
     if (ids.back() == "ds64") {
-      EXPECT_EQ(rdLe64(&hdr[pos + 8]), 32768 + total - 8);
+      EXPECT_EQ(rdLe64(&hdr[pos + 8]), 32768 + total + list.size() - 8);
       EXPECT_EQ(rdLe64(&hdr[pos + 16]), total);
     }
     if (ids.back() == "data") {
@@ -481,6 +493,7 @@ TEST_F(CombineTest, Large_RiffPast4GiBBecomesRf64) {
   EXPECT_EQ(at(32768, first.size()), first);
   EXPECT_EQ(at(32768 + headBytes - last.size(), last.size()), last);
   EXPECT_EQ(at(32768 + headBytes, tailAudio.size()), tailAudio);
+  EXPECT_EQ(at(32768 + total, list.size()), list);
   std::fclose(f);
   const AudioFileInfo i = info(head);
   EXPECT_EQ(audioBytes(i), total);

@@ -249,3 +249,14 @@ TEST_F(Cli, ModulatorIsChosenPerExport) {
   EXPECT_EQ(bad.status, 2);
   EXPECT_NE(bad.err.find("--modulator takes"), std::string::npos) << bad.err;
 }
+
+TEST_F(Cli, InfoShowsTheTags) {
+  const Bytes tag = dsdtest::id3Tag(
+      3, {{"TIT2", dsdtest::textFrame(0, "Caf\xE9")}, {"TALB", dsdtest::textFrame(3, "Night")}});
+  const std::vector<Bytes> audio(2, Bytes(100, 0x69));
+  dsdtest::writeAll(dir.file("t.dsf"), dsdtest::buildDsf(2822400, audio, 800, tag));
+  const Result r = run({"info", dir.file("t.dsf")});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_NE(r.out.find("  title:        Caf\xC3\xA9\n  album:        Night\n"), std::string::npos)
+      << r.out;
+}
