@@ -27,6 +27,9 @@ class AudioWriter {
   // the rest follow the audio when the sizes are written.
   void setTags(std::vector<RawBlock> blocks) { tags_ = std::move(blocks); }
 
+  // The frames the caller means to write, told before begin(); writers
+  // that lay out an index by time (FLAC's seek table) use it.
+  virtual void expectFrames(int64_t) {}
   // The provisional header, into an empty sink. 0, kErrIo (a format the
   // header cannot describe) or kErrWrite.
   [[nodiscard]] virtual int begin(const WriteFormat& format) = 0;
@@ -60,13 +63,21 @@ class AudioWriter {
   virtual uint64_t unitBytes() const = 0;
   virtual uint64_t framesIn(uint64_t bytes) const = 0;
 
+  // The sink holds an unknown part of what was sent: keeps what is usable,
+  // finalises for it and returns kErrWrite.
+  virtual int salvage();
+  // For writers that reach the sink other than through put().
+  void setWritten(uint64_t audioBytes, int64_t frames) {
+    written_ = audioBytes;
+    framesWritten_ = frames;
+  }
+  void markFinalized() { finalized_ = true; }
+
   ByteSink& sink_;
   std::vector<uint8_t> buffer_;
   std::vector<RawBlock> tags_;  // still to be written
 
  private:
-  int salvage();
-
   const uint64_t headerBytes_;
   uint64_t sent_ = 0;  // handed to the sink, the failed write included
   uint64_t written_ = 0;
@@ -75,7 +86,7 @@ class AudioWriter {
   bool finalized_ = false;
 };
 
-// The writer of file type `type` (0..3) over `sink`, or null.
+// The writer of file type `type` (0..4) over `sink`, or null.
 std::unique_ptr<AudioWriter> makeAudioWriter(int type, ByteSink& sink);
 
 }  // namespace sonvex
