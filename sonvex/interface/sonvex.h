@@ -39,7 +39,8 @@ enum {
   kFileTypeWav = 0,    /* RIFF/WAVE, RF64 when the data exceed 4 GiB */
   kFileTypeWavAlt = 1, /* same driver as 0; never produced */
   kFileTypeDsf = 2,
-  kFileTypeDsdiff = 3
+  kFileTypeDsdiff = 3,
+  kFileTypeFlac = 4
 };
 
 /* Error codes shared by the file exports and the format drivers. The

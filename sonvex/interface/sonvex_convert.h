@@ -194,6 +194,10 @@ enum { kPcmDitherNone = 0, kPcmDitherTpdf = 1 };
 SONVEX_EXTERN_C SONVEX_API int32_t setPcmExportDither(int32_t kind);
 SONVEX_EXTERN_C SONVEX_API int32_t getPcmExportDither(void);
 
+/* FLAC compression level (0..8, default 5) of the calling thread's exports. */
+SONVEX_EXTERN_C SONVEX_API int32_t setFlacCompressionLevel(int32_t level);
+SONVEX_EXTERN_C SONVEX_API int32_t getFlacCompressionLevel(void);
+
 /* Converts sourcePaths[0] (only element 0 is used). ioObject must be null.
  * matrix, range and envelope (10 points) are required; format->progress,
  * onBlock and onDrain may be null. Returns 0 or a kConvert* code.
