@@ -32,7 +32,8 @@ bool extensionSupported(const QString& path) {
   const int dot = path.lastIndexOf(QLatin1Char('.'));
   if (dot < 0) return false;
   const QString ext = path.mid(dot + 1).toLower();
-  return ext == QLatin1String("wav") || ext == QLatin1String("dsf") || ext == QLatin1String("dff");
+  return ext == QLatin1String("wav") || ext == QLatin1String("dsf") ||
+         ext == QLatin1String("dff") || ext == QLatin1String("flac");
 }
 
 bool rateSupported(uint32_t rate) {
@@ -372,9 +373,9 @@ void DialogCombine::refreshProposedName() {
 }
 
 bool DialogCombine::pickFile(labelCombine* label) {
-  const QString path =
-      QFileDialog::getOpenFileName(this, tr("Select Audio File"), QDir::currentPath(),
-                                   tr("Supported files (*.wav *.dsf *.dff);;All files (*.*)"));
+  const QString path = QFileDialog::getOpenFileName(
+      this, tr("Select Audio File"), QDir::currentPath(),
+      tr("Supported files (*.wav *.dsf *.dff *.flac);;All files (*.*)"));
   if (path.isEmpty()) return false;
   QDir::setCurrent(QFileInfo(path).absolutePath());
   label->setFilePath(path);
