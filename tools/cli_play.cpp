@@ -431,7 +431,7 @@ int commandPlay(int argc, char** argv, const PlayHelpers& helpers) {
   const int probe = getAudioFileInformation(path16.c_str(), &info);
   if (probe == kErrOpen) return failure(o.path + ": cannot be opened");
   if (probe != 0)
-    return failure(o.path + ": not a supported audio file (WAV/RF64, DSF, DSDIFF) [code " +
+    return failure(o.path + ": not a supported audio file (WAV/RF64, DSF, DSDIFF, FLAC) [code " +
                    std::to_string(probe) + "]");
   SourceDescription source = describeSource(info);
   if (info.channels < 1 || info.channels > 2 || source.totalFrames == 0 || info.sampleRate == 0)

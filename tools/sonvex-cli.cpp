@@ -42,11 +42,12 @@ constexpr int kExitUsage = 2;
 const char kUsage[] =
     "usage:\n"
     "  sonvex-cli info FILE...\n"
-    "      Describe WAV/RF64 (.wav, .bwf, .rf64), DSF (.dsf) and DSDIFF (.dff) files.\n"
+    "      Describe WAV/RF64 (.wav, .bwf, .rf64), DSF (.dsf), DSDIFF (.dff) and FLAC\n"
+    "      (.flac) files.\n"
     "  sonvex-cli convert [options] SOURCE DESTINATION\n"
     "  sonvex-cli convert [options] --format F SOURCE... FOLDER\n"
     "      Convert SOURCE to a new file. The destination's extension picks the\n"
-    "      format (.wav, .bwf or .rf64 PCM; .dsf or .dff 1-bit DSD) unless\n"
+    "      format (.wav, .bwf, .rf64 or .flac PCM; .dsf or .dff 1-bit DSD) unless\n"
     "      --format is given. SIGINT or SIGTERM stops it and leaves the part\n"
     "      converted so far as a complete file.\n"
     "      Into a FOLDER, each source becomes its base name plus the format's\n"
@@ -56,8 +57,10 @@ const char kUsage[] =
     "      --force       replace existing files in the folder\n"
     "      --rate R      output rate in Hz (44100 ... 384000, 2822400 ... 22579200)\n"
     "                    or dsd64, dsd128, dsd256, dsd512; default: the source's\n"
-    "      --bits B      16, 24 or 32 (float) for WAV; default 24 (1 for DSD)\n"
-    "      --format F    wav, dsf or dff\n"
+    "      --bits B      16, 24 or 32 (float) for WAV, 16 or 24 for FLAC;\n"
+    "                    default 24 (1 for DSD)\n"
+    "      --format F    wav, flac, dsf or dff\n"
+    "      --flac-level N  FLAC compression 0 (fastest) ... 8 (smallest), default 5\n"
     "      --in T        first frame to convert; --out T  frame where it ends.\n"
     "                    T is a frame count, or seconds with an s (12.5s)\n"
     "      --fade S      fade in and out over S seconds at both ends\n"
@@ -300,6 +303,8 @@ const char* typeName(uint32_t type, uint32_t tag, uint32_t bits) {
       return "DSF, 1-bit DSD";
     case kFileTypeDsdiff:
       return "DSDIFF, 1-bit DSD";
+    case kFileTypeFlac:
+      return "FLAC, integer PCM";
     default:
       return "unknown";
   }
@@ -437,7 +442,7 @@ Outcome runWithProgress(Fn work, int32_t* progress, bool quiet, const char* labe
 
 struct ConvertOptions {
   std::string rate, bits, format, in, out, fade, gain = "1.0", filter = "0", dsdGain = "0",
-                                                 dither = "none", modulator;
+                                                 dither = "none", modulator, flacLevel = "5";
   bool mono = false, stereo = false, quiet = false, force = false;
   int jobs = 0;  // batch: conversions at once (0: one per core)
 };
@@ -457,6 +462,7 @@ struct Conversion {
   bool dsdCopy = false;  // carries the source's bits: nothing can clip
   int32_t dither = kPcmDitherNone;
   int32_t modulator = kDsdModulatorStandard;
+  int32_t flacLevel = 5;
   std::atomic<uint64_t> clipped{0};
 };
 
@@ -488,6 +494,7 @@ int typeForFormat(std::string f) {
   if (f == "wav" || f == "bwf" || f == "rf64") return kFileTypeWav;
   if (f == "dsf") return kFileTypeDsf;
   if (f == "dff" || f == "dsdiff") return kFileTypeDsdiff;
+  if (f == "flac") return kFileTypeFlac;
   return -1;
 }
 
@@ -513,8 +520,8 @@ int prepareConversion(const ConvertOptions& o, Conversion& c) {
   const int64_t totalFrames = perFrame ? int64_t(bytes * 8 / perFrame) : 0;
 
   const int type = typeForFormat(o.format.empty() ? extension(destination) : o.format);
-  if (type < 0) return usage("cannot tell the output format; use --format wav|dsf|dff");
-  const bool dsdOut = type != kFileTypeWav;
+  if (type < 0) return usage("cannot tell the output format; use --format wav|flac|dsf|dff");
+  const bool dsdOut = type == kFileTypeDsf || type == kFileTypeDsdiff;
 
   int code = -1;
   if (o.rate.empty()) {
@@ -526,11 +533,16 @@ int prepareConversion(const ConvertOptions& o, Conversion& c) {
   }
   if (dsdOut != (sonvexRateForCode(code) >= SONVEX_DSD_RATE_MIN))
     return usage(dsdOut ? "DSD files need a DSD rate (dsd64 ...)"
-                        : "WAV files need a PCM rate (44100 ... 384000)");
+                        : "PCM files need a PCM rate (44100 ... 384000)");
   int bits = dsdOut ? 1 : 24;
   if (!o.bits.empty()) bits = std::atoi(o.bits.c_str());
-  if (dsdOut ? bits != 1 : (bits != 16 && bits != 24 && bits != 32))
+  if (dsdOut ? bits != 1 : (bits != 16 && bits != 24 && (bits != 32 || type == kFileTypeFlac)))
     return usage("unsupported word length " + o.bits);
+  char* levelEnd = nullptr;
+  const long level = std::strtol(o.flacLevel.c_str(), &levelEnd, 10);
+  if (*levelEnd != '\0' || o.flacLevel.empty() || level < 0 || level > 8)
+    return usage("--flac-level takes 0 .. 8");
+  c.flacLevel = int32_t(level);
   const int filter = std::atoi(o.filter.c_str());
   if (filter != 0 && filter != 2 && filter != 3) return usage("--filter takes 0, 2 or 3");
   if (o.modulator == "precision")
@@ -605,6 +617,7 @@ int32_t runConversion(Conversion& c) {
   // The library keeps these choices per thread: set them on the one that converts.
   (void)setPcmExportDither(c.dither);
   (void)setDsdExportModulator(c.modulator);
+  (void)setFlacCompressionLevel(c.flacLevel);
   const int32_t enabled[1] = {1};
   const SonvexChar* sources[1] = {c.src16.c_str()};
   const int32_t r = sonvexert(c.dst16.c_str(), sources, nullptr, &c.format, &c.matrix, enabled,
@@ -670,7 +683,7 @@ int convertBatch(const ConvertOptions& o, const std::vector<std::string>& source
                  const std::string& folder) {
   const int type = typeForFormat(o.format);
   if (o.format.empty() || type < 0)
-    return usage("converting into a folder needs --format wav|bwf|rf64|dsf|dff");
+    return usage("converting into a folder needs --format wav|bwf|rf64|flac|dsf|dff");
   std::string ext = lower(o.format);
   if (ext[0] == '.') ext.erase(0, 1);
   if (ext == "dsdiff") ext = "dff";
@@ -821,6 +834,8 @@ int commandConvert(int argc, char** argv) {
       ok = value(&o.filter);
     else if (a == "--modulator")
       ok = value(&o.modulator);
+    else if (a == "--flac-level")
+      ok = value(&o.flacLevel);
     else if (a == "-j" || a == "--jobs")
       ok = value(&jobsText);
     else if (a == "--mono")

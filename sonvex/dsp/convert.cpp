@@ -150,6 +150,7 @@ int Conversion::createDestination() {
   }
   sink_ = std::make_unique<FileSink>(dst_.get());
   writer_ = makeAudioWriter(outType_, *sink_);
+  if (writer_) writer_->expectFrames(range_.outFrames);
   if (!writer_ || writer_->begin(wf_) != kSonvexOk) {
     diag("Create Header Error!\n");
     return kConvertErrCreateHeader;
@@ -201,6 +202,12 @@ int Conversion::open() {
                    (outBits_ != 16 && outBits_ != 24 && outBits_ != 32))) {
     diag("PCM to WAV Error! \n");
     return kConvertErrPcmPack;
+  }
+  // FLAC holds integers only, at PCM rates.
+  if (export_ && outType_ == kFileTypeFlac &&
+      (outBits_ == 32 || sonvexRateForCode(f.rateIndex) >= kDsdRateMin)) {
+    diag("Create Header Error!\n");
+    return outBits_ == 32 ? kConvertErrPcmPack : kConvertErrRatePlan;
   }
   if (dsdOut_ && (outChannels_ < 1 || outChannels_ > 2)) {
     if (outType_ == kFileTypeDsf) {
@@ -290,7 +297,7 @@ int Conversion::plan() {
   wf_.rf64 = range_.rf64 ? 1 : 0;
   r = makeBlockPlan(rate_, range_, layout_.type, &blocks_);
   if (r != kSonvexOk) return r;
-  if (export_ && (outType_ < 0 || outType_ > 3)) {
+  if (export_ && (outType_ < 0 || outType_ > kFileTypeFlac)) {
     diag("Create Header Error!\n");
     return kConvertErrCreateHeader;
   }

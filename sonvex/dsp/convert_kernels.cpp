@@ -28,6 +28,9 @@ int unpackPcm(const uint8_t* bytes, size_t frames, uint32_t channels, uint32_t b
   double* flat = out;
   if (channels == 1) flat = out + frames;  // upper half; spread downwards below
   switch (bits) {
+    case 8:  // unsigned, offset by 128
+      for (size_t i = 0; i < n; ++i) flat[i] = double(int(bytes[i]) - 128) * (1.0 / 128.0);
+      break;
     case 16:
       for (size_t i = 0; i < n; ++i)
         flat[i] = double(int16_t(uint16_t(bytes[2 * i] | bytes[2 * i + 1] << 8))) * (1.0 / 32768.0);

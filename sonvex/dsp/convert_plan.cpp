@@ -48,6 +48,7 @@ int typeFromPath(const char16_t* path) {
   if (is(".wav") || is(".bwf") || is(".rf64")) return kFileTypeWav;
   if (is(".dsf")) return kFileTypeDsf;
   if (is(".dff")) return kFileTypeDsdiff;
+  if (is(".flac")) return kFileTypeFlac;
   return -1;
 }
 

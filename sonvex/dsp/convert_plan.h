@@ -18,9 +18,9 @@ constexpr int kRingSlots = 64;
 constexpr uint64_t kRf64Threshold = 0xFFFF0000u;
 constexpr uint32_t kDsdRateMin = 2822400;
 
-inline bool isDsdType(int type) { return type == 2 || type == 3 || type == 4; }
+inline bool isDsdType(int type) { return type == kFileTypeDsf || type == kFileTypeDsdiff; }
 
-// File type from the path's extension (".wav" 0, ".dsf" 2, ".dff" 3, case
+// File type from the path's extension (".wav" 0, ".dsf" 2, ".dff" 3, ".flac" 4, case
 // insensitive), or -1. The extension is the text from the last '.'; 16
 // characters or more match nothing.
 int typeFromPath(const char16_t* path);

@@ -31,7 +31,7 @@ SourceReader::SourceReader(AudioReader& audio, int64_t firstFrame, int64_t limit
 int SourceReader::readPcm(double* out, int64_t frames) {
   const AudioFormat& format = audio_.format();
   const uint32_t ch = format.channels, bits = format.sampleBits();
-  if ((ch != 1 && ch != 2) || (bits != 16 && bits != 24 && bits != 32 && bits != 64))
+  if ((ch != 1 && ch != 2) || (bits != 8 && bits != 16 && bits != 24 && bits != 32 && bits != 64))
     return kConvertErrWavUnpack;
   int64_t avail = std::max<int64_t>(0, std::min(frames, limit_ - next_));
   if (endedEarly_) avail = 0;

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "fft.h"
+#include "sonvex.h"
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -266,7 +267,7 @@ double prototypeResponse(const double* h, size_t len, double rate, double freq) 
 int firLengthRule(int method, double cutoffHz, uint64_t commonRate, uint32_t up, int outputType,
                   int sourceType) noexcept {
   if (method == kFilterMethodLongest) return kLongestTaps;
-  const auto oneBit = [](int t) { return t == 2 || t == 3 || t == 4; };
+  const auto oneBit = [](int t) { return t == kFileTypeDsf || t == kFileTypeDsdiff; };
   const uint64_t fc = cutoffHz >= 1.0 && std::isfinite(cutoffHz) ? uint64_t(cutoffHz) : 0;
   if (fc == 0) return kLongestTaps;
   uint64_t n;

@@ -23,7 +23,8 @@
 namespace sonvex {
 
 bool pcmShapeSupported(uint32_t bits, uint32_t channels) {
-  return (channels == 1 || channels == 2) && (bits == 16 || bits == 24 || bits == 32 || bits == 64);
+  return (channels == 1 || channels == 2) &&
+         (bits == 8 || bits == 16 || bits == 24 || bits == 32 || bits == 64);
 }
 
 namespace {
@@ -117,7 +118,19 @@ void pcmExtremes(const uint8_t* data, size_t frames, uint32_t bits, uint32_t cha
                  uint32_t formatTag, ChannelExtremes* ext) {
   if (!frames || !pcmShapeSupported(bits, channels)) return;
   ChannelExtremes chunk;
-  if (bits == 16) {
+  if (bits == 8) {
+    // Unsigned, offset by 128, as 8-bit WAV and FLAC read.
+    int mx[2] = {0, 0}, mn[2] = {0, 0};
+    for (size_t i = 0; i < frames * channels; ++i) {
+      const int c = channels == 2 ? int(i & 1) : 0, v = int(data[i]) - 128;
+      mx[c] = std::max(mx[c], v);
+      mn[c] = std::min(mn[c], v);
+    }
+    for (int c = 0; c < 2; ++c) {
+      chunk.max[c] = mx[c] / 128.0;
+      chunk.min[c] = mn[c] / 128.0;
+    }
+  } else if (bits == 16) {
     int32_t mx[2], mn[2];
     extremes16(data, frames, channels, mx, mn);
     for (int c = 0; c < 2; ++c) {

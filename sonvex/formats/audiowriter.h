@@ -21,6 +21,9 @@ class AudioWriter {
   AudioWriter(const AudioWriter&) = delete;
   AudioWriter& operator=(const AudioWriter&) = delete;
 
+  // The frames the caller means to write, told before begin(); writers
+  // that lay out an index by time (FLAC's seek table) use it.
+  virtual void expectFrames(int64_t) {}
   // The provisional header, into an empty sink. 0, kErrIo (a format the
   // header cannot describe) or kErrWrite.
   [[nodiscard]] virtual int begin(const WriteFormat& format) = 0;
@@ -54,12 +57,20 @@ class AudioWriter {
   virtual uint64_t unitBytes() const = 0;
   virtual uint64_t framesIn(uint64_t bytes) const = 0;
 
+  // The sink holds an unknown part of what was sent: keeps what is usable,
+  // finalises for it and returns kErrWrite.
+  virtual int salvage();
+  // For writers that reach the sink other than through put().
+  void setWritten(uint64_t audioBytes, int64_t frames) {
+    written_ = audioBytes;
+    framesWritten_ = frames;
+  }
+  void markFinalized() { finalized_ = true; }
+
   ByteSink& sink_;
   std::vector<uint8_t> buffer_;
 
  private:
-  int salvage();
-
   const uint64_t headerBytes_;
   uint64_t sent_ = 0;  // handed to the sink, the failed write included
   uint64_t written_ = 0;
@@ -68,7 +79,7 @@ class AudioWriter {
   bool finalized_ = false;
 };
 
-// The writer of file type `type` (0..3) over `sink`, or null.
+// The writer of file type `type` (0..4) over `sink`, or null.
 std::unique_ptr<AudioWriter> makeAudioWriter(int type, ByteSink& sink);
 
 }  // namespace sonvex

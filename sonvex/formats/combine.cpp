@@ -39,6 +39,10 @@ int32_t combine(int32_t type, const SonvexChar* headPath, const SonvexChar* tail
   if (isSameFile(head.get(), tailPath) || isSameFile(head.get(), scratchPath) ||
       isSameFile(tail.get(), scratchPath))
     return kErrSameFile;
+  const FormatDriver* driver = driverFor(type);
+  if (driver && driver->rewriteAppend)
+    return format ? driver->rewriteAppend(head.get(), tail.get(), headPath, format)
+                  : kErrNotSupported;
   head = openFile(headPath, "rb+");
   if (!head) return kErrIo;
   FilePtr scratch = openFile(scratchPath, "wb+");

@@ -5,12 +5,13 @@ namespace sonvex {
 namespace {
 
 // Indexed by file type code; code 1 is WAV again.
-constexpr const FormatDriver* kDrivers[4] = {&kWavDriver, &kWavDriver, &kDsfDriver, &kDsdiffDriver};
+constexpr const FormatDriver* kDrivers[] = {&kWavDriver, &kWavDriver, &kDsfDriver, &kDsdiffDriver,
+                                            &kFlacDriver};
 
 }  // namespace
 
 const FormatDriver* driverFor(int type) {
-  if (type < 0 || type > 3) return nullptr;
+  if (type < 0 || type >= int(sizeof kDrivers / sizeof kDrivers[0])) return nullptr;
   return kDrivers[type];
 }
 

@@ -13,7 +13,7 @@
 
 namespace sonvex {
 
-// Sixteen operation slots, in this order. A driver never opens or closes the
+// Seventeen operation slots, in this order. A driver never opens or closes the
 // stream it is given and leaves its position wherever its last transfer put it.
 struct FormatDriver {
   // 0: 0 = accepted, -17 = not this format, -1 (DSF only) = fmt unreadable.
@@ -55,12 +55,16 @@ struct FormatDriver {
   std::unique_ptr<AudioReader> (*makeReader)(ByteSource& src, const AudioFormat& format);
   // 15: a writer of a new file of this format into `sink`.
   std::unique_ptr<AudioWriter> (*makeWriter)(ByteSink& sink);
+  // 16: combine for a format whose audio cannot simply be appended: writes
+  // head + tail as a new file and renames it over the head (headPath). Set,
+  // it is used instead of slot 9.
+  int (*rewriteAppend)(FILE* head, FILE* tail, const char16_t* headPath, const WriteFormat* format);
 };
 
-// The driver for a type code, or nullptr outside 0..3.
+// The driver for a type code, or nullptr outside 0..4.
 const FormatDriver* driverFor(int type);
 
-// Dispatchers: -17 for a type outside 0..3 without touching the file, -17 for
+// Dispatchers: -17 for a type outside 0..4 without touching the file, -17 for
 // a slot the driver leaves empty, otherwise the operation's result unchanged.
 [[nodiscard]] int dispatchProbe(int type, FILE* f, int* kind);
 [[nodiscard]] int dispatchLocateData(int type, FILE* f, uint64_t* dataOffset, uint64_t* chunkSize,
@@ -74,9 +78,10 @@ const FormatDriver* driverFor(int type);
 [[nodiscard]] int dispatchAppend(int type, FILE* head, FILE* tail, FILE* scratch,
                                  const WriteFormat* format, int flags);
 
-// The three driver records (one per file).
+// The driver records (one per file).
 extern const FormatDriver kWavDriver;
 extern const FormatDriver kDsfDriver;
 extern const FormatDriver kDsdiffDriver;
+extern const FormatDriver kFlacDriver;
 
 }  // namespace sonvex

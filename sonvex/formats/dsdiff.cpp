@@ -406,6 +406,7 @@ const FormatDriver kDsdiffDriver = {
     dsdiffNoTimeReference, dsdiffRemoveChunk, dsdiffWriteHeader,          dsdiffFinalize,
     dsdiffSplitFile,       appendDsdiff,      dsdiffWriteNoTimeReference, dsdiffBextTimeReference,
     dsdiffHeaderReserve,   dsdiffReadHeader,  dsdiffMakeReader,           dsdiffMakeWriter,
+    nullptr,
 };
 
 }  // namespace sonvex

@@ -407,6 +407,7 @@ const FormatDriver kDsfDriver = {
     appendDsf,        dsfWriteTimeReference, dsfReadBextTimeReference,
     dsfHeaderReserve, dsfReadHeader,         dsfMakeReader,
     dsfMakeWriter,
+    nullptr,
 };
 
 }  // namespace sonvex

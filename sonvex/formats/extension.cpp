@@ -28,7 +28,8 @@ int fileTypeFromPath(const char16_t* path) {
                                      {u".bwf", kFileTypeWav},
                                      {u".rf64", kFileTypeWav},
                                      {u".dsf", kFileTypeDsf},
-                                     {u".dff", kFileTypeDsdiff}};
+                                     {u".dff", kFileTypeDsdiff},
+                                     {u".flac", kFileTypeFlac}};
   for (const Entry& e : kKnown) {
     size_t i = 0;
     while (i < n && e.text[i] == ext[i]) ++i;

@@ -662,6 +662,7 @@ const FormatDriver kWavDriver = {
     wavReadHeader,             // 13
     wavMakeReader,             // 14
     wavMakeWriter,             // 15
+    nullptr,                   // 16: appended in place (9)
 };
 
 }  // namespace sonvex

@@ -40,7 +40,7 @@ enum {
   kFileTypeWavAlt = 1, /* same driver as 0; never produced */
   kFileTypeDsf = 2,
   kFileTypeDsdiff = 3,
-  kFileTypeFlac = 4
+  kFileTypeFlac = 4 /* FLAC: 1 or 2 channels, 4..32 bits, to 655350 Hz */
 };
 
 /* Error codes shared by the file exports and the format drivers. The
@@ -66,13 +66,17 @@ typedef struct AudioFileInfo {
   uint32_t sampleRate;
   uint32_t bitsPerSample; /* 1 for DSD; WAV: bits of a sample's container
                              (block align / channels x 8), so frames =
-                             bytes x 8 / (bits x channels) */
+                             bytes x 8 / (bits x channels); FLAC: the
+                             stream's bits rounded up to whole bytes */
   uint32_t channels;
-  uint32_t dataOffset; /* low 32 bits of the first audio byte's offset */
-  uint32_t dataBytesHigh;
+  uint32_t dataOffset;    /* low 32 bits of the first audio byte's offset
+                             (FLAC: of the first frame) */
+  uint32_t dataBytesHigh; /* FLAC: the decoded audio as packed PCM,
+                             frames x channels x bitsPerSample / 8 */
   uint32_t dataBytesLow;
   uint32_t fileType;  /* kFileType* */
-  uint32_t formatTag; /* WAV format tag (1 PCM, 3 float), 0 for DSD */
+  uint32_t formatTag; /* WAV format tag (1 PCM, 3 float), 0 for DSD,
+                         1 for FLAC */
 } AudioFileInfo;
 
 /* Parameters for a format writer and for appends; 48 bytes, little-endian. */
@@ -95,6 +99,8 @@ static_assert(__builtin_offsetof(WriteFormat, rf64) == 40, "rf64 at 40");
 #endif
 
 /* Probes a file: extension picks the driver, the driver checks the header.
+ * A FLAC whose STREAMINFO gives no sample count is decoded once to count
+ * them; one with more than 2 channels gives kErrFormatChunk.
  * Returns 0, or kErrWorkBuffer, kErrOpen, kErrFormat, kErrFormatChunk,
  * kErrDataChunk. The record is written only on success. */
 SONVEX_EXTERN_C SONVEX_API int32_t getAudioFileInformation(const SonvexChar* path,

@@ -61,7 +61,8 @@ static inline uint32_t sonvexRateForCode(int32_t code) {
 /* Output format and options. */
 typedef struct ConvertFormat {
   int32_t rateIndex;         /* output rate code (table above) */
-  int32_t fileType;          /* 0 WAV/RF64 PCM, 2 DSF, 3 DSDIFF (2, 3: 1-bit output) */
+  int32_t fileType;          /* 0 WAV/RF64 PCM, 2 DSF, 3 DSDIFF (2, 3: 1-bit output),
+                                4 FLAC (16 or 24 bits, PCM rates only) */
   int32_t holdInterpolation; /* 1 = repeat/pick frames without a filter */
   int32_t bitsPerSample;     /* low 16 bits: 16, 24 (integer), 32 (float), 1 (DSD) */
   int32_t unused;            /* not read */
@@ -194,7 +195,12 @@ enum { kPcmDitherNone = 0, kPcmDitherTpdf = 1 };
 SONVEX_EXTERN_C SONVEX_API int32_t setPcmExportDither(int32_t kind);
 SONVEX_EXTERN_C SONVEX_API int32_t getPcmExportDither(void);
 
-/* FLAC compression level (0..8, default 5) of the calling thread's exports. */
+/* Compression level of FLAC exports and combines, 0 (fastest) to 8
+ * (smallest), for what the calling thread starts from now on; every thread
+ * starts with 5. The audio is lossless at every level. Returns 0, or
+ * kConvertErrPcmPack for a level outside 0..8 (the level is kept). A FLAC
+ * export of 32-bit samples gives kConvertErrPcmPack, one at a DSD rate
+ * kConvertErrRatePlan, before any file is made. */
 SONVEX_EXTERN_C SONVEX_API int32_t setFlacCompressionLevel(int32_t level);
 SONVEX_EXTERN_C SONVEX_API int32_t getFlacCompressionLevel(void);
 

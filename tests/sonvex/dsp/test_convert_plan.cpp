@@ -328,7 +328,12 @@ TEST(ConvertPacking, MonoAndFloatAndUnpackFormats) {
   EXPECT_EQ(d[0], 0.3);
   EXPECT_EQ(d[1], -0.7);
   EXPECT_EQ(unpackPcm(m16, 1, 3, 16, 1, d), kConvertErrWavUnpack);
-  EXPECT_EQ(unpackPcm(m16, 1, 2, 8, 1, d), kConvertErrWavUnpack);
+  EXPECT_EQ(unpackPcm(m16, 1, 2, 12, 1, d), kConvertErrWavUnpack);
+  // 8-bit samples are unsigned, 128 = silence.
+  const uint8_t u8[2] = {0, 192};
+  ASSERT_EQ(unpackPcm(u8, 1, 2, 8, 1, d), kSonvexOk);
+  EXPECT_EQ(d[0], -1.0);
+  EXPECT_EQ(d[1], 0.5);
 }
 
 TEST(ConvertKernels, LevelMatrixAndEq) {

@@ -226,9 +226,15 @@ TEST(WaveformSummary, OtherPcmWordLengths) {
   EXPECT_NEAR(t.maxF[1].left, 0.8, 1e-6);
 
   const std::string path8 = tempPath("u8", ".wav");
-  writeWav(path8, 8000, 8, 1, 1, std::vector<uint8_t>(2000, 128));
-  Summary e(1, 1, 3);
-  EXPECT_EQ(e.run(path8), kErrNotSupported);
+  std::vector<uint8_t> u8(2000, 128);  // unsigned: 128 is silence
+  u8[500] = 0;
+  u8[1500] = 255;
+  writeWav(path8, 8000, 8, 1, 1, u8);
+  Summary e(1, 1, 2);
+  ASSERT_EQ(e.run(path8), 2);
+  EXPECT_DOUBLE_EQ(e.minF[0].left, -0.8);
+  EXPECT_DOUBLE_EQ(e.maxF[0].left, 0.0);
+  EXPECT_DOUBLE_EQ(e.maxF[1].left, 0.8 * 127 / 128);
 }
 
 TEST(WaveformSummary, FileErrors) {

@@ -169,7 +169,7 @@ TEST(AudioWriter, RefusesWhatItCannotWrite) {
   EXPECT_TRUE(sink.bytes().empty());
   const uint8_t byte = 0;
   EXPECT_EQ(sonvex::makeAudioWriter(kFileTypeDsf, sink)->writePcm(&byte, 1), kErrNotSupported);
-  EXPECT_EQ(sonvex::makeAudioWriter(4, sink), nullptr);
+  EXPECT_EQ(sonvex::makeAudioWriter(5, sink), nullptr);
 }
 
 }  // namespace

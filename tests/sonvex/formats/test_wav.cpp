@@ -516,8 +516,9 @@ TEST(WavTable, SlotsAndDispatch) {
   EXPECT_EQ(sonvex::driverFor(1), &sonvex::kWavDriver);
   EXPECT_EQ(sonvex::driverFor(2), &sonvex::kDsfDriver);
   EXPECT_EQ(sonvex::driverFor(3), &sonvex::kDsdiffDriver);
+  EXPECT_EQ(sonvex::driverFor(4), &sonvex::kFlacDriver);
   EXPECT_EQ(sonvex::kWavDriver.headerReserve(), 32768);
-  for (int type : {-1, 4, 1000}) {
+  for (int type : {-1, 5, 1000}) {
     int kind = 0;
     uint64_t a, b, c;
     uint32_t r, bits, ch;
