@@ -403,6 +403,7 @@ void MainWindow::on_pushButton_Combine_clicked() {
   auto* combine = findChild<DialogCombine*>();
   if (!combine) combine = new DialogCombine(this, m_sonvex.api());
   combine->takeHeadFrom(m_session);
+  combine->setFlacLevel(m_dialogEdit->flacLevel());
   combine->setFolder(m_outputDirectory.absolutePath());
   combine->show();
   combine->raise();

@@ -13,6 +13,7 @@
 #include <QPushButton>
 #include <QTimer>
 #include <QUrl>
+#include <algorithm>
 
 #include "audiothread.h"
 #include "destination.h"
@@ -287,6 +288,8 @@ void DialogCombine::setFolder(const QString& dir) {
   refreshProposedName();
 }
 
+void DialogCombine::setFlacLevel(int level) { flacLevel_ = std::clamp(level, 0, 8); }
+
 QString DialogCombine::outputPath() const {
   return editFolder->text() + QLatin1Char('/') + editFileName->text() + editExtension->text();
 }
@@ -436,7 +439,7 @@ void DialogCombine::on_pushButton_clicked() {
   progressDialog->setValue(progressDialog->minimum());
   progressDialog->show();
   thread->setJob(headPath(), output, tailPath(), scratch, int(headDesc.fileType), combineFormat,
-                 &combineProgress, sonvex->combineFiles);
+                 &combineProgress, *sonvex, flacLevel_);
   timer->start(200);
   thread->start();
   thread->setPriority(QThread::NormalPriority);
