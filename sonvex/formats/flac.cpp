@@ -259,12 +259,16 @@ class FlacReader final : public AudioReader {
         continue;
       }
       if (dec_.frameLength() > 0 && cur >= end && cur - end < kDecodeOnFrames) {
-        // The header promised more than the stream holds: a truncated file.
-        if (!dec_.next() || dec_.frameLength() == 0) return ReadStatus::ReadFailed;
+        // The header promised more than the stream holds (a truncated
+        // file), or the frames do not follow on.
+        if (!dec_.next() || dec_.frameLength() == 0 || int64_t(dec_.frameStart()) != end)
+          return ReadStatus::ReadFailed;
         continue;
       }
       const ReadStatus r = dec_.seek(uint64_t(cur));
       if (r != ReadStatus::Ok) return r;
+      // Frames numbered against the stream could land elsewhere for ever.
+      if (int64_t(dec_.frameStart()) != cur) return ReadStatus::ReadFailed;
     }
     return ReadStatus::Ok;
   }

@@ -2,7 +2,8 @@
 #pragma once
 
 /* Appends the audio of the tail file to the head file, which must be of the
- * same format (type: kFileTypeWav, kFileTypeDsf or kFileTypeDsdiff), and
+ * same format (type: kFileTypeWav, kFileTypeDsf, kFileTypeDsdiff or
+ * kFileTypeFlac), and
  * rewrites the head's header for the new length. The head is modified in
  * place (callers work on a copy); the tail is only read; the scratch file is
  * created, used for a WAV rebuild and deleted again.
@@ -16,7 +17,12 @@
  * 32,768; chunks other than fmt and data are not kept). DSF: the tail's audio
  * continues each channel's blocks, the last block padded with 0x96. DSDIFF:
  * the tail's interleaved bytes follow the head's DSD chunk. Chunks that
- * followed the head's audio are dropped in every format.
+ * followed the head's audio are dropped in every format. FLAC: both files
+ * are decoded and encoded again (at the calling thread's compression level)
+ * into a new file beside the head, renamed over it when complete, so the
+ * head is untouched by any failure; rate, channels and the stream's bits must
+ * agree (else kErrIo); the STREAMINFO MD5 covers the joined audio; the
+ * scratch file is not used.
  *
  * Returns 0, kErrIo (head not opened, scratch not created, channel or word
  * length mismatch, any failed read or seek), kErrOpen (tail not opened),

@@ -1,6 +1,6 @@
 /* Part of sonvex.h; include that header instead.
  *
- * The conversion engine `sonvexert`: one source file (WAV/RF64, DSF, DSDIFF)
+ * The conversion engine `sonvexert`: one source file (WAV/RF64, DSF, DSDIFF, FLAC)
  * trimmed, rate-converted, levelled, matrixed and (export only) equalised,
  * then either written to a new file (export) or handed block by block to the
  * caller (stream).

@@ -342,3 +342,19 @@ TEST_F(Flac, AFullDiskLeavesAValidShorterFile) {
               Bytes(pcm.begin() + long(mid * 4), pcm.begin() + long((mid + 100) * 4)));
   }
 }
+
+TEST_F(Flac, AStreamWithoutItsSampleCountIsCountedByDecoding) {
+  const std::vector<int32_t> v = signal(50000, 2, 24, 9);
+  const std::string flac = dir_.path("n.flac");
+  ASSERT_TRUE(run("flac -s -f -o " + flac + " " + sourceWav(dir_, "n.wav", 48000, 2, 24, v)));
+  Bytes b = fixture::readAll(flac);
+  b[21] &= 0xF0;  // STREAMINFO: total samples (36 bits) unknown
+  std::fill(b.begin() + 22, b.begin() + 26, 0);
+  Opened o = openFlac(dir_.write("u.flac", b));
+  ASSERT_TRUE(o.reader);
+  EXPECT_EQ(o.format.audioBytes, v.size() * 3);
+  const Bytes want = container(v, 24);
+  EXPECT_EQ(readFrames(*o.reader, 0, 50000), want);
+  EXPECT_EQ(readFrames(*o.reader, 31234, 10),
+            Bytes(want.begin() + 31234 * 6, want.begin() + 31244 * 6));
+}

@@ -249,3 +249,27 @@ TEST_F(Cli, ModulatorIsChosenPerExport) {
   EXPECT_EQ(bad.status, 2);
   EXPECT_NE(bad.err.find("--modulator takes"), std::string::npos) << bad.err;
 }
+
+TEST_F(Cli, FlacConvertsInBatchesAndCombines) {
+  const std::string out = dir.file("flac");
+  ASSERT_EQ(mkdir(out.c_str(), 0755), 0);
+  const std::string a = wav("a.wav", 2, 30000, 0.4), b = wav("b.wav", 1, 20000, 0.4);
+  const Result batch = run(
+      {"convert", "--format", "flac", "--bits", "16", "--flac-level", "8", "-j", "2", a, b, out});
+  ASSERT_EQ(batch.status, 0) << batch.err;
+  for (const std::string name : {"a", "b"}) {
+    const std::string flac = out + "/" + name + ".flac", back = dir.file(name + "-back.wav"),
+                      direct = dir.file(name + "-direct.wav");
+    EXPECT_EQ(info(flac).fileType, uint32_t(kFileTypeFlac));
+    ASSERT_EQ(run({"convert", "--bits", "16", flac, back}).status, 0);
+    ASSERT_EQ(run({"convert", "--bits", "16", dir.file(name + ".wav"), direct}).status, 0);
+    EXPECT_EQ(readAll(back), readAll(direct)) << name;
+  }
+  EXPECT_EQ(run({"convert", "--format", "flac", "--bits", "32", a, dir.file("x.flac")}).status, 2);
+  EXPECT_EQ(run({"convert", "--flac-level", "9", a, dir.file("x.flac")}).status, 2);
+
+  const Result joined = run({"combine", out + "/a.flac", out + "/a.flac", dir.file("aa.flac")});
+  ASSERT_EQ(joined.status, 0) << joined.err;
+  EXPECT_EQ(info(dir.file("aa.flac")).dataBytesLow, 60000u * 4);
+  EXPECT_NE(run({"combine", out + "/a.flac", out + "/b.flac", dir.file("ab.flac")}).status, 0);
+}
