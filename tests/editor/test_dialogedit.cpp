@@ -764,6 +764,29 @@ class TestDialogEdit : public QObject {
                             .arg(QFileInfo(fast.output).size())));
   }
 
+  // A FLAC source trims as a WAV does: the marked frames, bit-exact.
+  void flacSourceTrimsBitExact() {
+    if (!libraryHasConversion()) QSKIP("libsonvex.so with sonvexert not beside the test");
+    if (!fixtures::haveFlacTool()) QSKIP("flac is not installed");
+    const QString wav = tmp.filePath("trimmed.wav"), flac = tmp.filePath("trimmed.flac");
+    QVERIFY(writeWav16(wav, 44100, 44100,
+                       [](int ch, int64_t n) { return (ch ? -0.2 : 0.4) * std::sin(0.03 * n); }));
+    QVERIFY(fixtures::flac(flac, readFile(wav)));
+    DialogEdit d;
+    d.setSource(flac, 2, "", "", "", "");
+    d.setFolder(tmp.path());
+    EditRange r = exportplan::wholeFile(44100);
+    r.inFrames = 1000;
+    r.outFrames = 31000;
+    d.setEditRange(r);
+    d.restoreChoices(0, 0, 0, false);  // WAV, 44.1 kHz, 16 bit, no fades
+    BoxAnswerer box(QMessageBox::Ok);
+    d.startJob(1);
+    QVERIFY(QTest::qWaitFor([&] { return box.seen; }, 60000));
+    QCOMPARE(box.text, QString("Export completed."));
+    QVERIFY(readBack(d.destinationPath()).audio == readBack(wav).audio.mid(1000 * 4, 30000 * 4));
+  }
+
   // The modulator choice reaches the export: the same audio, other bits.
   void modulatorChoiceReachesTheExport() {
     if (!libraryHasConversion()) QSKIP("libsonvex.so with sonvexert not beside the test");
