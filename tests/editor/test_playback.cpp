@@ -336,11 +336,6 @@ void TestPlayback::playsFlacBitPerfect() {
   playToTheEnd();
   const std::vector<int32_t> heard =
       alsatest::leftSamples(alsatest::readCapture("dac_s24"), 3, false, 8);
-  std::vector<double> left;
-  for (int32_t s : heard) left.push_back(s / 2147483648.0);
-  const Heard h = listen(left, 48000);
-  QVERIFY2(std::fabs(h.seconds - 1.0) < 0.02, qPrintable(QString::number(h.seconds)));
-  QVERIFY2(h.longestHole < 3, qPrintable(QString::number(h.longestHole)));
   // Half a second in, past the start ramp: a tenth of a second equal to the
   // tone at some phase.
   size_t from = 0;
