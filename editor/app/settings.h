@@ -37,7 +37,7 @@ struct AppSettings {
   // The precision DSD modulator for exports and for playback re-modulation.
   bool precisionExport = false;
   bool precisionPlayback = false;
-  int flacLevel = 5;  // FLAC exports: 0 (fastest) .. 8 (smallest)
+  int flacLevel = 5;  // FLAC exports and combines: 0 (fastest) .. 8 (smallest)
 };
 
 // The values every run starts from before the file is read.
