@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Batch conversion of a mixed folder to FLAC, one at a time against two at a
 # time: the demo DSF, DSDIFF and WAV copies of it (176.4 kHz/24-bit and
-# 44.1 kHz/16-bit), three of each, to 88.2 kHz/24-bit FLAC, best of three
+# 44.1 kHz/16-bit), six of each, to 88.2 kHz/24-bit FLAC, best of three
 # runs each. One unreadable file rides along: it must be reported and
 # skipped while the others finish. Every output is checked with `flac -t`.
 #   bash bench/bench_batch_flac.sh [BUILD_DIR]
@@ -15,7 +15,7 @@ DEMO="$BUILD/bin/demo.dsf"
 "$CLI" convert --quiet --rate dsd64 "$DEMO" "$WORK/demo.dff"
 "$CLI" convert --quiet --rate 176400 --bits 24 "$DEMO" "$WORK/hi.wav"
 "$CLI" convert --quiet --rate 44100 --bits 16 "$DEMO" "$WORK/cd.wav"
-for i in 1 2 3; do
+for i in 1 2 3 4 5 6; do
   cp "$DEMO" "$WORK/in/dsf$i.dsf"
   cp "$WORK/demo.dff" "$WORK/in/dff$i.dff"
   cp "$WORK/hi.wav" "$WORK/in/hi$i.wav"
