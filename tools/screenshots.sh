@@ -2,7 +2,8 @@
 # Regenerates the README's and the manuals' screenshots of the main window
 # (without a file and with the demo file open) and of the export, combine, EQ
 # and oscillator dialogs and an export error (lumara_shots), at scale 1 and 2
-# and in Japanese, under a virtual display.
+# and in Japanese, and of a FLAC file open and the export dialog with FLAC
+# chosen at scale 1 and 2, under a virtual display.
 #   bash tools/screenshots.sh [BUILD_DIR]      (default: build)
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -10,7 +11,7 @@ BUILD=$(realpath "${1:-${BUILD_DIR:-build}}")
 OUT=$(pwd)/docs
 
 if [ "${LUMARA_SHOTS_INNER:-}" != 1 ]; then
-  cmake --build "$BUILD" --target LumaraEditor lumara_shots sonvex
+  cmake --build "$BUILD" --target LumaraEditor lumara_shots sonvex sonvex-cli
   mkdir -p "$OUT"
   # A random first display number keeps clear of other virtual displays.
   LUMARA_SHOTS_INNER=1 exec xvfb-run -a -n $((200 + RANDOM % 500)) -s "-screen 0 1700x1300x24 -noreset" \
@@ -52,8 +53,12 @@ if [ -f "$BUILD/bin/demo.dsf" ]; then
   shot main-window-demo 30 1 "$BUILD/bin/demo.dsf"
   # A scaled screen: the whole window, view included, at twice the size.
   shot main-window-scale2 30 2 "$BUILD/bin/demo.dsf"
+  # The demo as FLAC, written by the library itself.
+  FLAC_DEMO="$HOME_DIR/demo.flac"
+  "$BUILD/bin/sonvex-cli" convert --rate 96000 --bits 24 "$BUILD/bin/demo.dsf" "$FLAC_DEMO" >/dev/null
   for scale in 1 2; do
-    QT_SCALE_FACTOR=$scale "$BUILD/bin/lumara_shots" "$OUT" "scale$scale" "$BUILD/bin/demo.dsf" >/dev/null
+    QT_SCALE_FACTOR=$scale "$BUILD/bin/lumara_shots" "$OUT" "scale$scale" "$BUILD/bin/demo.dsf" \
+      "$FLAC_DEMO" >/dev/null
   done
   # As a Japanese system shows them (the manuals use these and the scale-1 set).
   LANG=ja_JP.UTF-8 LC_ALL= LANGUAGE= "$BUILD/bin/lumara_shots" "$OUT" ja "$BUILD/bin/demo.dsf" >/dev/null

@@ -245,7 +245,8 @@ bool MainWindow::checkFileExtension(const QString& path) {
   // A path without any dot is one part: its "extension" is the whole name.
   if (parts.size() < 2) return false;
   const QString ext = parts.last().toLower();
-  return ext == QLatin1String("wav") || ext == QLatin1String("dsf") || ext == QLatin1String("dff");
+  return ext == QLatin1String("wav") || ext == QLatin1String("dsf") ||
+         ext == QLatin1String("dff") || ext == QLatin1String("flac");
 }
 
 bool MainWindow::checkSampleRate(uint32_t rate) {
@@ -356,9 +357,9 @@ void MainWindow::setFileLoadedState(bool loaded) {
 }
 
 void MainWindow::on_pushButtonOpen_clicked() {
-  const QString path =
-      QFileDialog::getOpenFileName(this, tr("Open Audio File"), QDir::currentPath(),
-                                   tr("Supported files (*.wav *.dsf *.dff);;All files (*.*)"));
+  const QString path = QFileDialog::getOpenFileName(
+      this, tr("Open Audio File"), QDir::currentPath(),
+      tr("Supported files (*.wav *.dsf *.dff *.flac);;All files (*.*)"));
   if (path.isEmpty()) return;
   QDir::setCurrent(QFileInfo(path).absolutePath());
   openAudioFile(path);
@@ -402,6 +403,7 @@ void MainWindow::on_pushButton_Combine_clicked() {
   auto* combine = findChild<DialogCombine*>();
   if (!combine) combine = new DialogCombine(this, m_sonvex.api());
   combine->takeHeadFrom(m_session);
+  combine->setFlacLevel(m_dialogEdit->flacLevel());
   combine->setFolder(m_outputDirectory.absolutePath());
   combine->show();
   combine->raise();
@@ -712,6 +714,7 @@ void MainWindow::loadSettings() {
   m_dialogEdit->setDsdGainDb(s.dsdGainDb);
   m_dialogEdit->setDitherChecked(s.dither);
   m_dialogEdit->setPrecisionModulator(s.precisionExport);
+  m_dialogEdit->setFlacLevel(s.flacLevel);
   m_precisionPlayback = s.precisionPlayback;
   engine::setPlaybackModulator(s.precisionPlayback);
   (s.overHolds2sec ? ui->actionOverHolds2sec : ui->actionOverHoldsUntilClicked)->setChecked(true);
@@ -737,6 +740,7 @@ void MainWindow::saveSettings() {
   s.dsdGainDb = m_dialogEdit->dsdGainDb();
   s.dither = m_dialogEdit->ditherChecked();
   s.precisionExport = m_dialogEdit->precisionModulator();
+  s.flacLevel = m_dialogEdit->flacLevel();
   s.precisionPlayback = m_precisionPlayback;
   s.overHolds2sec = ui->actionOverHolds2sec->isChecked();
   s.oscillatorMode = m_oscillatorMode;

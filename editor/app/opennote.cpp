@@ -31,6 +31,9 @@ QString openNote(const QString& path, const AudioFileInfo& info) {
   const SourceDescription d = describeSource(info);
   if (d.totalFrames == 0)
     return QCoreApplication::translate("openNote", "The file holds no audio (0 samples).");
+  // Compressed: the file's size says nothing of the audio it holds, and its
+  // header is no chunk; a cut stream shows when it is decoded.
+  if (info.fileType == kFileTypeFlac) return QString();
   const uint64_t inFile = uint64_t(QFileInfo(path).size());
   const uint64_t present =
       std::min<uint64_t>(d.audioBytes, inFile > info.dataOffset ? inFile - info.dataOffset : 0);

@@ -5,6 +5,7 @@
 #include <QIODevice>
 #include <QStandardPaths>
 #include <QTextStream>
+#include <algorithm>
 
 #include "eqsettings.h"
 
@@ -35,6 +36,7 @@ enum Key {
   kDither,
   kExportModulator,
   kPlaybackModulator,
+  kFlacLevel,
   kKeyCount
 };
 
@@ -58,7 +60,8 @@ const char* const kKeys[kKeyCount] = {"//Monitor Volume",
                                       "//DsdToPcmGain",
                                       "//Dither",
                                       "//ExportModulator",
-                                      "//PlaybackModulator"};
+                                      "//PlaybackModulator",
+                                      "//FlacLevel"};
 
 AppSettings makeDefaults() {
   AppSettings s;
@@ -163,6 +166,9 @@ void parseSettings(QIODevice& in, AppSettings& s) {
       case kPlaybackModulator:
         s.precisionPlayback = v.line().startsWith(QLatin1String("precision"));
         break;
+      case kFlacLevel:
+        s.flacLevel = std::clamp(v.integer(), 0, 8);
+        break;
       case kDsdGain: {
         const int db = v.integer();
         s.dsdGainDb = db == -3 || db == -6 ? db : 0;
@@ -226,6 +232,8 @@ QByteArray formatSettings(const AppSettings& s) {
   value(loop(s.precisionExport));
   entry(kPlaybackModulator);
   value(loop(s.precisionPlayback));
+  entry(kFlacLevel);
+  value(QString::number(s.flacLevel));
   t.flush();
   return out.toUtf8();
 }

@@ -37,6 +37,7 @@ struct AppSettings {
   // The precision DSD modulator for exports and for playback re-modulation.
   bool precisionExport = false;
   bool precisionPlayback = false;
+  int flacLevel = 5;  // FLAC exports and combines: 0 (fastest) .. 8 (smallest)
 };
 
 // The values every run starts from before the file is read.
@@ -44,7 +45,7 @@ const AppSettings& settingsDefaults();
 
 // Reads the entries of `in` over `s` (which the caller set to the defaults).
 void parseSettings(QIODevice& in, AppSettings& s);
-// The whole file text: 21 entries in their fixed order, LF line ends.
+// The whole file text: 22 entries in their fixed order, LF line ends.
 QByteArray formatSettings(const AppSettings& s);
 
 // Defaults, then the file if it can be opened; a missing file is no error.

@@ -23,6 +23,8 @@ bool SonvexBinding::load(const QString& libraryPath) {
   bind(m_library, setMeterFirParam, "setMeterFirParam");
   bind(m_library, setPcmExportDither, "setPcmExportDither");
   bind(m_library, setDsdExportModulator, "setDsdExportModulator");
+  bind(m_library, setFlacCompressionLevel, "setFlacCompressionLevel");
+  bind(m_library, getFlacCompressionLevel, "getFlacCompressionLevel");
   return true;
 }
 

@@ -20,6 +20,11 @@ struct SonvexApi {
   decltype(&::setMeterFirParam) setMeterFirParam = nullptr;
   decltype(&::setPcmExportDither) setPcmExportDither = nullptr;
   decltype(&::setDsdExportModulator) setDsdExportModulator = nullptr;
+  // A library built before FLAC lacks these two: exports then go without
+  // setting a level (and FLAC, which such a library cannot write, fails with
+  // its code).
+  decltype(&::setFlacCompressionLevel) setFlacCompressionLevel = nullptr;
+  decltype(&::getFlacCompressionLevel) getFlacCompressionLevel = nullptr;
 
   static constexpr int32_t kNotBound = kErrNotSupported;
   // Probes `path`; kNotBound when the library or the export is missing.

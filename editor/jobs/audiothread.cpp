@@ -113,6 +113,7 @@ void audioThread::run() {
     // The library keeps these choices per thread: set them on the one that exports.
     if (api->setPcmExportDither) (void)api->setPcmExportDither(request.dither);
     if (api->setDsdExportModulator) (void)api->setDsdExportModulator(request.modulator);
+    if (api->setFlacCompressionLevel) (void)api->setFlacCompressionLevel(request.flacLevel);
     {
       const jobcontrol::Scope scope(t->control());
       result = t->run(mode, &request, convertFn, &sourceInfo, &auxValue, envelope);

@@ -33,7 +33,7 @@ int ClassSonvex::run(int /*mode*/, JobRequest* request, ConvertFunction convertF
   if (mode_ != 1 || request->range.statusWord != 1) return kJobModeNotAvailable;
   if (JobControl* job = jobcontrol::current()) {
     const ConvertFormat& f = request->format;
-    const bool dsdOut = f.fileType != kFileTypeWav;
+    const bool dsdOut = f.fileType == kFileTypeDsf || f.fileType == kFileTypeDsdiff;
     // A DSD copy carries the source's bits: nothing there can clip.
     const bool dsdCopy = dsdOut && sonvexRateForCode(f.rateIndex) == sourceInfo->sampleRate &&
                          !request->range.levelActive;

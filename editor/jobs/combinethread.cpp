@@ -12,7 +12,7 @@ combineThread::combineThread(QObject* parent) : QThread(parent) {}
 
 void combineThread::setJob(const QString& headPath, const QString& output, const QString& tailPath,
                            const QString& scratch, int type, const WriteFormat& format,
-                           int* progressOut, CombineFunction combine) {
+                           int* progressOut, const SonvexApi& api, int level) {
   headSourcePath = headPath;
   outputPath = output;
   scratchPath = scratch;
@@ -22,7 +22,9 @@ void combineThread::setJob(const QString& headPath, const QString& output, const
   fileType = type;
   combineFormat = format;
   progress = progressOut;
-  combineFn = combine;
+  combineFn = api.combineFiles;
+  setFlacLevelFn = api.setFlacCompressionLevel;
+  flacLevel = level;
 }
 
 void combineThread::run() {
@@ -32,6 +34,8 @@ void combineThread::run() {
     // The copy takes the head's permissions; a read-only head must still give
     // a copy the library can extend.
     QFile::setPermissions(outputPath, QFile::permissions(outputPath) | QFileDevice::WriteOwner);
+    // The library keeps the level per thread: set it on the one that combines.
+    if (setFlacLevelFn) (void)setFlacLevelFn(flacLevel);
     if (combineFn)
       status = combineFn(fileType, outputText.c_str(), tailText.c_str(), scratchText.c_str(),
                          &combineFormat, progress);

@@ -6,7 +6,7 @@
 #include <QThread>
 #include <string>
 
-#include "sonvex.h"
+#include "sonvexbinding.h"
 
 class combineThread : public QThread {
   Q_OBJECT
@@ -17,10 +17,11 @@ class combineThread : public QThread {
   explicit combineThread(QObject* parent = nullptr);
 
   // Everything the run needs, copied before start(); `progress` is written
-  // here (by the library) and polled by the GUI.
+  // here (by the library) and polled by the GUI. A FLAC is encoded again at
+  // `flacLevel`.
   void setJob(const QString& headPath, const QString& outputPath, const QString& tailPath,
               const QString& scratchPath, int fileType, const WriteFormat& format, int* progress,
-              CombineFunction combine);
+              const SonvexApi& api, int flacLevel);
 
  signals:
   void allTransactionsDone_(int status);
@@ -39,4 +40,6 @@ class combineThread : public QThread {
   WriteFormat combineFormat{};
   int* progress = nullptr;
   CombineFunction combineFn = nullptr;
+  decltype(SonvexApi::setFlacCompressionLevel) setFlacLevelFn = nullptr;
+  int flacLevel = 5;
 };

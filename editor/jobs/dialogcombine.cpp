@@ -13,6 +13,7 @@
 #include <QPushButton>
 #include <QTimer>
 #include <QUrl>
+#include <algorithm>
 
 #include "audiothread.h"
 #include "destination.h"
@@ -32,7 +33,8 @@ bool extensionSupported(const QString& path) {
   const int dot = path.lastIndexOf(QLatin1Char('.'));
   if (dot < 0) return false;
   const QString ext = path.mid(dot + 1).toLower();
-  return ext == QLatin1String("wav") || ext == QLatin1String("dsf") || ext == QLatin1String("dff");
+  return ext == QLatin1String("wav") || ext == QLatin1String("dsf") ||
+         ext == QLatin1String("dff") || ext == QLatin1String("flac");
 }
 
 bool rateSupported(uint32_t rate) {
@@ -286,6 +288,8 @@ void DialogCombine::setFolder(const QString& dir) {
   refreshProposedName();
 }
 
+void DialogCombine::setFlacLevel(int level) { flacLevel_ = std::clamp(level, 0, 8); }
+
 QString DialogCombine::outputPath() const {
   return editFolder->text() + QLatin1Char('/') + editFileName->text() + editExtension->text();
 }
@@ -372,9 +376,9 @@ void DialogCombine::refreshProposedName() {
 }
 
 bool DialogCombine::pickFile(labelCombine* label) {
-  const QString path =
-      QFileDialog::getOpenFileName(this, tr("Select Audio File"), QDir::currentPath(),
-                                   tr("Supported files (*.wav *.dsf *.dff);;All files (*.*)"));
+  const QString path = QFileDialog::getOpenFileName(
+      this, tr("Select Audio File"), QDir::currentPath(),
+      tr("Supported files (*.wav *.dsf *.dff *.flac);;All files (*.*)"));
   if (path.isEmpty()) return false;
   QDir::setCurrent(QFileInfo(path).absolutePath());
   label->setFilePath(path);
@@ -435,7 +439,7 @@ void DialogCombine::on_pushButton_clicked() {
   progressDialog->setValue(progressDialog->minimum());
   progressDialog->show();
   thread->setJob(headPath(), output, tailPath(), scratch, int(headDesc.fileType), combineFormat,
-                 &combineProgress, sonvex->combineFiles);
+                 &combineProgress, *sonvex, flacLevel_);
   timer->start(200);
   thread->start();
   thread->setPriority(QThread::NormalPriority);

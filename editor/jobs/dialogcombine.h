@@ -97,6 +97,8 @@ class DialogCombine : public QDialog {
                    uint32_t formatTag);
   // The folder field; an empty argument takes the process's current directory.
   void setFolder(const QString& dir = QString());
+  // FLAC level of the combined file (the export dialog's), 0..8.
+  void setFlacLevel(int level);
 
   const QString& headPath() const { return headLabel->filePath(); }
   const QString& tailPath() const { return tailLabel->filePath(); }
@@ -128,6 +130,7 @@ class DialogCombine : public QDialog {
   SourceDescription headDesc{};
   SourceDescription tailDesc{};
   int combineProgress = 0;
+  int flacLevel_ = 5;
   WriteFormat combineFormat{};
   const SonvexApi* sonvex;
   combineThread* thread = nullptr;

@@ -27,16 +27,20 @@
 namespace exportplan {
 
 const std::vector<FormatChoice>& formatChoices() {
+  // FLAC comes last: the settings file keeps the index.
   static const std::vector<FormatChoice> formats = {{"WAV(PCM)", kFileTypeWav, ".wav"},
                                                     {"DSDIFF(DSD)", kFileTypeDsdiff, ".dff"},
-                                                    {"DSF(DSD)", kFileTypeDsf, ".dsf"}};
+                                                    {"DSF(DSD)", kFileTypeDsf, ".dsf"},
+                                                    {"FLAC", kFileTypeFlac, ".flac"}};
   return formats;
 }
 
 const FormatChoice& formatForIndex(int index) {
   const auto& f = formatChoices();
-  return (index == 1 || index == 2) ? f[index] : f[0];
+  return (index > 0 && index < int(f.size())) ? f[size_t(index)] : f[0];
 }
+
+bool isDsdType(int fileType) { return fileType == kFileTypeDsf || fileType == kFileTypeDsdiff; }
 
 namespace {
 
@@ -56,8 +60,6 @@ const std::vector<RateChoice>& dsdRates() {
   return rates;
 }
 
-bool isDsdType(int fileType) { return fileType == kFileTypeDsf || fileType == kFileTypeDsdiff; }
-
 }  // namespace
 
 const std::vector<RateChoice>& ratesFor(int fileType) {
@@ -66,7 +68,9 @@ const std::vector<RateChoice>& ratesFor(int fileType) {
 
 const std::vector<BitChoice>& bitsFor(int fileType) {
   static const std::vector<BitChoice> pcm = {{"16bit", 16}, {"24bit", 24}, {"32bit Float", 32}};
+  static const std::vector<BitChoice> integer = {{"16bit", 16}, {"24bit", 24}};
   static const std::vector<BitChoice> dsd = {{"1bit", 1}};
+  if (fileType == kFileTypeFlac) return integer;  // FLAC holds integers only
   return isDsdType(fileType) ? dsd : pcm;
 }
 
@@ -371,7 +375,7 @@ void DialogEdit::setSource(const QString& path, int channels, const QString& cha
   labelOrgCh->setText(channelText);
   const QString ext = QFileInfo(path).suffix().toLower();
   sourceIsDsd = ext == QLatin1String("dsf") || ext == QLatin1String("dff");
-  comboDsdGain->setEnabled(sourceIsDsd && exportType == kFileTypeWav);
+  comboDsdGain->setEnabled(sourceIsDsd && !exportplan::isDsdType(exportType));
   on_BounceFreq_currentIndexChanged(comboFreq->currentIndex());
 }
 
@@ -443,8 +447,8 @@ void DialogEdit::on_BounceFormat_currentIndexChanged(int index) {
   for (const auto& b : exportplan::bitsFor(exportType)) comboBit->addItem(QLatin1String(b.label));
   comboFreq->setCurrentIndex(0);
   comboBit->setCurrentIndex(0);
-  comboDsdGain->setEnabled(sourceIsDsd && exportType == kFileTypeWav);
-  comboModulator->setEnabled(exportType != kFileTypeWav);
+  comboDsdGain->setEnabled(sourceIsDsd && !exportplan::isDsdType(exportType));
+  comboModulator->setEnabled(exportplan::isDsdType(exportType));
   refreshFileName();
 }
 
@@ -458,7 +462,7 @@ void DialogEdit::on_BounceFreq_currentIndexChanged(int) {
 
 void DialogEdit::on_BounceBit_currentIndexChanged(int) {
   exportBits = exportplan::bitsForText(comboBit->currentText());
-  checkDither->setEnabled(exportType == kFileTypeWav && exportBits != 32);
+  checkDither->setEnabled(!exportplan::isDsdType(exportType) && exportBits != 32);
 }
 
 bool DialogEdit::ditherChecked() const { return checkDither->isChecked(); }
@@ -468,6 +472,8 @@ bool DialogEdit::precisionModulator() const { return comboModulator->currentInde
 void DialogEdit::setPrecisionModulator(bool on) { comboModulator->setCurrentIndex(on ? 1 : 0); }
 
 void DialogEdit::setDitherChecked(bool on) { checkDither->setChecked(on); }
+
+void DialogEdit::setFlacLevel(int level) { flacLevel_ = std::clamp(level, 0, 8); }
 
 void DialogEdit::on_pushSelDir_clicked() {
   const QString dir = QFileDialog::getExistingDirectory(
@@ -532,6 +538,7 @@ void DialogEdit::startJob(int mode) {
   request.dither =
       checkDither->isEnabled() && checkDither->isChecked() ? kPcmDitherTpdf : kPcmDitherNone;
   request.modulator = precisionModulator() ? kDsdModulatorPrecision : kDsdModulatorStandard;
+  request.flacLevel = flacLevel_;
   EditRange edit = edit_;
   if (comboDsdGain->isEnabled()) edit.gain *= std::pow(10.0, dsdGainDb() / 20.0);
   exportplan::buildEnvelope(envelope, edit, shortFade, exportRate, sourceInfo.sampleRate);

@@ -1,5 +1,5 @@
 // "Export File": converts the marked part of the open file into a new WAV,
-// DSDIFF or DSF file on the dialog's own job thread.
+// DSDIFF, DSF or FLAC file on the dialog's own job thread.
 #pragma once
 
 #include <QDialog>
@@ -38,10 +38,12 @@ struct BitChoice {
   int bits;
 };
 
-// Combo order: WAV, DSDIFF, DSF.
+// Combo order: WAV, DSDIFF, DSF, FLAC.
 const std::vector<FormatChoice>& formatChoices();
-// Item 1 is DSDIFF, item 2 DSF, anything else WAV.
+// Item 1 is DSDIFF, item 2 DSF, item 3 FLAC, anything else WAV.
 const FormatChoice& formatForIndex(int index);
+// DSF and DSDIFF; WAV and FLAC are PCM.
+bool isDsdType(int fileType);
 const std::vector<RateChoice>& ratesFor(int fileType);
 const std::vector<BitChoice>& bitsFor(int fileType);
 // Matches a rate item's text; unknown text gives 44.1 kHz.
@@ -126,6 +128,9 @@ class DialogEdit : public QDialog {
   // The precision loop for DSD exports (else the standard one).
   bool precisionModulator() const;
   void setPrecisionModulator(bool on);
+  // FLAC compression level of the exports, 0..8 (settings file only).
+  int flacLevel() const { return flacLevel_; }
+  void setFlacLevel(int level);
 
   int exportTypeCode() const { return exportType; }
   uint32_t exportRateHz() const { return exportRate; }
@@ -171,6 +176,7 @@ class DialogEdit : public QDialog {
   QString runningDestination;  // of the job in progress
   uint32_t sourceChannels = 2;
   bool sourceIsDsd = false;
+  int flacLevel_ = 5;
   AudioFileInfo sourceInfo{};
   SourceDescription sourceDescription{};
   EqSettings* eqSettings = nullptr;

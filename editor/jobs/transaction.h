@@ -50,6 +50,7 @@ struct JobRequest {
   ConvertRange range{};
   int32_t dither = kPcmDitherNone;            // integer PCM exports (kPcmDither*)
   int32_t modulator = kDsdModulatorStandard;  // DSD exports (kDsdModulator*)
+  int32_t flacLevel = 5;                      // FLAC exports, 0 (fastest) .. 8 (smallest)
 };
 
 using ConvertFunction = decltype(&sonvexert);

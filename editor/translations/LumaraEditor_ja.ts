@@ -274,10 +274,6 @@ Please try a location that has a shorter path</source>
         <translation>オーディオファイルの選択</translation>
     </message>
     <message>
-        <source>Supported files (*.wav *.dsf *.dff);;All files (*.*)</source>
-        <translation>対応ファイル (*.wav *.dsf *.dff);;すべてのファイル (*.*)</translation>
-    </message>
-    <message>
         <source>Select Folder to Export</source>
         <translation>書き出し先フォルダーの選択</translation>
     </message>
@@ -306,6 +302,10 @@ Do you want to overwrite?</source>
     <message>
         <source>Combine failed.</source>
         <translation>結合に失敗しました。</translation>
+    </message>
+    <message>
+        <source>Supported files (*.wav *.dsf *.dff *.flac);;All files (*.*)</source>
+        <translation>対応ファイル (*.wav *.dsf *.dff *.flac);;すべてのファイル (*.*)</translation>
     </message>
 </context>
 <context>
@@ -596,10 +596,6 @@ Gain</source>
         <translation>イン-アウト = --:--:--.--</translation>
     </message>
     <message>
-        <source>Supported files (*.wav *.dsf *.dff);;All files (*.*)</source>
-        <translation>対応ファイル (*.wav *.dsf *.dff);;すべてのファイル (*.*)</translation>
-    </message>
-    <message>
         <source>File Not Opened</source>
         <translation>ファイルが開かれていません</translation>
     </message>
@@ -660,6 +656,10 @@ Gain</source>
 The manual can be opened with any PDF viewer:</source>
         <translation>PDF を表示するプログラムがインストールされていません。
 マニュアルは PDF ビューアーで開けます:</translation>
+    </message>
+    <message>
+        <source>Supported files (*.wav *.dsf *.dff *.flac);;All files (*.*)</source>
+        <translation>対応ファイル (*.wav *.dsf *.dff *.flac);;すべてのファイル (*.*)</translation>
     </message>
 </context>
 <context>

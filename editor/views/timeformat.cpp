@@ -58,6 +58,8 @@ QString fileTypeLabelText(uint32_t type) {
       return QStringLiteral("DSF(DSD)");
     case 3:
       return QStringLiteral("DSDIFF(DSD)");
+    case 4:
+      return QStringLiteral("FLAC");
     default:
       return QString();
   }

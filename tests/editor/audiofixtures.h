@@ -1,5 +1,6 @@
-// Small WAV, DSF and DSDIFF files written from the container layouts, and a
-// catcher for the program's message boxes, for the program's Qt tests.
+// Small WAV, DSF and DSDIFF files written from the container layouts, FLAC
+// made of them by the reference tool, and a catcher for the program's
+// message boxes, for the program's Qt tests.
 #pragma once
 
 #include <QAbstractButton>
@@ -8,6 +9,8 @@
 #include <QCheckBox>
 #include <QFile>
 #include <QMessageBox>
+#include <QProcess>
+#include <QStandardPaths>
 #include <QString>
 #include <QStringList>
 #include <QTimer>
@@ -104,6 +107,37 @@ inline QByteArray dff(uint32_t rate, uint16_t channels, uint64_t samples) {
 inline bool write(const QString& path, const QByteArray& bytes) {
   QFile file(path);
   return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+}
+
+// The reference FLAC tool; tests that need it skip where it is missing.
+inline bool haveFlacTool() { return !QStandardPaths::findExecutable("flac").isEmpty(); }
+
+inline int runFlac(const QStringList& args, QByteArray* out = nullptr) {
+  QProcess p;
+  p.start(QStandardPaths::findExecutable("flac"), QStringList{"--silent"} + args);
+  if (!p.waitForFinished(60000)) return -1;
+  if (out) *out = p.readAllStandardOutput();
+  return p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+}
+
+// FLAC at `path` of the audio of a WAV builder's bytes.
+inline bool flac(const QString& path, const QByteArray& wavBytes) {
+  const QString source = path + ".source.wav";
+  const bool ok = write(source, wavBytes) && runFlac({"--force", "-o", path, source}) == 0;
+  QFile::remove(source);
+  return ok;
+}
+
+// The decoder's check of every frame's CRC and of the MD5 of the whole audio.
+inline bool flacTestPasses(const QString& path) { return runFlac({"--test", path}) == 0; }
+
+// Interleaved little-endian signed samples, as a WAV data chunk holds them.
+inline QByteArray flacSamples(const QString& path) {
+  QByteArray pcm;
+  const int rc = runFlac(
+      {"--decode", "--stdout", "--force-raw-format", "--endian=little", "--sign=signed", path},
+      &pcm);
+  return rc == 0 ? pcm : QByteArray();
 }
 
 // Answers every modal message box that opens while it lives, keeping its

@@ -76,7 +76,8 @@ void TestControls::fileInformationTexts() {
   QCOMPARE(fileTypeLabelText(1), QStringLiteral("WAV(PCM)"));
   QCOMPARE(fileTypeLabelText(2), QStringLiteral("DSF(DSD)"));
   QCOMPARE(fileTypeLabelText(3), QStringLiteral("DSDIFF(DSD)"));
-  QCOMPARE(fileTypeLabelText(4), QString());
+  QCOMPARE(fileTypeLabelText(4), QStringLiteral("FLAC"));
+  QCOMPARE(fileTypeLabelText(5), QString());
 }
 
 void TestControls::faderTableSteps() {

@@ -172,6 +172,7 @@ class TestDialogCombine : public QObject {
   void dropsAndRefusals();
   void combinesFromTheGui_data();
   void combinesFromTheGui();
+  void flacDoesNotCombineWithWav();
   void overwriteNeedsConfirmationAndSourcesAreNeverTheOutput();
   void mainWindowHandsOverTheOpenFile();
   void headerVariantsCombineAndFailuresSayWhy();
@@ -243,6 +244,7 @@ void TestDialogCombine::extensionsAndRates() {
   QVERIFY(extensionSupported("/x/take.WAV"));
   QVERIFY(extensionSupported("/x/a.b.Dsf"));
   QVERIFY(extensionSupported("/x/c.dff"));
+  QVERIFY(extensionSupported("/x/d.FLAC"));
   QVERIFY(!extensionSupported("/x/song.mp3"));
   QVERIFY(!extensionSupported("/x/song.wave"));
   QVERIFY(!extensionSupported("/x/noextension"));
@@ -309,13 +311,14 @@ void TestDialogCombine::combinesFromTheGui_data() {
   QTest::newRow("wav") << 0;
   QTest::newRow("dsf, head's last block partly filled") << 2;
   QTest::newRow("dff") << 3;
+  QTest::newRow("flac, decoded and encoded again") << 4;
 }
 
 void TestDialogCombine::combinesFromTheGui() {
   QFETCH(int, format);
   QTemporaryDir dir;
   QVERIFY(dir.isValid());
-  const char* ext = format == 0 ? ".wav" : format == 2 ? ".dsf" : ".dff";
+  const char* ext = format == 0 ? ".wav" : format == 2 ? ".dsf" : format == 3 ? ".dff" : ".flac";
   const QString headPath = dir.filePath(QString("head") + ext),
                 tailPath = dir.filePath(QString("tail") + ext);
   QList<QByteArray> headCh, tailCh;
@@ -330,11 +333,17 @@ void TestDialogCombine::combinesFromTheGui() {
     tailCh = {randomBytes(6000, 14), randomBytes(6000, 15)};
     QVERIFY(fixtures::write(headPath, dsf(headCh)));
     QVERIFY(fixtures::write(tailPath, dsf(tailCh)));
-  } else {
+  } else if (format == 3) {
     headPcm = randomBytes(3000, 16);
     tailPcm = randomBytes(1234, 17);
     QVERIFY(fixtures::write(headPath, dff(2, headPcm)));
     QVERIFY(fixtures::write(tailPath, dff(2, tailPcm)));
+  } else {
+    if (!fixtures::haveFlacTool()) QSKIP("flac is not installed");
+    headPcm = randomBytes(6 * 5000, 18);  // 24-bit stereo frames
+    tailPcm = randomBytes(6 * 1234, 19);
+    QVERIFY(fixtures::flac(headPath, wav(2, 24, 96000, headPcm)));
+    QVERIFY(fixtures::flac(tailPath, wav(2, 24, 96000, tailPcm)));
   }
   // Read-only sources: they are only read, and the copy must still be writable.
   for (const QString& p : {headPath, tailPath})
@@ -345,12 +354,13 @@ void TestDialogCombine::combinesFromTheGui() {
   dlg.setFolder(dir.path());
   dlg.show();
   QVERIFY(QTest::qWaitForWindowExposed(&dlg));
+  fixtures::MessageCatcher catcher;  // a refused drop fails the test, not blocks it
   dropOn(dlg.findChild<labelCombine*>("labelHead"), headPath);
   dropOn(dlg.findChild<labelCombine*>("labelTail"), tailPath);
+  QCOMPARE(catcher.texts, QStringList());
   const QString out = dlg.outputPath();
   QCOMPARE(out, dir.path() + "/head_tail" + ext);
 
-  fixtures::MessageCatcher catcher;
   dlg.findChild<QPushButton*>("pushButton")->click();
   QTRY_VERIFY_WITH_TIMEOUT(catcher.titles.contains("Combine Files"), 20000);
   QCOMPARE(catcher.last(), QString("Combine Files|Combine completed."));
@@ -371,6 +381,10 @@ void TestDialogCombine::combinesFromTheGui() {
     QCOMPARE(ch[1], headCh[1] + tailCh[1]);
     QCOMPARE(rdLe(result, 12, 8), uint64_t(result.size()));
     QCOMPARE(result.size(), 92 + 3 * 8192);
+  } else if (format == 4) {
+    // Lossless, and the stream's MD5 is that of the joined audio.
+    QVERIFY(fixtures::flacTestPasses(out));
+    QVERIFY(fixtures::flacSamples(out) == headPcm + tailPcm);
   } else {
     // FVER at 16, PROP at 32, then the DSD chunk.
     const int dataAt = 32 + 12 + int(rdBe(result, 36, 8));
@@ -379,6 +393,26 @@ void TestDialogCombine::combinesFromTheGui() {
     QCOMPARE(result.mid(dataAt + 12), headPcm + tailPcm);
     QCOMPARE(rdBe(result, 4, 8), uint64_t(result.size() - 12));
   }
+}
+
+// The files' types decide: the same audio as WAV and as FLAC does not combine.
+void TestDialogCombine::flacDoesNotCombineWithWav() {
+  if (!fixtures::haveFlacTool()) QSKIP("flac is not installed");
+  QTemporaryDir dir;
+  const QByteArray same = wav(2, 16, 44100, randomBytes(4000, 30));
+  QVERIFY(fixtures::write(dir.filePath("a.wav"), same));
+  QVERIFY(fixtures::flac(dir.filePath("b.flac"), same));
+  DialogCombine dlg;
+  dlg.setFolder(dir.path());
+  dlg.show();
+  QVERIFY(QTest::qWaitForWindowExposed(&dlg));
+  fixtures::MessageCatcher catcher;
+  dropOn(dlg.findChild<labelCombine*>("labelHead"), dir.filePath("b.flac"));
+  dropOn(dlg.findChild<labelCombine*>("labelTail"), dir.filePath("a.wav"));
+  QCOMPARE(dlg.outputPath(), dir.filePath("b_a.flac"));
+  dlg.findChild<QPushButton*>("pushButton")->click();
+  QTRY_COMPARE(catcher.count(), 1);
+  QCOMPARE(catcher.last(), QString("Cannot Combine|File format of two files does not match."));
 }
 
 void TestDialogCombine::overwriteNeedsConfirmationAndSourcesAreNeverTheOutput() {

@@ -17,6 +17,7 @@
 #include <functional>
 #include <vector>
 
+#include "audiofixtures.h"
 #include "dialogedit.h"
 #include "eqsettings.h"
 #include "lmeprogressdialog.h"
@@ -301,7 +302,7 @@ class TestDialogEdit : public QObject {
   };
   Run exportThroughDialog(const QString& source, int format, int rate, int bits, bool fade,
                           const QString& name, int timeoutMs = 120000, int dsdGainDb = 0,
-                          bool dither = false, bool precision = false) {
+                          bool dither = false, bool precision = false, int flacLevel = 5) {
     DialogEdit dialog;
     QObject::connect(&dialog, &DialogEdit::convertExecute, &dialog, [&] { dialog.startJob(1); });
     Decoded src = readBack(source);
@@ -312,6 +313,7 @@ class TestDialogEdit : public QObject {
     dialog.setDsdGainDb(dsdGainDb);
     dialog.setDitherChecked(dither);
     dialog.setPrecisionModulator(precision);
+    dialog.setFlacLevel(flacLevel);
     child<QLineEdit>(dialog, "lineEditFileName")->setText(name);
     dialog.show();
     Run r;
@@ -341,6 +343,11 @@ class TestDialogEdit : public QObject {
     QCOMPARE(exportplan::formatForIndex(1).fileType, int(kFileTypeDsdiff));
     QCOMPARE(exportplan::formatForIndex(2).fileType, int(kFileTypeDsf));
     QCOMPARE(exportplan::formatForIndex(-1).fileType, int(kFileTypeWav));
+    QCOMPARE(exportplan::formatForIndex(3).fileType, int(kFileTypeFlac));
+    QCOMPARE(exportplan::formatForIndex(4).fileType, int(kFileTypeWav));
+    // FLAC: every PCM rate, integer samples only.
+    QCOMPARE(exportplan::ratesFor(kFileTypeFlac).size(), exportplan::ratesFor(kFileTypeWav).size());
+    QCOMPARE(exportplan::bitsFor(kFileTypeFlac).back().bits, 24);
     QCOMPARE(int(exportplan::ratesFor(kFileTypeWav).size()), 8);
     QCOMPARE(int(exportplan::ratesFor(kFileTypeDsf).size()), 3);
     for (const auto& r : exportplan::ratesFor(kFileTypeWav))
@@ -463,6 +470,24 @@ class TestDialogEdit : public QObject {
     QCOMPARE(child<QComboBox>(d, "BounceBit")->count(), 3);
     QCOMPARE(d.exportBitsValue(), 16);
     QCOMPARE(d.exportRateHz(), 44100u);
+  }
+
+  void switchingToFlac() {
+    DialogEdit d;
+    d.setSource("/music/take.wav", 2, "STEREO", "16bits", "44.1kHz", "WAV(PCM)");
+    d.restoreChoices(0, 3, 2, true);  // 96 kHz, 32-bit float
+    child<QComboBox>(d, "BounceFormat")->setCurrentIndex(3);
+    QCOMPARE(child<QComboBox>(d, "BounceFormat")->currentText(), QString("FLAC"));
+    auto* bits = child<QComboBox>(d, "BounceBit");
+    QCOMPARE(bits->count(), 2);
+    QCOMPARE(bits->itemText(1), QString("24bit"));
+    QCOMPARE(d.exportRateHz(), 44100u);
+    QVERIFY(d.destinationPath().endsWith("/take_44k.flac"));
+    // Rows as for WAV: dither and headroom yes, the DSD modulator no.
+    QVERIFY(child<QCheckBox>(d, "checkBoxDither")->isEnabled());
+    QVERIFY(!child<QComboBox>(d, "comboModulator")->isEnabled());
+    d.setSource("/music/take.dsf", 2, "STEREO", "1bit", "2.8MHz", "DSF(DSD)");
+    QVERIFY(child<QComboBox>(d, "comboDsdGain")->isEnabled());
   }
 
   void restoredChoicesRunTheHandlers() {
@@ -701,6 +726,65 @@ class TestDialogEdit : public QObject {
       moved += d != 0;
     }
     QVERIFY(moved > a.size() / 16);  // a quarter of the samples, a.size() / 8
+  }
+
+  // FLAC holds exactly what a WAV export of the same choices holds, at both
+  // word lengths, and the reference decoder accepts it (CRCs and MD5).
+  void flacExportMatchesTheWavExport() {
+    if (!libraryHasConversion()) QSKIP("libsonvex.so with sonvexert not beside the test");
+    if (!fixtures::haveFlacTool()) QSKIP("flac is not installed");
+    const QString src = tmp.filePath("forFlac.wav");
+    QVERIFY(writeWav16(src, 44100, 44100, [](int ch, int64_t n) {
+      return (ch ? 0.3 : 0.6) * std::sin(2 * kPi * (ch ? 700.0 : 440.0) * n / 44100.0);
+    }));
+    for (int bits : {0, 1}) {
+      const QString tag = QString::number(bits);
+      const Run wav = exportThroughDialog(src, 0, 1, bits, true, "ref" + tag);
+      const Run flac = exportThroughDialog(src, 3, 1, bits, true, "flac" + tag);
+      QCOMPARE(flac.text, QString("Export completed."));
+      QVERIFY(flac.output.endsWith(".flac"));
+      QVERIFY(fixtures::flacTestPasses(flac.output));
+      const Decoded info = readBack(flac.output), ref = readBack(wav.output);
+      QCOMPARE(info.rc, 0);
+      QCOMPARE(info.info.fileType, uint32_t(kFileTypeFlac));
+      QCOMPARE(info.info.sampleRate, 48000u);
+      QCOMPARE(info.info.bitsPerSample, ref.info.bitsPerSample);
+      QCOMPARE(info.info.dataBytesLow, ref.info.dataBytesLow);
+      QVERIFY(ref.audio.size() >= 48000 * 4);  // a second of stereo
+      QVERIFY(fixtures::flacSamples(flac.output) == ref.audio);
+    }
+    // The level from the settings reaches the exporting thread: the same
+    // samples, fewer bytes at 8 than at 0.
+    const Run fast = exportThroughDialog(src, 3, 1, 1, true, "level0", 120000, 0, false, false, 0);
+    const Run small = exportThroughDialog(src, 3, 1, 1, true, "level8", 120000, 0, false, false, 8);
+    QVERIFY(fixtures::flacSamples(fast.output) == fixtures::flacSamples(small.output));
+    QVERIFY2(QFileInfo(small.output).size() < QFileInfo(fast.output).size(),
+             qPrintable(QString("%1 vs %2")
+                            .arg(QFileInfo(small.output).size())
+                            .arg(QFileInfo(fast.output).size())));
+  }
+
+  // A FLAC source trims as a WAV does: the marked frames, bit-exact.
+  void flacSourceTrimsBitExact() {
+    if (!libraryHasConversion()) QSKIP("libsonvex.so with sonvexert not beside the test");
+    if (!fixtures::haveFlacTool()) QSKIP("flac is not installed");
+    const QString wav = tmp.filePath("trimmed.wav"), flac = tmp.filePath("trimmed.flac");
+    QVERIFY(writeWav16(wav, 44100, 44100,
+                       [](int ch, int64_t n) { return (ch ? -0.2 : 0.4) * std::sin(0.03 * n); }));
+    QVERIFY(fixtures::flac(flac, readFile(wav)));
+    DialogEdit d;
+    d.setSource(flac, 2, "", "", "", "");
+    d.setFolder(tmp.path());
+    EditRange r = exportplan::wholeFile(44100);
+    r.inFrames = 1000;
+    r.outFrames = 31000;
+    d.setEditRange(r);
+    d.restoreChoices(0, 0, 0, false);  // WAV, 44.1 kHz, 16 bit, no fades
+    BoxAnswerer box(QMessageBox::Ok);
+    d.startJob(1);
+    QVERIFY(QTest::qWaitFor([&] { return box.seen; }, 60000));
+    QCOMPARE(box.text, QString("Export completed."));
+    QVERIFY(readBack(d.destinationPath()).audio == readBack(wav).audio.mid(1000 * 4, 30000 * 4));
   }
 
   // The modulator choice reaches the export: the same audio, other bits.
@@ -958,6 +1042,7 @@ class TestDialogEdit : public QObject {
       QCOMPARE(w.exportDialog()->bitIndex(), 1);
       QVERIFY(w.exportDialog()->shortFadeChecked());
       w.exportDialog()->restoreChoices(2, 1, 0, false);
+      w.exportDialog()->setFlacLevel(2);
       EqSettings* eq = w.eqBlock()->get();
       eq->band[3].on = 1;
       setParameters(&eq->band[3], -4.5, 250.0, 1.5, 44100.0, 0);
@@ -968,10 +1053,12 @@ class TestDialogEdit : public QObject {
     QVERIFY(text.contains("//EQ1\ntrue\n250\n1.5\n-4.5\n0\n"));
     QVERIFY(text.contains("//BounceFormat\n2\n//BounceFreq\n1\n//BounceBit\n0\n"));
     QVERIFY(text.contains("//NeverShowFirstInfo\ntrue\n"));
+    QVERIFY(text.contains("//FlacLevel\n2\n"));
     MainWindow again;
     QCOMPARE(again.exportDialog()->exportTypeCode(), int(kFileTypeDsf));
     QCOMPARE(again.exportDialog()->exportRateHz(), 5644800u);
     QVERIFY(!again.exportDialog()->shortFadeChecked());
+    QCOMPARE(again.exportDialog()->flacLevel(), 2);
     QCOMPARE(again.eqBlock()->get()->band[3].frequency, 250.0);
     QCOMPARE(again.eqBlock()->get()->band[3].on, 1);
     QVERIFY(!again.eqBlock()->masterOn());

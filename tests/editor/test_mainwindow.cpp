@@ -19,6 +19,7 @@
 #include "settings.h"
 #include "styledcontrols.h"
 #include "trackgraphic.h"
+#include "waveformcontroller.h"
 #include "widgettc.h"
 
 using fixtures::MessageCatcher;
@@ -51,6 +52,7 @@ class TestMainWindow : public QObject {
   void programRunsWithoutItsLibraries();
   void keysAct();
   void emptyAndCutFilesOpenWithANote();
+  void flacOpensAndDrawsAsItsWav();
 
  private:
   QString file(const QString& name) const { return m_dir.path() + "/" + name; }
@@ -357,6 +359,7 @@ void TestMainWindow::extensionAndRateChecks() {
   QVERIFY(MainWindow::checkFileExtension("/a/b/c.WAV"));
   QVERIFY(MainWindow::checkFileExtension("C:/x.y/song.Dsf"));
   QVERIFY(MainWindow::checkFileExtension("song.dff"));
+  QVERIFY(MainWindow::checkFileExtension("/a/b/song.Flac"));
   QVERIFY(MainWindow::checkFileExtension("/a/b/song.dff."));  // empty last part dropped
   QVERIFY(!MainWindow::checkFileExtension("/a/b/song.mp3"));
   QVERIFY(!MainWindow::checkFileExtension("wav"));
@@ -714,6 +717,42 @@ void TestMainWindow::emptyAndCutFilesOpenWithANote() {
            QStringList({"empty.wav\nThe file holds no audio (0 samples).",
                         "cut.wav\nThe file is cut short: it holds 00:00:00.50 of the "
                         "00:00:01.00 its header announces."}));
+}
+
+// The same audio as WAV and as FLAC: the same labels (bar the type), frames and
+// waveform, and no note on the FLAC, whose size says nothing of its length.
+void TestMainWindow::flacOpensAndDrawsAsItsWav() {
+  if (!m_window->sonvex().getAudioWaveForm) QSKIP("libsonvex.so has no summary yet");
+  if (!fixtures::haveFlacTool()) QSKIP("flac is not installed");
+  const QByteArray wav = fixtures::wav(96000, 24, 2, 96000 * 2 + 4800);
+  QVERIFY(fixtures::write(file("same.wav"), wav));
+  QVERIFY(fixtures::flac(file("same.flac"), wav));
+  const auto openAndSummarise = [&](const QString& path) {
+    std::vector<double> v;
+    WaveformController* w = m_window->waveform();
+    if (!m_window->openAudioFile(path) ||
+        !QTest::qWaitFor([w] { return w->summaryReady(); }, 60000))
+      return v;
+    const waveview::SummaryEntry* mx = w->buffers().maxLevel(waveview::kCoarse);
+    const waveview::SummaryEntry* mn = w->buffers().minLevel(waveview::kCoarse);
+    for (int64_t i = 0; i < w->buffers().plan().columns[waveview::kCoarse]; ++i)
+      v.insert(v.end(), {mx[i].left, mx[i].right, mn[i].left, mn[i].right});
+    return v;
+  };
+  MessageCatcher messages;
+  const std::vector<double> fromWav = openAndSummarise(file("same.wav"));
+  const QStringList labels = {"label_orgTime", "label_orgFreq", "label_orgBit", "label_orgCh"};
+  QStringList wavTexts;
+  for (const QString& l : labels) wavTexts << child<QLabel>(qPrintable(l))->text();
+  const std::vector<double> fromFlac = openAndSummarise(file("same.flac"));
+  QCOMPARE(messages.count(), 0);
+  QCOMPARE(m_window->currentFilePath(), file("same.flac"));
+  QCOMPARE(child<QLabel>("label_orgFileType")->text(), QStringLiteral("FLAC"));
+  for (int i = 0; i < labels.size(); ++i)
+    QCOMPARE(child<QLabel>(qPrintable(labels[i]))->text(), wavTexts[i]);
+  QCOMPARE(m_window->totalFrames(), uint64_t(96000 * 2 + 4800));
+  QVERIFY(std::any_of(fromFlac.begin(), fromFlac.end(), [](double x) { return x != 0.0; }));
+  QVERIFY(fromFlac == fromWav);
 }
 
 QTEST_MAIN(TestMainWindow)

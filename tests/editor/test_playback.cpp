@@ -29,13 +29,16 @@ namespace {
 constexpr double kToneHz = 1000.0;
 constexpr double kToneLevel = 0.5;
 
+int32_t toneSample(uint32_t n, uint32_t rate) {
+  return int32_t(std::lround(kToneLevel * 8388607.0 * std::sin(2 * M_PI * kToneHz * n / rate)));
+}
+
 // One second of a 24-bit stereo tone.
 QByteArray toneWav(uint32_t rate) {
   QByteArray f = fixtures::wav(rate, 24, 2, 0);
   QByteArray data;
   for (uint32_t n = 0; n < rate; ++n) {
-    const auto v =
-        int32_t(std::lround(kToneLevel * 8388607.0 * std::sin(2 * M_PI * kToneHz * n / rate)));
+    const int32_t v = toneSample(n, rate);
     for (int c = 0; c < 2; ++c) fixtures::le(data, uint32_t(v) & 0xFFFFFF, 3);
   }
   QByteArray size, riff;
@@ -85,6 +88,7 @@ class TestPlayback : public QObject {
   void playsThroughTheSharedOutput();
   void playsThroughTheDirectBridge();
   void playsDsdNativeThroughTheDirectBridge();
+  void playsFlacBitPerfect();
   void oscillatorSoundsOnTheOpenDevice();
   void deviceThatVanishesGoesOffline();
 
@@ -319,6 +323,32 @@ void TestPlayback::playsThroughTheDirectBridge() {
   QMetaObject::invokeMethod(m_window, "on_pushAsioCont_clicked");
   QCOMPARE(messages.titles.value(0), QStringLiteral("Control Panel"));
   QVERIFY2(messages.texts.value(0).contains("S24_3LE"), qPrintable(messages.texts.value(0)));
+}
+
+// A FLAC of the tone plays as the WAV does, and the card gets its very samples.
+void TestPlayback::playsFlacBitPerfect() {
+  if (!fixtures::haveFlacTool()) QSKIP("flac is not installed");
+  const QString flac = m_dir.path() + "/tone48.flac";
+  QVERIFY(fixtures::flac(flac, toneWav(48000)));
+  choose(DeviceManager::kDirect, "dac_s24");
+  QVERIFY(m_window->openAudioFile(flac));
+  QCOMPARE(m_window->devices()->playRate(), 48000);
+  playToTheEnd();
+  const std::vector<int32_t> heard =
+      alsatest::leftSamples(alsatest::readCapture("dac_s24"), 3, false, 8);
+  // Half a second in, past the start ramp: a tenth of a second equal to the
+  // tone at some phase.
+  size_t from = 0;
+  while (from < heard.size() && heard[from] == 0) ++from;
+  from += 24000;
+  QVERIFY(from + 4800 <= heard.size());
+  bool exact = false;
+  for (uint32_t phase = 0; phase < 48 && !exact; ++phase) {
+    exact = true;
+    for (size_t i = 0; i < 4800 && exact; ++i)
+      exact = heard[from + i] >> 8 == toneSample(uint32_t(phase + i), 48000);
+  }
+  QVERIFY(exact);
 }
 
 void TestPlayback::playsDsdNativeThroughTheDirectBridge() {

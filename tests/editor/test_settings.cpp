@@ -45,7 +45,8 @@ const char* const kDefaultFile =
     "//DsdToPcmGain\n0\n"
     "//Dither\nfalse\n"
     "//ExportModulator\nstandard\n"
-    "//PlaybackModulator\nstandard\n";
+    "//PlaybackModulator\nstandard\n"
+    "//FlacLevel\n5\n";
 
 }  // namespace
 
@@ -65,7 +66,7 @@ class TestSettings : public QObject {
     QVERIFY(f.open(QIODevice::ReadOnly));
     const QByteArray written = f.readAll();
     QCOMPARE(written, QByteArray(kDefaultFile));
-    QCOMPARE(keyLines(written).size(), 21);
+    QCOMPARE(keyLines(written).size(), 22);
     QVERIFY(!written.contains('\r'));
   }
 
@@ -95,6 +96,7 @@ class TestSettings : public QObject {
     s.dsdGainDb = -6;
     s.dither = true;
     s.precisionPlayback = true;
+    s.flacLevel = 8;
     QTemporaryDir dir;
     const QString path = dir.filePath("lumaraEditor.txt");
     QVERIFY(saveSettingsFile(path, s));
@@ -104,6 +106,7 @@ class TestSettings : public QObject {
     QCOMPARE(r.dsdGainDb, -6);
     QVERIFY(r.dither);
     QVERIFY(r.precisionPlayback && !r.precisionExport);
+    QCOMPARE(r.flacLevel, 8);
     QCOMPARE(r.eq[3].gainDb, 1e-05);
     QVERIFY(formatSettings(s).contains("\n1e-05\n"));
     QVERIFY(formatSettings(s).contains("//OverHoldTime\n-1\n"));
@@ -119,6 +122,13 @@ class TestSettings : public QObject {
     QVERIFY(text.contains("//EQ2\nfalse\n1.23457e+08\n0.9\n"));
     QCOMPARE(parse("//Monitor Volume\n -2.5 \n").monitorVolumeDb, -2.5);
     QLocale::setDefault(QLocale::c());
+  }
+
+  void flacLevelStaysInItsRange() {
+    QCOMPARE(parse("//FlacLevel\n 3 \n").flacLevel, 3);
+    QCOMPARE(parse("//FlacLevel\n12\n").flacLevel, 8);
+    QCOMPARE(parse("//FlacLevel\n-1\n").flacLevel, 0);
+    QCOMPARE(parse("//BounceBit\n0\n").flacLevel, 5);
   }
 
   void eqAllNeverStartsTheEqOn() {

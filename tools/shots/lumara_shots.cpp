@@ -1,8 +1,9 @@
 // Pictures of the main window with a file open, the export, combine, EQ and
 // oscillator dialogs and an export error for the docs and the manuals, taken
 // from the program's own widgets with its style, font and (on a Japanese
-// system) translation. tools/screenshots.sh runs it under a virtual display:
-//   lumara_shots OUT_DIR SUFFIX AUDIO_FILE
+// system) translation; with a FLAC file also that file open and the export
+// dialog with FLAC chosen. tools/screenshots.sh runs it under a virtual display:
+//   lumara_shots OUT_DIR SUFFIX AUDIO_FILE [FLAC_FILE]
 #include <QAction>
 #include <QApplication>
 #include <QEventLoop>
@@ -44,6 +45,7 @@ int main(int argc, char* argv[]) {
   const QString out = QString::fromLocal8Bit(argv[1]) + QLatin1Char('/');
   const QString suffix = QString::fromLocal8Bit(argv[2]);
   const QString audio = QString::fromLocal8Bit(argv[3]);
+  const QString flac = argc > 4 ? QString::fromLocal8Bit(argv[4]) : QString();
   QTranslator translator;
   if (QLocale().language() == QLocale::Japanese &&
       translator.load(QLocale(), QStringLiteral("LumaraEditor"), QStringLiteral("_"),
@@ -122,5 +124,17 @@ int main(int argc, char* argv[]) {
   window.oscillatorDialog()->show();
   settle(800);
   failures += !save(window.oscillatorDialog(), out + "oscillator-dialog-" + suffix + ".png");
+  window.oscillatorDialog()->hide();
+  if (flac.isEmpty()) return failures == 0 ? 0 : 1;
+
+  window.activateWindow();
+  if (!window.openAudioFile(flac)) return 1;
+  settle(8000);
+  failures += !save(&window, out + "main-window-flac-" + suffix + ".png");
+  window.findChild<QAction*>(QStringLiteral("actionExport"))->trigger();
+  exportDialog->setFolder(QStringLiteral("/home/user/Music"));
+  exportDialog->restoreChoices(3, 3, 1, true);  // FLAC, 96 kHz, 24 bit
+  settle(800);
+  failures += !save(exportDialog, out + "export-dialog-flac-" + suffix + ".png");
   return failures == 0 ? 0 : 1;
 }
