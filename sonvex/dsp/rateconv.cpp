@@ -714,7 +714,134 @@ size_t HoldResampler::pull(double* out, size_t maxFrames) {
 
 namespace {
 constexpr size_t kTableLimitBytes = size_t(8) << 20;
+
+// Byte-aligned decimation (L = 1, M = 8 S) in transposed form. Filter word j
+// covers taps 8 S j .. 8 S j + 8 S - 1, and input word m (S bytes) meets
+// output m - j through it. A slab holds W = 8 / S consecutive filter words;
+// for one byte r of an input word and its value v the slab's tables give a
+// row of W doubles, ready to add into the W outputs that word reaches. A
+// slab is 16 KiB whatever S, so it stays in the first-level cache while a
+// chunk of outputs runs through it, and every add is W wide.
+typedef double Vec8 __attribute__((vector_size(64)));
+typedef double Vec4 __attribute__((vector_size(32)));
+typedef double Vec2 __attribute__((vector_size(16)));
+
+template <int W>
+struct SlabVec;
+template <>
+struct SlabVec<8> {
+  using type = Vec8;
+};
+template <>
+struct SlabVec<4> {
+  using type = Vec4;
+};
+template <>
+struct SlabVec<2> {
+  using type = Vec2;
+};
+template <>
+struct SlabVec<1> {
+  using type = double;
+};
+
+constexpr size_t kSlabChunk = 256;
+// The last word of a filter may stretch past its last tap: the slab kernel
+// reads those bytes (through rows of zeros), so the byte buffers keep this
+// much beyond the data.
+constexpr size_t kByteSlack = 8;
+
+// Rows of slab `slab` sit at slabs + ((slab * S + r) * 256 + v) * W. acc*
+// hold W - 1 doubles of margin ahead of the chunk's cn outputs and as many
+// behind; bl/br point at the chunk's first output's first byte, whose
+// absolute word index is `word0`. Each output gets its slabs in order and,
+// within a slab, its words in the order of their absolute index mod W, so a
+// result never depends on how the stream was cut into chunks.
+template <int S>
+__attribute__((always_inline)) inline void slabChunk(const double* slabs, size_t nSlabs,
+                                                     const uint8_t* bl, const uint8_t* br,
+                                                     uint64_t word0, size_t cn, double* accL,
+                                                     double* accR) noexcept {
+  constexpr int W = 8 / S;
+  using V = typename SlabVec<W>::type;
+  for (size_t slab = 0; slab < nSlabs; ++slab) {
+    const double* rows = slabs + slab * S * 256 * W;
+    const size_t first = slab * W;          // first word that reaches the chunk
+    const size_t end = first + cn + W - 1;  // one past the last
+    for (int rho = 0; rho < W; ++rho) {
+      // Words of one residue touch disjoint windows: no store waits on the
+      // one before it.
+      size_t u = first + size_t((uint64_t(rho) + W - (word0 + first) % W) % W);
+      for (; u < end; u += W) {
+        V l, r;
+        std::memcpy(&l, rows + size_t(bl[u * S]) * W, sizeof(V));
+        std::memcpy(&r, rows + size_t(br[u * S]) * W, sizeof(V));
+        for (int b = 1; b < S; ++b) {
+          V x, y;
+          std::memcpy(&x, rows + (size_t(b) * 256 + bl[u * S + size_t(b)]) * W, sizeof(V));
+          std::memcpy(&y, rows + (size_t(b) * 256 + br[u * S + size_t(b)]) * W, sizeof(V));
+          l += x;
+          r += y;
+        }
+        V a, c;
+        double* pa = accL + (u - first);
+        double* pc = accR + (u - first);
+        std::memcpy(&a, pa, sizeof(V));
+        std::memcpy(&c, pc, sizeof(V));
+        a += l;
+        c += r;
+        std::memcpy(pa, &a, sizeof(V));
+        std::memcpy(pc, &c, sizeof(V));
+      }
+    }
+  }
 }
+
+using SlabChunkFn = void (*)(const double*, size_t, const uint8_t*, const uint8_t*, uint64_t,
+                             size_t, double*, double*) noexcept;
+
+template <int S>
+void slabChunkPortable(const double* slabs, size_t nSlabs, const uint8_t* bl, const uint8_t* br,
+                       uint64_t word0, size_t cn, double* accL, double* accR) noexcept {
+  slabChunk<S>(slabs, nSlabs, bl, br, word0, cn, accL, accR);
+}
+
+#if defined(SONVEX_HAVE_AVX2_PATH)
+// Only adds, in the same order: bit-identical to the portable form.
+template <int S>
+__attribute__((target("avx2"))) void slabChunkAvx2(const double* slabs, size_t nSlabs,
+                                                   const uint8_t* bl, const uint8_t* br,
+                                                   uint64_t word0, size_t cn, double* accL,
+                                                   double* accR) noexcept {
+  slabChunk<S>(slabs, nSlabs, bl, br, word0, cn, accL, accR);
+}
+#endif
+
+template <int S>
+SlabChunkFn pickSlabChunk() {
+#if defined(SONVEX_HAVE_AVX2_PATH)
+  if (haveAvx2Fma()) return slabChunkAvx2<S>;
+#endif
+  return slabChunkPortable<S>;
+}
+
+SlabChunkFn slabChunkFor(uint32_t bytesPerWord) {
+  static const SlabChunkFn fns[4] = {pickSlabChunk<1>(), pickSlabChunk<2>(), pickSlabChunk<4>(),
+                                     pickSlabChunk<8>()};
+  switch (bytesPerWord) {
+    case 1:
+      return fns[0];
+    case 2:
+      return fns[1];
+    case 4:
+      return fns[2];
+    case 8:
+      return fns[3];
+    default:
+      return nullptr;
+  }
+}
+}  // namespace
 
 struct DsdDecimator::Impl {
   uint32_t L, M;
@@ -730,6 +857,11 @@ struct DsdDecimator::Impl {
   size_t byteCount = 0;
   uint64_t nextOut = 0;
   uint64_t pushedBytes = 0;
+  // Byte-aligned path in slabs (M = 8, 16, 32 or 64 with L = 1).
+  AlignedDoubles slabs;
+  size_t nSlabs = 0;
+  uint32_t wordBytes = 0;  // S
+  SlabChunkFn slabFn = nullptr;
   // Expanded path.
   std::unique_ptr<PolyphaseResampler> poly;
   std::vector<double> expanded;
@@ -804,7 +936,51 @@ struct DsdDecimator::Impl {
     }
   }
 
+  // Lays the single table set out as slabs for the byte-aligned kernel.
+  void buildSlabs() {
+    const uint32_t S = M / 8;
+    const SlabChunkFn fn = slabChunkFor(S);
+    if (!fn) return;
+    const size_t W = 8 / S, G = groups[0];
+    const size_t words = (G + S - 1) / S;
+    nSlabs = (words + W - 1) / W;
+    slabs = AlignedDoubles(nSlabs * S * 256 * W);
+    const double* t = table[0].p;
+    for (size_t slab = 0; slab < nSlabs; ++slab)
+      for (size_t r = 0; r < S; ++r)
+        for (size_t v = 0; v < 256; ++v)
+          for (size_t jj = 0; jj < W; ++jj) {
+            const size_t g = S * (slab * W + W - 1 - jj) + r;
+            slabs.p[((slab * S + r) * 256 + v) * W + jj] = g < G ? t[256 * g + v] : 0.0;
+          }
+    wordBytes = S;
+    slabFn = fn;
+    table[0] = AlignedDoubles();
+  }
+
+  void computeSlabs(double* out, size_t n) {
+    const size_t W = 8 / wordBytes;
+    alignas(64) double acc[2][kSlabChunk + 14];
+    for (size_t c0 = 0; c0 < n; c0 += kSlabChunk) {
+      const size_t cn = std::min(kSlabChunk, n - c0);
+      const uint64_t word0 = nextOut + c0;
+      const size_t first = size_t(word0 * wordBytes - byteStart);
+      std::fill(acc[0], acc[0] + cn + 2 * (W - 1), 0.0);
+      std::fill(acc[1], acc[1] + cn + 2 * (W - 1), 0.0);
+      slabFn(slabs.p, nSlabs, bytes[0].data() + first, bytes[1].data() + first, word0, cn, acc[0],
+             acc[1]);
+      for (size_t k = 0; k < cn; ++k) {
+        out[2 * (c0 + k)] = acc[0][k + W - 1];
+        out[2 * (c0 + k) + 1] = acc[1][k + W - 1];
+      }
+    }
+  }
+
   void compute(double* out, size_t n) {
+    if (slabFn) {
+      computeSlabs(out, n);
+      return;
+    }
     if (L == 1 && M % 8 == 0) {
       computeAligned(out, n);
       return;
@@ -890,7 +1066,8 @@ DsdDecimator::DsdDecimator(const double* h, size_t len, uint32_t up, uint32_t do
         }
       }
     }
-    const size_t room = blockBytes + s.len / (8 * s.L) + 4;
+    if (s.L == 1 && s.M % 8 == 0) s.buildSlabs();
+    const size_t room = blockBytes + s.len / (8 * s.L) + 4 + kByteSlack;
     for (auto& b : s.bytes) b.resize(room);
     return;
   }
@@ -940,10 +1117,10 @@ void DsdDecimator::push(const uint8_t* left, const uint8_t* right, size_t count)
     s.poly->push(s.expanded.data(), 8 * count);
     return;
   }
-  if (s.byteCount + count > s.bytes[0].size()) {
+  if (s.byteCount + count + kByteSlack > s.bytes[0].size()) {
     s.compact();
-    if (s.byteCount + count > s.bytes[0].size())
-      for (auto& b : s.bytes) b.resize(s.byteCount + count);
+    if (s.byteCount + count + kByteSlack > s.bytes[0].size())
+      for (auto& b : s.bytes) b.resize(s.byteCount + count + kByteSlack);
   }
   std::memcpy(s.bytes[0].data() + s.byteCount, left, count);
   if (right)
