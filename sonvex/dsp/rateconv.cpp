@@ -746,52 +746,84 @@ struct SlabVec<1> {
 };
 
 constexpr size_t kSlabChunk = 256;
+// Slabs summed in registers before one read-modify-write of the outputs:
+// two (32 KiB) still run from the first-level cache.
+constexpr int kSlabsPerPass = 2;
 // The last word of a filter may stretch past its last tap: the slab kernel
 // reads those bytes (through rows of zeros), so the byte buffers keep this
 // much beyond the data.
-constexpr size_t kByteSlack = 8;
+constexpr size_t kByteSlack = 8 * kSlabsPerPass;
 
-// Rows of slab `slab` sit at slabs + ((slab * S + r) * 256 + v) * W. acc*
-// hold W - 1 doubles of margin ahead of the chunk's cn outputs and as many
-// behind; bl/br point at the chunk's first output's first byte, whose
-// absolute word index is `word0`. Each output gets its slabs in order and,
-// within a slab, its words in the order of their absolute index mod W, so a
-// result never depends on how the stream was cut into chunks.
+// The S bytes of one input word, first byte lowest.
 template <int S>
+inline uint64_t loadWord(const uint8_t* p) noexcept {
+  uint64_t w = 0;
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+  std::memcpy(&w, p, S);
+#else
+  for (int b = 0; b < S; ++b) w |= uint64_t(p[b]) << (8 * b);
+#endif
+  return w;
+}
+
+// Rows of slab `slab` sit at slabs + ((slab * S + r) * 256 + v) * W; nSlabs
+// is a multiple of P. acc* hold W - 1 doubles of margin ahead of the chunk's
+// cn outputs and as many behind; bl/br point at the chunk's first output's
+// first byte, whose absolute word index is `word0`. Window a (W outputs
+// from acc index a) takes word a + k W through slab k. An output receives,
+// for each pass of P slabs, its W windows in the order of their absolute
+// residue, so a result never depends on how the stream was cut into chunks.
+template <int S, int P>
 __attribute__((always_inline)) inline void slabChunk(const double* slabs, size_t nSlabs,
                                                      const uint8_t* bl, const uint8_t* br,
                                                      uint64_t word0, size_t cn, double* accL,
                                                      double* accR) noexcept {
   constexpr int W = 8 / S;
   using V = typename SlabVec<W>::type;
-  for (size_t slab = 0; slab < nSlabs; ++slab) {
-    const double* rows = slabs + slab * S * 256 * W;
-    const size_t first = slab * W;          // first word that reaches the chunk
-    const size_t end = first + cn + W - 1;  // one past the last
+  const size_t end = cn + W - 1;  // windows start at 0 .. cn + W - 2
+  for (size_t s0 = 0; s0 < nSlabs; s0 += P) {
+    const double* rows = slabs + s0 * S * 256 * W;
+    const uint8_t* pl = bl + s0 * W * S;
+    const uint8_t* pr = br + s0 * W * S;
     for (int rho = 0; rho < W; ++rho) {
-      // Words of one residue touch disjoint windows: no store waits on the
-      // one before it.
-      size_t u = first + size_t((uint64_t(rho) + W - (word0 + first) % W) % W);
-      for (; u < end; u += W) {
-        V l, r;
-        std::memcpy(&l, rows + size_t(bl[u * S]) * W, sizeof(V));
-        std::memcpy(&r, rows + size_t(br[u * S]) * W, sizeof(V));
-        for (int b = 1; b < S; ++b) {
-          V x, y;
-          std::memcpy(&x, rows + (size_t(b) * 256 + bl[u * S + size_t(b)]) * W, sizeof(V));
-          std::memcpy(&y, rows + (size_t(b) * 256 + br[u * S + size_t(b)]) * W, sizeof(V));
-          l += x;
-          r += y;
+      // Windows of one residue are disjoint: no store waits on the one
+      // before. Window a takes word a + k W through slab k, which is the
+      // word window a + W takes through slab k - 1.
+      size_t a = size_t((uint64_t(rho) + W - word0 % W) % W);
+      uint64_t wl[P], wr[P];
+#pragma GCC unroll 8
+      for (int k = 0; k + 1 < P; ++k) {
+        wl[k + 1] = loadWord<S>(pl + (a + size_t(k) * W) * S);
+        wr[k + 1] = loadWord<S>(pr + (a + size_t(k) * W) * S);
+      }
+      for (; a < end; a += W) {
+#pragma GCC unroll 8
+        for (int k = 0; k + 1 < P; ++k) {
+          wl[k] = wl[k + 1];
+          wr[k] = wr[k + 1];
         }
-        V a, c;
-        double* pa = accL + (u - first);
-        double* pc = accR + (u - first);
-        std::memcpy(&a, pa, sizeof(V));
-        std::memcpy(&c, pc, sizeof(V));
-        a += l;
-        c += r;
-        std::memcpy(pa, &a, sizeof(V));
-        std::memcpy(pc, &c, sizeof(V));
+        wl[P - 1] = loadWord<S>(pl + (a + size_t(P - 1) * W) * S);
+        wr[P - 1] = loadWord<S>(pr + (a + size_t(P - 1) * W) * S);
+        V l = {}, r = {};
+#pragma GCC unroll 8
+        for (int k = 0; k < P; ++k) {
+          const double* t = rows + size_t(k) * S * 256 * W;
+#pragma GCC unroll 8
+          for (int b = 0; b < S; ++b) {
+            V x, y;
+            std::memcpy(&x, t + (size_t(b) * 256 + ((wl[k] >> (8 * b)) & 0xFF)) * W, sizeof(V));
+            std::memcpy(&y, t + (size_t(b) * 256 + ((wr[k] >> (8 * b)) & 0xFF)) * W, sizeof(V));
+            l += x;
+            r += y;
+          }
+        }
+        V p, q;
+        std::memcpy(&p, accL + a, sizeof(V));
+        std::memcpy(&q, accR + a, sizeof(V));
+        p += l;
+        q += r;
+        std::memcpy(accL + a, &p, sizeof(V));
+        std::memcpy(accR + a, &q, sizeof(V));
       }
     }
   }
@@ -803,7 +835,7 @@ using SlabChunkFn = void (*)(const double*, size_t, const uint8_t*, const uint8_
 template <int S>
 void slabChunkPortable(const double* slabs, size_t nSlabs, const uint8_t* bl, const uint8_t* br,
                        uint64_t word0, size_t cn, double* accL, double* accR) noexcept {
-  slabChunk<S>(slabs, nSlabs, bl, br, word0, cn, accL, accR);
+  slabChunk<S, kSlabsPerPass>(slabs, nSlabs, bl, br, word0, cn, accL, accR);
 }
 
 #if defined(SONVEX_HAVE_AVX2_PATH)
@@ -813,7 +845,7 @@ __attribute__((target("avx2"))) void slabChunkAvx2(const double* slabs, size_t n
                                                    const uint8_t* bl, const uint8_t* br,
                                                    uint64_t word0, size_t cn, double* accL,
                                                    double* accR) noexcept {
-  slabChunk<S>(slabs, nSlabs, bl, br, word0, cn, accL, accR);
+  slabChunk<S, kSlabsPerPass>(slabs, nSlabs, bl, br, word0, cn, accL, accR);
 }
 #endif
 
@@ -943,7 +975,7 @@ struct DsdDecimator::Impl {
     if (!fn) return;
     const size_t W = 8 / S, G = groups[0];
     const size_t words = (G + S - 1) / S;
-    nSlabs = (words + W - 1) / W;
+    nSlabs = (words + W * kSlabsPerPass - 1) / (W * kSlabsPerPass) * kSlabsPerPass;
     slabs = AlignedDoubles(nSlabs * S * 256 * W);
     const double* t = table[0].p;
     for (size_t slab = 0; slab < nSlabs; ++slab)
