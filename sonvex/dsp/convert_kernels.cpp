@@ -3,6 +3,10 @@
 #include <cmath>
 #include <cstring>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace sonvex::convert {
 
 namespace {
@@ -200,8 +204,15 @@ inline int32_t quantise(double x, double ditherSteps = 0.0) {
   // and much cheaper than a library call per sample.
   constexpr double kMagic = 6755399441055744.0;
   double v = x * kScale + ditherSteps;
+#if defined(__SSE2__)
+  // maxsd hands back its second operand for a NaN; no branches.
+  __m128d w = _mm_max_sd(_mm_set_sd(v), _mm_set_sd(-kScale));
+  w = _mm_min_sd(w, _mm_set_sd(kMax));
+  v = _mm_cvtsd_f64(w);
+#else
   if (!(v >= -kScale)) v = -kScale;  // also catches NaN
   if (v > kMax) v = kMax;
+#endif
   return int32_t((v + kMagic) - kMagic);
 }
 
@@ -227,6 +238,21 @@ int packPcm(const double* frames, size_t n, uint32_t channels, uint32_t bits, ui
       }
       return kSonvexOk;
     case 24:
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+      if (!dither && count > 0) {
+        // One four-byte store a sample; its top byte is overwritten by the
+        // next sample, and the last sample goes byte by byte.
+        for (size_t i = 0; i + 1 < count; ++i) {
+          const uint32_t v = uint32_t(quantise<24>(frames[i * step]));
+          std::memcpy(out + 3 * i, &v, 4);
+        }
+        const int32_t v = quantise<24>(frames[(count - 1) * step]);
+        out[3 * count - 3] = uint8_t(v);
+        out[3 * count - 2] = uint8_t(v >> 8);
+        out[3 * count - 1] = uint8_t(v >> 16);
+        return kSonvexOk;
+      }
+#endif
       for (size_t i = 0; i < count; ++i) {
         const int32_t v = quantise<24>(frames[i * step], dither ? dither->next() : 0.0);
         out[3 * i] = uint8_t(v);
