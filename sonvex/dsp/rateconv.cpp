@@ -717,11 +717,13 @@ constexpr size_t kTableLimitBytes = size_t(8) << 20;
 
 // Byte-aligned decimation (L = 1, M = 8 S) in transposed form. Filter word j
 // covers taps 8 S j .. 8 S j + 8 S - 1, and input word m (S bytes) meets
-// output m - j through it. A slab holds W = 8 / S consecutive filter words;
-// for one byte r of an input word and its value v the slab's tables give a
-// row of W doubles, ready to add into the W outputs that word reaches. A
-// slab is 16 KiB whatever S, so it stays in the first-level cache while a
-// chunk of outputs runs through it, and every add is W wide.
+// output m - j through it. A slab holds W consecutive filter words (8 / S,
+// or 8 for S = 2 with AVX-512); for one byte r of an input word and its
+// value v the slab's tables give a row of W doubles, ready to add into the W
+// outputs that word reaches. Every add is W wide, and a slab of 16 KiB
+// (32 KiB) stays in cache while a chunk of outputs runs through it. The work
+// is bound by the table bytes read, so rows stay double: single precision
+// would halve them but move outputs by about a 24-bit step.
 typedef double Vec8 __attribute__((vector_size(64)));
 typedef double Vec4 __attribute__((vector_size(32)));
 typedef double Vec2 __attribute__((vector_size(16)));
@@ -751,8 +753,8 @@ constexpr size_t kSlabChunk = 256;
 constexpr int kSlabsPerPass = 2;
 // The last word of a filter may stretch past its last tap: the slab kernel
 // reads those bytes (through rows of zeros), so the byte buffers keep this
-// much beyond the data.
-constexpr size_t kByteSlack = 8 * kSlabsPerPass;
+// much beyond the data (slabs per pass x W x S).
+constexpr size_t kByteSlack = 32;
 
 // The S bytes of one input word, first byte lowest.
 template <int S>
@@ -773,12 +775,11 @@ inline uint64_t loadWord(const uint8_t* p) noexcept {
 // from acc index a) takes word a + k W through slab k. An output receives,
 // for each pass of P slabs, its W windows in the order of their absolute
 // residue, so a result never depends on how the stream was cut into chunks.
-template <int S, int P>
+template <int S, int W, int P>
 __attribute__((always_inline)) inline void slabChunk(const double* slabs, size_t nSlabs,
                                                      const uint8_t* bl, const uint8_t* br,
                                                      uint64_t word0, size_t cn, double* accL,
                                                      double* accR) noexcept {
-  constexpr int W = 8 / S;
   using V = typename SlabVec<W>::type;
   const size_t end = cn + W - 1;  // windows start at 0 .. cn + W - 2
   for (size_t s0 = 0; s0 < nSlabs; s0 += P) {
@@ -835,7 +836,7 @@ using SlabChunkFn = void (*)(const double*, size_t, const uint8_t*, const uint8_
 template <int S>
 void slabChunkPortable(const double* slabs, size_t nSlabs, const uint8_t* bl, const uint8_t* br,
                        uint64_t word0, size_t cn, double* accL, double* accR) noexcept {
-  slabChunk<S, kSlabsPerPass>(slabs, nSlabs, bl, br, word0, cn, accL, accR);
+  slabChunk<S, 8 / S, kSlabsPerPass>(slabs, nSlabs, bl, br, word0, cn, accL, accR);
 }
 
 #if defined(SONVEX_HAVE_AVX2_PATH)
@@ -845,32 +846,58 @@ __attribute__((target("avx2"))) void slabChunkAvx2(const double* slabs, size_t n
                                                    const uint8_t* bl, const uint8_t* br,
                                                    uint64_t word0, size_t cn, double* accL,
                                                    double* accR) noexcept {
-  slabChunk<S, kSlabsPerPass>(slabs, nSlabs, bl, br, word0, cn, accL, accR);
+  slabChunk<S, 8 / S, kSlabsPerPass>(slabs, nSlabs, bl, br, word0, cn, accL, accR);
+}
+
+// DSD64 -> 176.4 kHz: rows of eight doubles, one register each, one slab
+// (32 KiB) per pass.
+// DSD64 -> 176.4 kHz where the processor has AVX-512: rows of eight doubles,
+// one register each, and two slabs (64 KiB, mostly second-level cache) per
+// read-modify-write of the outputs measure faster than any split of the
+// same work into four-wide rows.
+__attribute__((target("avx512f"))) void slabChunkAvx512(const double* slabs, size_t nSlabs,
+                                                        const uint8_t* bl, const uint8_t* br,
+                                                        uint64_t word0, size_t cn, double* accL,
+                                                        double* accR) noexcept {
+  slabChunk<2, 8, 2>(slabs, nSlabs, bl, br, word0, cn, accL, accR);
+}
+
+bool haveAvx512() {
+  __builtin_cpu_init();
+  return __builtin_cpu_supports("avx512f");
 }
 #endif
+
+// A kernel and the slab geometry it was built for.
+struct SlabKernel {
+  SlabChunkFn fn = nullptr;
+  uint32_t width = 0;    // W
+  uint32_t perPass = 0;  // P
+};
 
 template <int S>
-SlabChunkFn pickSlabChunk() {
+SlabKernel pickSlabKernel() {
 #if defined(SONVEX_HAVE_AVX2_PATH)
-  if (haveAvx2Fma()) return slabChunkAvx2<S>;
+  if (S == 2 && haveAvx512()) return {slabChunkAvx512, 8, 2};
+  if (haveAvx2Fma()) return {slabChunkAvx2<S>, 8 / S, kSlabsPerPass};
 #endif
-  return slabChunkPortable<S>;
+  return {slabChunkPortable<S>, 8 / S, kSlabsPerPass};
 }
 
-SlabChunkFn slabChunkFor(uint32_t bytesPerWord) {
-  static const SlabChunkFn fns[4] = {pickSlabChunk<1>(), pickSlabChunk<2>(), pickSlabChunk<4>(),
-                                     pickSlabChunk<8>()};
+SlabKernel slabKernelFor(uint32_t bytesPerWord) {
+  static const SlabKernel kernels[4] = {pickSlabKernel<1>(), pickSlabKernel<2>(),
+                                        pickSlabKernel<4>(), pickSlabKernel<8>()};
   switch (bytesPerWord) {
     case 1:
-      return fns[0];
+      return kernels[0];
     case 2:
-      return fns[1];
+      return kernels[1];
     case 4:
-      return fns[2];
+      return kernels[2];
     case 8:
-      return fns[3];
+      return kernels[3];
     default:
-      return nullptr;
+      return {};
   }
 }
 }  // namespace
@@ -893,6 +920,7 @@ struct DsdDecimator::Impl {
   AlignedDoubles slabs;
   size_t nSlabs = 0;
   uint32_t wordBytes = 0;  // S
+  uint32_t slabWidth = 0;  // W
   SlabChunkFn slabFn = nullptr;
   // Expanded path.
   std::unique_ptr<PolyphaseResampler> poly;
@@ -971,11 +999,11 @@ struct DsdDecimator::Impl {
   // Lays the single table set out as slabs for the byte-aligned kernel.
   void buildSlabs() {
     const uint32_t S = M / 8;
-    const SlabChunkFn fn = slabChunkFor(S);
-    if (!fn) return;
-    const size_t W = 8 / S, G = groups[0];
+    const SlabKernel kernel = slabKernelFor(S);
+    if (!kernel.fn) return;
+    const size_t W = kernel.width, P = kernel.perPass, G = groups[0];
     const size_t words = (G + S - 1) / S;
-    nSlabs = (words + W * kSlabsPerPass - 1) / (W * kSlabsPerPass) * kSlabsPerPass;
+    nSlabs = (words + W * P - 1) / (W * P) * P;
     slabs = AlignedDoubles(nSlabs * S * 256 * W);
     const double* t = table[0].p;
     for (size_t slab = 0; slab < nSlabs; ++slab)
@@ -986,12 +1014,13 @@ struct DsdDecimator::Impl {
             slabs.p[((slab * S + r) * 256 + v) * W + jj] = g < G ? t[256 * g + v] : 0.0;
           }
     wordBytes = S;
-    slabFn = fn;
+    slabWidth = uint32_t(W);
+    slabFn = kernel.fn;
     table[0] = AlignedDoubles();
   }
 
   void computeSlabs(double* out, size_t n) {
-    const size_t W = 8 / wordBytes;
+    const size_t W = slabWidth;
     alignas(64) double acc[2][kSlabChunk + 14];
     for (size_t c0 = 0; c0 < n; c0 += kSlabChunk) {
       const size_t cn = std::min(kSlabChunk, n - c0);
