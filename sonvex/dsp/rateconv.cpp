@@ -717,13 +717,13 @@ constexpr size_t kTableLimitBytes = size_t(8) << 20;
 
 // Byte-aligned decimation (L = 1, M = 8 S) in transposed form. Filter word j
 // covers taps 8 S j .. 8 S j + 8 S - 1, and input word m (S bytes) meets
-// output m - j through it. A slab holds W consecutive filter words (8 / S,
-// or 8 for S = 2 with AVX-512); for one byte r of an input word and its
+// output m - j through it. A slab holds W consecutive filter words (8 with
+// AVX-512, else 8 / S up to 4); for one byte r of an input word and its
 // value v the slab's tables give a row of W doubles, ready to add into the W
-// outputs that word reaches. Every add is W wide, and a slab of 16 KiB
-// (32 KiB) stays in cache while a chunk of outputs runs through it. The work
-// is bound by the table bytes read, so rows stay double: single precision
-// would halve them but move outputs by about a 24-bit step.
+// outputs that word reaches. Every add is W wide, and a slab (S x 256 x W
+// doubles, 8 to 64 KiB) stays in cache while a chunk of outputs runs through
+// it. The work is bound by the table bytes read, so rows stay double: single
+// precision would halve them but move outputs by about a 24-bit step.
 typedef double Vec8 __attribute__((vector_size(64)));
 typedef double Vec4 __attribute__((vector_size(32)));
 typedef double Vec2 __attribute__((vector_size(16)));
@@ -748,8 +748,7 @@ struct SlabVec<1> {
 };
 
 constexpr size_t kSlabChunk = 256;
-// Slabs summed in registers before one read-modify-write of the outputs:
-// two (32 KiB) still run from the first-level cache.
+// Slabs summed in registers before one read-modify-write of the outputs.
 constexpr int kSlabsPerPass = 2;
 // The last word of a filter may stretch past its last tap: the slab kernel
 // reads those bytes (through rows of zeros), so the byte buffers keep this
@@ -833,10 +832,14 @@ __attribute__((always_inline)) inline void slabChunk(const double* slabs, size_t
 using SlabChunkFn = void (*)(const double*, size_t, const uint8_t*, const uint8_t*, uint64_t,
                              size_t, double*, double*) noexcept;
 
+// Four-wide rows at most without AVX-512: wider vectors only split there.
+template <int S>
+constexpr int kNarrowWidth = 8 / S < 4 ? 8 / S : 4;
+
 template <int S>
 void slabChunkPortable(const double* slabs, size_t nSlabs, const uint8_t* bl, const uint8_t* br,
                        uint64_t word0, size_t cn, double* accL, double* accR) noexcept {
-  slabChunk<S, 8 / S, kSlabsPerPass>(slabs, nSlabs, bl, br, word0, cn, accL, accR);
+  slabChunk<S, kNarrowWidth<S>, kSlabsPerPass>(slabs, nSlabs, bl, br, word0, cn, accL, accR);
 }
 
 #if defined(SONVEX_HAVE_AVX2_PATH)
@@ -846,20 +849,21 @@ __attribute__((target("avx2"))) void slabChunkAvx2(const double* slabs, size_t n
                                                    const uint8_t* bl, const uint8_t* br,
                                                    uint64_t word0, size_t cn, double* accL,
                                                    double* accR) noexcept {
-  slabChunk<S, 8 / S, kSlabsPerPass>(slabs, nSlabs, bl, br, word0, cn, accL, accR);
+  slabChunk<S, kNarrowWidth<S>, kSlabsPerPass>(slabs, nSlabs, bl, br, word0, cn, accL, accR);
 }
 
-// DSD64 -> 176.4 kHz: rows of eight doubles, one register each, one slab
-// (32 KiB) per pass.
-// DSD64 -> 176.4 kHz where the processor has AVX-512: rows of eight doubles,
-// one register each, and two slabs (64 KiB, mostly second-level cache) per
-// read-modify-write of the outputs measure faster than any split of the
-// same work into four-wide rows.
+// With AVX-512, rows of eight doubles, one register each. Two slabs per
+// pass while a slab is 32 KiB or less, else one: fewer read-modify-writes
+// of the outputs save more than the second-level cache misses cost.
+template <int S>
+constexpr int kWidePerPass = S <= 2 ? 2 : 1;
+
+template <int S>
 __attribute__((target("avx512f"))) void slabChunkAvx512(const double* slabs, size_t nSlabs,
                                                         const uint8_t* bl, const uint8_t* br,
                                                         uint64_t word0, size_t cn, double* accL,
                                                         double* accR) noexcept {
-  slabChunk<2, 8, 2>(slabs, nSlabs, bl, br, word0, cn, accL, accR);
+  slabChunk<S, 8, kWidePerPass<S>>(slabs, nSlabs, bl, br, word0, cn, accL, accR);
 }
 
 bool haveAvx512() {
@@ -878,10 +882,10 @@ struct SlabKernel {
 template <int S>
 SlabKernel pickSlabKernel() {
 #if defined(SONVEX_HAVE_AVX2_PATH)
-  if (S == 2 && haveAvx512()) return {slabChunkAvx512, 8, 2};
-  if (haveAvx2Fma()) return {slabChunkAvx2<S>, 8 / S, kSlabsPerPass};
+  if (S <= 4 && haveAvx512()) return {slabChunkAvx512<S>, 8, kWidePerPass<S>};
+  if (haveAvx2Fma()) return {slabChunkAvx2<S>, kNarrowWidth<S>, kSlabsPerPass};
 #endif
-  return {slabChunkPortable<S>, 8 / S, kSlabsPerPass};
+  return {slabChunkPortable<S>, kNarrowWidth<S>, kSlabsPerPass};
 }
 
 SlabKernel slabKernelFor(uint32_t bytesPerWord) {
