@@ -275,6 +275,9 @@ TEST_P(Dsd64To176, InBandSnrIsKept) {
       rcsupport::inBandSnrDb(bitsPairs.data(), 0, kLog2Bits, 0, kFreq, kDsdRate, 20.0, 20000.0);
   const double snrPcm =
       rcsupport::inBandSnrDb(pcm.data(), kLead, kLog2Bits - 4, 0, kFreq, 176400.0, 20.0, 20000.0);
+  // Kept in the XML report (--gtest_output=xml) to compare builds.
+  RecordProperty("snr_bits_db", std::to_string(snrBits));
+  RecordProperty("snr_pcm_db", std::to_string(snrPcm));
   EXPECT_GT(snrBits, GetParam() ? 90.0 : 70.0);
   EXPECT_NEAR(snrPcm, snrBits, 0.5) << "bits " << snrBits << " dB, pcm " << snrPcm << " dB";
 }
