@@ -242,7 +242,25 @@ int packPcm(const double* frames, size_t n, uint32_t channels, uint32_t bits, ui
       if (!dither && count > 0) {
         // One four-byte store a sample; its top byte is overwritten by the
         // next sample, and the last sample goes byte by byte.
-        for (size_t i = 0; i + 1 < count; ++i) {
+        size_t i = 0;
+#if defined(__SSE2__)
+        if (step == 1) {
+          // Two samples at a time; cvtpd2dq rounds to nearest even as
+          // quantise does, and maxpd takes its second operand for a NaN.
+          const __m128d lo = _mm_set1_pd(-8388608.0), hi = _mm_set1_pd(8388607.0);
+          const __m128d scale = _mm_set1_pd(8388608.0);
+          for (; i + 2 < count; i += 2) {
+            __m128d x = _mm_mul_pd(_mm_loadu_pd(frames + i), scale);
+            x = _mm_min_pd(_mm_max_pd(x, lo), hi);
+            const __m128i q = _mm_cvtpd_epi32(x);
+            const uint32_t v0 = uint32_t(_mm_cvtsi128_si32(q));
+            const uint32_t v1 = uint32_t(_mm_cvtsi128_si32(_mm_srli_si128(q, 4)));
+            std::memcpy(out + 3 * i, &v0, 4);
+            std::memcpy(out + 3 * i + 3, &v1, 4);
+          }
+        }
+#endif
+        for (; i + 1 < count; ++i) {
           const uint32_t v = uint32_t(quantise<24>(frames[i * step]));
           std::memcpy(out + 3 * i, &v, 4);
         }
