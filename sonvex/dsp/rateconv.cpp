@@ -1,6 +1,7 @@
 #include "rateconv.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstring>
 
@@ -888,18 +889,25 @@ SlabKernel pickSlabKernel() {
   return {slabChunkPortable<S>, kNarrowWidth<S>, kSlabsPerPass};
 }
 
+std::atomic<bool> gPortableSlabKernel{false};
+
 SlabKernel slabKernelFor(uint32_t bytesPerWord) {
   static const SlabKernel kernels[4] = {pickSlabKernel<1>(), pickSlabKernel<2>(),
                                         pickSlabKernel<4>(), pickSlabKernel<8>()};
+  static const SlabKernel portable[4] = {{slabChunkPortable<1>, kNarrowWidth<1>, kSlabsPerPass},
+                                         {slabChunkPortable<2>, kNarrowWidth<2>, kSlabsPerPass},
+                                         {slabChunkPortable<4>, kNarrowWidth<4>, kSlabsPerPass},
+                                         {slabChunkPortable<8>, kNarrowWidth<8>, kSlabsPerPass}};
+  const SlabKernel* k = gPortableSlabKernel.load() ? portable : kernels;
   switch (bytesPerWord) {
     case 1:
-      return kernels[0];
+      return k[0];
     case 2:
-      return kernels[1];
+      return k[1];
     case 4:
-      return kernels[2];
+      return k[2];
     case 8:
-      return kernels[3];
+      return k[3];
     default:
       return {};
   }
@@ -1226,5 +1234,9 @@ uint64_t DsdDecimator::pushedBytes() const { return impl_->pushedBytes; }
 uint64_t DsdDecimator::pulledFrames() const {
   return impl_->poly ? impl_->poly->pulledFrames() : impl_->nextOut;
 }
+
+namespace detail {
+void setPortableSlabKernel(bool on) noexcept { gPortableSlabKernel.store(on); }
+}  // namespace detail
 
 }  // namespace sonvex

@@ -233,6 +233,9 @@ void upsampleWindowPortable(const double* t, size_t stride, size_t taps, const d
                             size_t count, double* out) noexcept;
 void upsampleWindowSelected(const double* t, size_t stride, size_t taps, const double* x,
                             size_t count, double* out) noexcept;
+// While set, decimators built take the byte-aligned path's portable kernel
+// (what processors without AVX2 run) instead of this processor's. For tests.
+void setPortableSlabKernel(bool on) noexcept;
 }  // namespace detail
 
 }  // namespace sonvex
