@@ -4,7 +4,8 @@
 //
 // Operations: up48 (44.1 -> 48 kHz, 24-bit), up882 (44.1 -> 88.2 kHz, 24-bit),
 // down441 (96 -> 44.1 kHz, 24-bit),
-// dsd176 (DSD64 DSF -> 176.4 kHz/24-bit WAV), trim24 (same rate, 16 -> 24-bit,
+// dsd176 (DSD64 DSF -> 176.4 kHz/24-bit WAV), dsd128_176 (the same from
+// DSD128), trim24 (same rate, 16 -> 24-bit,
 // 0.5 s .. 59.5 s). Each run is a child process (the library call alone, and
 // sonvex-cli when it sits beside this program); wall time, CPU time and peak
 // resident memory come from the child. "+callback" repeats the library call
@@ -85,9 +86,8 @@ void writeWav(const std::string& path, uint32_t rate, int bits) {
   std::fclose(f);
 }
 
-// DSD64 DSF from a second-order sigma-delta loop at 50 % modulation.
-void writeDsf(const std::string& path) {
-  const uint32_t rate = 2822400;
+// DSD DSF from a second-order sigma-delta loop at 50 % modulation.
+void writeDsf(const std::string& path, uint32_t rate) {
   const uint64_t bytesPerChannel = uint64_t(rate * kSeconds) / 8;
   const uint64_t groups = (bytesPerChannel + 4095) / 4096;
   std::vector<uint8_t> h;
@@ -155,6 +155,8 @@ const Op kOps[] = {
      "-b 24 %s rate -v 44100", "-ar 44100 -c:a pcm_s24le"},
     {"dsd176", "DSD64 DSF -> 176.4 kHz/24-bit WAV", "src_dsd64.dsf", kRate176400, 24, 0, -1, 60, "",
      "-ar 176400 -c:a pcm_s24le"},
+    {"dsd128_176", "DSD128 DSF -> 176.4 kHz/24-bit WAV", "src_dsd128.dsf", kRate176400, 24, 0, -1,
+     60, "", "-ar 176400 -c:a pcm_s24le"},
     {"trim24", "same rate 16 -> 24-bit, 0.5 s .. 59.5 s", "src441_16.wav", kRate44100, 24, 0.5,
      59.5, 59, "-b 24 %s trim 0.5 =59.5", "-ss 0.5 -to 59.5 -c:a pcm_s24le"},
 };
@@ -265,7 +267,8 @@ int main(int argc, char** argv) {
   if (!exists(dir + "/src441_24.wav")) writeWav(dir + "/src441_24.wav", 44100, 24);
   if (!exists(dir + "/src96_24.wav")) writeWav(dir + "/src96_24.wav", 96000, 24);
   if (!exists(dir + "/src441_16.wav")) writeWav(dir + "/src441_16.wav", 44100, 16);
-  if (!exists(dir + "/src_dsd64.dsf")) writeDsf(dir + "/src_dsd64.dsf");
+  if (!exists(dir + "/src_dsd64.dsf")) writeDsf(dir + "/src_dsd64.dsf", 2822400);
+  if (!exists(dir + "/src_dsd128.dsf")) writeDsf(dir + "/src_dsd128.dsf", 5644800);
 
   const bool haveSox = compare && onPath("sox");
   const bool haveFfmpeg = compare && onPath("ffmpeg");
@@ -290,7 +293,7 @@ int main(int argc, char** argv) {
       report("sonvex-cli", op, measure([&] { return runCommand(cmd); }));
       // The longest FIR against the FFT method's prototype (on whichever
       // engine is faster for the ratio).
-      if (op.outSeconds < 0 && std::string(op.name) != "dsd176")
+      if (op.outSeconds < 0 && std::string(op.name).compare(0, 3, "dsd") != 0)
         for (const char* m : {"2", "3"})
           report((std::string("--filter ") + m).c_str(), op,
                  measure([&] { return runCommand(cmd + " --filter " + m); }));

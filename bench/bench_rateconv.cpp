@@ -105,6 +105,10 @@ void runDsd(benchmark::State& state, uint32_t L, uint32_t M, double fc, int taps
 }
 
 void BM_Dsd64to176(benchmark::State& s) { runDsd(s, 1, 16, 44100.0, 1023, 1.0); }
+// The export's other byte-aligned factors: 352.8, 88.2 and 44.1 kHz.
+void BM_Dsd64to352(benchmark::State& s) { runDsd(s, 1, 8, 44100.0, 1023, 1.0); }
+void BM_Dsd64to88(benchmark::State& s) { runDsd(s, 1, 32, 39690.0, 1023, 1.0); }
+void BM_Dsd64to44(benchmark::State& s) { runDsd(s, 1, 64, 19845.0, 2047, 1.0); }
 void BM_Dsd64toDsd128(benchmark::State& s) { runDsd(s, 2, 1, 88200.0, 255, 18014398509481984.0); }
 
 }  // namespace
@@ -113,6 +117,9 @@ BENCHMARK(BM_Pcm44to48)->Unit(benchmark::kMillisecond)->Iterations(3);
 BENCHMARK(BM_Pcm48to44)->Unit(benchmark::kMillisecond)->Iterations(3);
 BENCHMARK(BM_Pcm96to44)->Unit(benchmark::kMillisecond)->Iterations(3);
 BENCHMARK(BM_Dsd64to176)->Unit(benchmark::kMillisecond)->Iterations(3);
+BENCHMARK(BM_Dsd64to352)->Unit(benchmark::kMillisecond)->Iterations(3);
+BENCHMARK(BM_Dsd64to88)->Unit(benchmark::kMillisecond)->Iterations(3);
+BENCHMARK(BM_Dsd64to44)->Unit(benchmark::kMillisecond)->Iterations(3);
 BENCHMARK(BM_Pcm44toDsd64)->Unit(benchmark::kMillisecond)->Iterations(1);
 BENCHMARK(BM_Dsd64toDsd128)->Unit(benchmark::kMillisecond)->Iterations(1);
 BENCHMARK(BM_Pcm44to48Fft)->Unit(benchmark::kMillisecond)->Iterations(1);

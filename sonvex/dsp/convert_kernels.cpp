@@ -3,6 +3,10 @@
 #include <cmath>
 #include <cstring>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace sonvex::convert {
 
 namespace {
@@ -203,8 +207,15 @@ inline int32_t quantise(double x, double ditherSteps = 0.0) {
   // and much cheaper than a library call per sample.
   constexpr double kMagic = 6755399441055744.0;
   double v = x * kScale + ditherSteps;
+#if defined(__SSE2__)
+  // maxsd hands back its second operand for a NaN; no branches.
+  __m128d w = _mm_max_sd(_mm_set_sd(v), _mm_set_sd(-kScale));
+  w = _mm_min_sd(w, _mm_set_sd(kMax));
+  v = _mm_cvtsd_f64(w);
+#else
   if (!(v >= -kScale)) v = -kScale;  // also catches NaN
   if (v > kMax) v = kMax;
+#endif
   return int32_t((v + kMagic) - kMagic);
 }
 
@@ -230,6 +241,39 @@ int packPcm(const double* frames, size_t n, uint32_t channels, uint32_t bits, ui
       }
       return kSonvexOk;
     case 24:
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+      if (!dither && count > 0) {
+        // One four-byte store a sample; its top byte is overwritten by the
+        // next sample, and the last sample goes byte by byte.
+        size_t i = 0;
+#if defined(__SSE2__)
+        if (step == 1) {
+          // Two samples at a time; cvtpd2dq rounds to nearest even as
+          // quantise does, and maxpd takes its second operand for a NaN.
+          const __m128d lo = _mm_set1_pd(-8388608.0), hi = _mm_set1_pd(8388607.0);
+          const __m128d scale = _mm_set1_pd(8388608.0);
+          for (; i + 2 < count; i += 2) {
+            __m128d x = _mm_mul_pd(_mm_loadu_pd(frames + i), scale);
+            x = _mm_min_pd(_mm_max_pd(x, lo), hi);
+            const __m128i q = _mm_cvtpd_epi32(x);
+            const uint32_t v0 = uint32_t(_mm_cvtsi128_si32(q));
+            const uint32_t v1 = uint32_t(_mm_cvtsi128_si32(_mm_srli_si128(q, 4)));
+            std::memcpy(out + 3 * i, &v0, 4);
+            std::memcpy(out + 3 * i + 3, &v1, 4);
+          }
+        }
+#endif
+        for (; i + 1 < count; ++i) {
+          const uint32_t v = uint32_t(quantise<24>(frames[i * step]));
+          std::memcpy(out + 3 * i, &v, 4);
+        }
+        const int32_t v = quantise<24>(frames[(count - 1) * step]);
+        out[3 * count - 3] = uint8_t(v);
+        out[3 * count - 2] = uint8_t(v >> 8);
+        out[3 * count - 1] = uint8_t(v >> 16);
+        return kSonvexOk;
+      }
+#endif
       for (size_t i = 0; i < count; ++i) {
         const int32_t v = quantise<24>(frames[i * step], dither ? dither->next() : 0.0);
         out[3 * i] = uint8_t(v);

@@ -1,6 +1,7 @@
 #include "rateconv.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstring>
 
@@ -715,7 +716,204 @@ size_t HoldResampler::pull(double* out, size_t maxFrames) {
 
 namespace {
 constexpr size_t kTableLimitBytes = size_t(8) << 20;
+
+// Byte-aligned decimation (L = 1, M = 8 S) in transposed form. Filter word j
+// covers taps 8 S j .. 8 S j + 8 S - 1, and input word m (S bytes) meets
+// output m - j through it. A slab holds W consecutive filter words (8 with
+// AVX-512, else 8 / S up to 4); for one byte r of an input word and its
+// value v the slab's tables give a row of W doubles, ready to add into the W
+// outputs that word reaches. Every add is W wide, and a slab (S x 256 x W
+// doubles, 8 to 64 KiB) stays in cache while a chunk of outputs runs through
+// it. The work is bound by the table bytes read, so rows stay double: single
+// precision would halve them but move outputs by about a 24-bit step.
+typedef double Vec8 __attribute__((vector_size(64)));
+typedef double Vec4 __attribute__((vector_size(32)));
+typedef double Vec2 __attribute__((vector_size(16)));
+
+template <int W>
+struct SlabVec;
+template <>
+struct SlabVec<8> {
+  using type = Vec8;
+};
+template <>
+struct SlabVec<4> {
+  using type = Vec4;
+};
+template <>
+struct SlabVec<2> {
+  using type = Vec2;
+};
+template <>
+struct SlabVec<1> {
+  using type = double;
+};
+
+constexpr size_t kSlabChunk = 256;
+// Slabs summed in registers before one read-modify-write of the outputs.
+constexpr int kSlabsPerPass = 2;
+// The last word of a filter may stretch past its last tap: the slab kernel
+// reads those bytes (through rows of zeros), so the byte buffers keep this
+// much beyond the data (slabs per pass x W x S).
+constexpr size_t kByteSlack = 32;
+
+// The S bytes of one input word, first byte lowest.
+template <int S>
+inline uint64_t loadWord(const uint8_t* p) noexcept {
+  uint64_t w = 0;
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+  std::memcpy(&w, p, S);
+#else
+  for (int b = 0; b < S; ++b) w |= uint64_t(p[b]) << (8 * b);
+#endif
+  return w;
 }
+
+// Rows of slab `slab` sit at slabs + ((slab * S + r) * 256 + v) * W; nSlabs
+// is a multiple of P. acc* hold W - 1 doubles of margin ahead of the chunk's
+// cn outputs and as many behind; bl/br point at the chunk's first output's
+// first byte, whose absolute word index is `word0`. Window a (W outputs
+// from acc index a) takes word a + k W through slab k. An output receives,
+// for each pass of P slabs, its W windows in the order of their absolute
+// residue, so a result never depends on how the stream was cut into chunks.
+template <int S, int W, int P>
+__attribute__((always_inline)) inline void slabChunk(const double* slabs, size_t nSlabs,
+                                                     const uint8_t* bl, const uint8_t* br,
+                                                     uint64_t word0, size_t cn, double* accL,
+                                                     double* accR) noexcept {
+  using V = typename SlabVec<W>::type;
+  const size_t end = cn + W - 1;  // windows start at 0 .. cn + W - 2
+  for (size_t s0 = 0; s0 < nSlabs; s0 += P) {
+    const double* rows = slabs + s0 * S * 256 * W;
+    const uint8_t* pl = bl + s0 * W * S;
+    const uint8_t* pr = br + s0 * W * S;
+    for (int rho = 0; rho < W; ++rho) {
+      // Windows of one residue are disjoint: no store waits on the one
+      // before. Window a takes word a + k W through slab k, which is the
+      // word window a + W takes through slab k - 1.
+      size_t a = size_t((uint64_t(rho) + W - word0 % W) % W);
+      uint64_t wl[P], wr[P];
+#pragma GCC unroll 8
+      for (int k = 0; k + 1 < P; ++k) {
+        wl[k + 1] = loadWord<S>(pl + (a + size_t(k) * W) * S);
+        wr[k + 1] = loadWord<S>(pr + (a + size_t(k) * W) * S);
+      }
+      for (; a < end; a += W) {
+#pragma GCC unroll 8
+        for (int k = 0; k + 1 < P; ++k) {
+          wl[k] = wl[k + 1];
+          wr[k] = wr[k + 1];
+        }
+        wl[P - 1] = loadWord<S>(pl + (a + size_t(P - 1) * W) * S);
+        wr[P - 1] = loadWord<S>(pr + (a + size_t(P - 1) * W) * S);
+        V l = {}, r = {};
+#pragma GCC unroll 8
+        for (int k = 0; k < P; ++k) {
+          const double* t = rows + size_t(k) * S * 256 * W;
+#pragma GCC unroll 8
+          for (int b = 0; b < S; ++b) {
+            V x, y;
+            std::memcpy(&x, t + (size_t(b) * 256 + ((wl[k] >> (8 * b)) & 0xFF)) * W, sizeof(V));
+            std::memcpy(&y, t + (size_t(b) * 256 + ((wr[k] >> (8 * b)) & 0xFF)) * W, sizeof(V));
+            l += x;
+            r += y;
+          }
+        }
+        V p, q;
+        std::memcpy(&p, accL + a, sizeof(V));
+        std::memcpy(&q, accR + a, sizeof(V));
+        p += l;
+        q += r;
+        std::memcpy(accL + a, &p, sizeof(V));
+        std::memcpy(accR + a, &q, sizeof(V));
+      }
+    }
+  }
+}
+
+using SlabChunkFn = void (*)(const double*, size_t, const uint8_t*, const uint8_t*, uint64_t,
+                             size_t, double*, double*) noexcept;
+
+// Four-wide rows at most without AVX-512: wider vectors only split there.
+template <int S>
+constexpr int kNarrowWidth = 8 / S < 4 ? 8 / S : 4;
+
+template <int S>
+void slabChunkPortable(const double* slabs, size_t nSlabs, const uint8_t* bl, const uint8_t* br,
+                       uint64_t word0, size_t cn, double* accL, double* accR) noexcept {
+  slabChunk<S, kNarrowWidth<S>, kSlabsPerPass>(slabs, nSlabs, bl, br, word0, cn, accL, accR);
+}
+
+#if defined(SONVEX_HAVE_AVX2_PATH)
+// Only adds, in the same order: bit-identical to the portable form.
+template <int S>
+__attribute__((target("avx2"))) void slabChunkAvx2(const double* slabs, size_t nSlabs,
+                                                   const uint8_t* bl, const uint8_t* br,
+                                                   uint64_t word0, size_t cn, double* accL,
+                                                   double* accR) noexcept {
+  slabChunk<S, kNarrowWidth<S>, kSlabsPerPass>(slabs, nSlabs, bl, br, word0, cn, accL, accR);
+}
+
+// With AVX-512, rows of eight doubles, one register each. Two slabs per
+// pass while a slab is 32 KiB or less, else one: fewer read-modify-writes
+// of the outputs save more than the second-level cache misses cost.
+template <int S>
+constexpr int kWidePerPass = S <= 2 ? 2 : 1;
+
+template <int S>
+__attribute__((target("avx512f"))) void slabChunkAvx512(const double* slabs, size_t nSlabs,
+                                                        const uint8_t* bl, const uint8_t* br,
+                                                        uint64_t word0, size_t cn, double* accL,
+                                                        double* accR) noexcept {
+  slabChunk<S, 8, kWidePerPass<S>>(slabs, nSlabs, bl, br, word0, cn, accL, accR);
+}
+
+bool haveAvx512() {
+  __builtin_cpu_init();
+  return __builtin_cpu_supports("avx512f");
+}
+#endif
+
+// A kernel and the slab geometry it was built for.
+struct SlabKernel {
+  SlabChunkFn fn = nullptr;
+  uint32_t width = 0;    // W
+  uint32_t perPass = 0;  // P
+};
+
+template <int S>
+SlabKernel pickSlabKernel() {
+#if defined(SONVEX_HAVE_AVX2_PATH)
+  if (S <= 4 && haveAvx512()) return {slabChunkAvx512<S>, 8, kWidePerPass<S>};
+  if (haveAvx2Fma()) return {slabChunkAvx2<S>, kNarrowWidth<S>, kSlabsPerPass};
+#endif
+  return {slabChunkPortable<S>, kNarrowWidth<S>, kSlabsPerPass};
+}
+
+std::atomic<bool> gPortableSlabKernel{false};
+
+SlabKernel slabKernelFor(uint32_t bytesPerWord) {
+  static const SlabKernel kernels[4] = {pickSlabKernel<1>(), pickSlabKernel<2>(),
+                                        pickSlabKernel<4>(), pickSlabKernel<8>()};
+  static const SlabKernel portable[4] = {{slabChunkPortable<1>, kNarrowWidth<1>, kSlabsPerPass},
+                                         {slabChunkPortable<2>, kNarrowWidth<2>, kSlabsPerPass},
+                                         {slabChunkPortable<4>, kNarrowWidth<4>, kSlabsPerPass},
+                                         {slabChunkPortable<8>, kNarrowWidth<8>, kSlabsPerPass}};
+  const SlabKernel* k = gPortableSlabKernel.load() ? portable : kernels;
+  switch (bytesPerWord) {
+    case 1:
+      return k[0];
+    case 2:
+      return k[1];
+    case 4:
+      return k[2];
+    case 8:
+      return k[3];
+    default:
+      return {};
+  }
+}
+}  // namespace
 
 struct DsdDecimator::Impl {
   uint32_t L, M;
@@ -731,6 +929,12 @@ struct DsdDecimator::Impl {
   size_t byteCount = 0;
   uint64_t nextOut = 0;
   uint64_t pushedBytes = 0;
+  // Byte-aligned path in slabs (M = 8, 16, 32 or 64 with L = 1).
+  AlignedDoubles slabs;
+  size_t nSlabs = 0;
+  uint32_t wordBytes = 0;  // S
+  uint32_t slabWidth = 0;  // W
+  SlabChunkFn slabFn = nullptr;
   // Expanded path.
   std::unique_ptr<PolyphaseResampler> poly;
   std::vector<double> expanded;
@@ -805,7 +1009,52 @@ struct DsdDecimator::Impl {
     }
   }
 
+  // Lays the single table set out as slabs for the byte-aligned kernel.
+  void buildSlabs() {
+    const uint32_t S = M / 8;
+    const SlabKernel kernel = slabKernelFor(S);
+    if (!kernel.fn) return;
+    const size_t W = kernel.width, P = kernel.perPass, G = groups[0];
+    const size_t words = (G + S - 1) / S;
+    nSlabs = (words + W * P - 1) / (W * P) * P;
+    slabs = AlignedDoubles(nSlabs * S * 256 * W);
+    const double* t = table[0].p;
+    for (size_t slab = 0; slab < nSlabs; ++slab)
+      for (size_t r = 0; r < S; ++r)
+        for (size_t v = 0; v < 256; ++v)
+          for (size_t jj = 0; jj < W; ++jj) {
+            const size_t g = S * (slab * W + W - 1 - jj) + r;
+            slabs.p[((slab * S + r) * 256 + v) * W + jj] = g < G ? t[256 * g + v] : 0.0;
+          }
+    wordBytes = S;
+    slabWidth = uint32_t(W);
+    slabFn = kernel.fn;
+    table[0] = AlignedDoubles();
+  }
+
+  void computeSlabs(double* out, size_t n) {
+    const size_t W = slabWidth;
+    alignas(64) double acc[2][kSlabChunk + 14];
+    for (size_t c0 = 0; c0 < n; c0 += kSlabChunk) {
+      const size_t cn = std::min(kSlabChunk, n - c0);
+      const uint64_t word0 = nextOut + c0;
+      const size_t first = size_t(word0 * wordBytes - byteStart);
+      std::fill(acc[0], acc[0] + cn + 2 * (W - 1), 0.0);
+      std::fill(acc[1], acc[1] + cn + 2 * (W - 1), 0.0);
+      slabFn(slabs.p, nSlabs, bytes[0].data() + first, bytes[1].data() + first, word0, cn, acc[0],
+             acc[1]);
+      for (size_t k = 0; k < cn; ++k) {
+        out[2 * (c0 + k)] = acc[0][k + W - 1];
+        out[2 * (c0 + k) + 1] = acc[1][k + W - 1];
+      }
+    }
+  }
+
   void compute(double* out, size_t n) {
+    if (slabFn) {
+      computeSlabs(out, n);
+      return;
+    }
     if (L == 1 && M % 8 == 0) {
       computeAligned(out, n);
       return;
@@ -891,7 +1140,8 @@ DsdDecimator::DsdDecimator(const double* h, size_t len, uint32_t up, uint32_t do
         }
       }
     }
-    const size_t room = blockBytes + s.len / (8 * s.L) + 4;
+    if (s.L == 1 && s.M % 8 == 0) s.buildSlabs();
+    const size_t room = blockBytes + s.len / (8 * s.L) + 4 + kByteSlack;
     for (auto& b : s.bytes) b.resize(room);
     return;
   }
@@ -941,10 +1191,10 @@ void DsdDecimator::push(const uint8_t* left, const uint8_t* right, size_t count)
     s.poly->push(s.expanded.data(), 8 * count);
     return;
   }
-  if (s.byteCount + count > s.bytes[0].size()) {
+  if (s.byteCount + count + kByteSlack > s.bytes[0].size()) {
     s.compact();
-    if (s.byteCount + count > s.bytes[0].size())
-      for (auto& b : s.bytes) b.resize(s.byteCount + count);
+    if (s.byteCount + count + kByteSlack > s.bytes[0].size())
+      for (auto& b : s.bytes) b.resize(s.byteCount + count + kByteSlack);
   }
   std::memcpy(s.bytes[0].data() + s.byteCount, left, count);
   if (right)
@@ -985,5 +1235,9 @@ uint64_t DsdDecimator::pushedBytes() const { return impl_->pushedBytes; }
 uint64_t DsdDecimator::pulledFrames() const {
   return impl_->poly ? impl_->poly->pulledFrames() : impl_->nextOut;
 }
+
+namespace detail {
+void setPortableSlabKernel(bool on) noexcept { gPortableSlabKernel.store(on); }
+}  // namespace detail
 
 }  // namespace sonvex

@@ -192,8 +192,10 @@ class HoldResampler final : public Resampler {
 // zero-stuffed by L as in PolyphaseResampler. The FIR is evaluated from byte
 // tables, eight taps per lookup: one table set per polyphase phase a and bit
 // offset o of the phase's first input bit, table[g][byte] =
-// sum_b (+-2) * h[a + (8g + b - o) L]. L = 1 with M a multiple of 8 (DSD to
-// the 44.1 kHz family) takes a cache-blocked path over one set. When the sets
+// sum_b (+-2) * h[a + (8g + b - o) L]. L = 1 with M = 8, 16, 32 or 64 (DSD to
+// the 44.1 kHz family) runs transposed: each input word adds a row of table
+// values into every output it reaches, several outputs per vector add
+// (other multiples of 8 take a cache-blocked path over one set). When the sets
 // would exceed 8 MiB (e.g. DSD64 -> 48 kHz) the bits are expanded to +-2.0 and
 // run through the polyphase engine instead; the results agree to rounding.
 class DsdDecimator {
@@ -233,6 +235,9 @@ void upsampleWindowPortable(const double* t, size_t stride, size_t taps, const d
                             size_t count, double* out) noexcept;
 void upsampleWindowSelected(const double* t, size_t stride, size_t taps, const double* x,
                             size_t count, double* out) noexcept;
+// While set, decimators built take the byte-aligned path's portable kernel
+// (what processors without AVX2 run) instead of this processor's. For tests.
+void setPortableSlabKernel(bool on) noexcept;
 }  // namespace detail
 
 }  // namespace sonvex

@@ -247,9 +247,11 @@ class DsfReader final : public AudioReader {
     if (channels == 0 || channels > kMaxChannels) return ReadStatus::Unsupported;
     const int64_t firstFrame = position_;
     position_ += int64_t(count) * 8;
-    for (uint32_t c = 0; c < channels; ++c) std::memset(out[c], kDsdIdleByte, count);
     const uint64_t perChannel = format_.audioBytes / channels;
-    if (firstFrame < 0 || uint64_t(firstFrame) / 8 >= perChannel) return ReadStatus::Ok;
+    if (firstFrame < 0 || uint64_t(firstFrame) / 8 >= perChannel) {
+      for (uint32_t c = 0; c < channels; ++c) std::memset(out[c], kDsdIdleByte, count);
+      return ReadStatus::Ok;
+    }
     const uint64_t first = uint64_t(firstFrame) / 8;
     const uint64_t real = std::min<uint64_t>(count, perChannel - first);
     uint64_t done = 0;
@@ -258,7 +260,11 @@ class DsfReader final : public AudioReader {
       const uint64_t group = b / kDsfBlockBytes;
       if (group < cacheFirst_ || group >= cacheFirst_ + cacheGroups_) {
         const ReadStatus r = load(group);
-        if (r != ReadStatus::Ok) return r;
+        if (r != ReadStatus::Ok) {
+          for (uint32_t c = 0; c < channels; ++c)
+            std::memset(out[c] + done, kDsdIdleByte, count - done);
+          return r;
+        }
       }
       const uint64_t at = b - cacheFirst_ * kDsfBlockBytes;
       if (at >= cacheHeld_) break;  // the file ends here
@@ -267,6 +273,8 @@ class DsfReader final : public AudioReader {
         std::memcpy(out[c] + done, cache_.data() + c * cacheBytes() + at, take);
       done += take;
     }
+    // Past the end of the file: silence.
+    for (uint32_t c = 0; c < channels; ++c) std::memset(out[c] + done, kDsdIdleByte, count - done);
     *got = int64_t(done);
     return ReadStatus::Ok;
   }
