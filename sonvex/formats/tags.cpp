@@ -507,7 +507,6 @@ bool vorbisCommentEntries(const uint8_t* data, size_t n, std::vector<std::string
   // Every entry takes four bytes at least: a larger count is a lie.
   if (count > (n - pos) / 4) return false;
   entries->clear();
-  entries->reserve(count);
   for (uint32_t i = 0; i < count; ++i) {
     std::string e;
     if (!field(&e)) return false;

@@ -36,8 +36,9 @@ struct Tags {
 
 // What the container of a file opened by openAudio holds: WAV LIST/INFO,
 // id3 /ID3 and bext; the DSF ID3v2 tag at the metadata pointer; DSDIFF
-// ID3 , DIIN and COMT; FLAC's Vorbis comment and pictures. Blocks that are cut off or oversized are
-// left out, so a damaged tag never fails an export. 0, or kErrNotSupported for a type without tags.
+// ID3 , DIIN and COMT; FLAC's Vorbis comment and pictures. Blocks that are
+// cut off or oversized are left out, so a damaged tag never fails an
+// export. 0, or kErrNotSupported for a type without tags.
 [[nodiscard]] int readTags(ByteSource& src, const AudioFormat& format, Tags* tags);
 
 // The same for an open stream of type `type` (the appends work on streams).
