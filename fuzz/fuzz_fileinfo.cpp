@@ -36,13 +36,14 @@ void carryTags(sonvex::ByteSource& src, int type, int64_t startFrame) {
   if (sonvex::openAudio(src, type, &format, &reader) != sonvex::OpenStatus::Ok ||
       sonvex::readTags(src, format, &tags) != 0)
     return;
-  for (const int out : {kFileTypeWav, kFileTypeDsf, kFileTypeDsdiff}) {
+  for (const int out : {kFileTypeWav, kFileTypeDsf, kFileTypeDsdiff, kFileTypeFlac}) {
     sonvex::MemorySink sink;
     auto writer = sonvex::makeAudioWriter(out, sink);
+    const bool pcm = out == kFileTypeWav || out == kFileTypeFlac;
     WriteFormat wf{};
     wf.channels = 2;
-    wf.bitsPerSample = out == kFileTypeWav ? 16 : 1;
-    wf.sampleRate = out == kFileTypeWav ? 44100 : 2822400;
+    wf.bitsPerSample = pcm ? 16 : 1;
+    wf.sampleRate = pcm ? 44100 : 2822400;
     writer->setTags(sonvex::tagBlocksFor(tags, out, startFrame, format.sampleRate, wf.sampleRate));
     if (writer->begin(wf) == 0) (void)writer->finalize();
   }

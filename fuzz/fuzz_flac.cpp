@@ -1,6 +1,7 @@
 // Hostile FLAC streams from memory: the probe, a decode from the start,
-// seeks the input picks, and what decodes encoded again, so the reader's
-// frame bookkeeping and libFLAC's callbacks meet every kind of damage.
+// seeks the input picks, and what decodes encoded again with the stream's
+// tags, so the reader's frame bookkeeping, the tag reader and libFLAC's
+// callbacks and metadata meet every kind of damage.
 #include <algorithm>
 #include <cstdint>
 #include <memory>
@@ -12,6 +13,7 @@
 #include "bytesource.h"
 #include "fileinfo.h"
 #include "sonvex.h"
+#include "tags.h"
 
 namespace {
 
@@ -37,6 +39,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::unique_ptr<sonvex::AudioWriter> writer;
   if (format.bitsPerSample == 16 || format.bitsPerSample == 24) {
     writer = sonvex::makeAudioWriter(kFileTypeFlac, sink);
+    sonvex::Tags tags;
+    if (sonvex::readTags(src, format, &tags) == kSonvexOk)
+      writer->setTags(
+          sonvex::tagBlocksFor(tags, kFileTypeFlac, 0, format.sampleRate, format.sampleRate));
     writer->expectFrames(std::min(frames, kDecodeLimit));
     WriteFormat wf{};
     wf.channels = uint16_t(format.channels);

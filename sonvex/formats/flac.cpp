@@ -19,6 +19,7 @@
 #include "diag.h"
 #include "driver.h"
 #include "fileio.h"
+#include "tags.h"
 
 namespace sonvex {
 namespace {
@@ -33,10 +34,66 @@ constexpr uint64_t kTotalSamplesAt = kStreamInfoAt + 13;  // low nibble, then 4 
 constexpr uint64_t kMd5At = kStreamInfoAt + 18;
 constexpr uint32_t kSeekPointBytes = 18;
 constexpr uint8_t kSeekTableType = 3;
+// A metadata block's 24-bit length, less room for the vendor string
+// libFLAC puts into a comment block in place of the one given.
+constexpr uint32_t kMaxMetadataBytes = (1u << 24) - 256;
 // Ahead of the decoded frame by less than this, decoding on beats a seek.
 constexpr int64_t kDecodeOnFrames = 1 << 16;
 
 uint32_t containerBytes(uint32_t bits) { return (bits + 7) / 8; }
+
+struct MetadataDeleter {
+  void operator()(FLAC__StreamMetadata* m) const { FLAC__metadata_object_delete(m); }
+};
+using MetadataPtr = std::unique_ptr<FLAC__StreamMetadata, MetadataDeleter>;
+
+MetadataPtr vorbisCommentBlock(const std::vector<uint8_t>& block) {
+  std::vector<std::string> entries;
+  MetadataPtr m;
+  if (!vorbisCommentEntries(block.data(), block.size(), &entries)) return m;
+  m.reset(FLAC__metadata_object_new(FLAC__METADATA_TYPE_VORBIS_COMMENT));
+  if (!m) return m;
+  for (std::string& e : entries) {
+    FLAC__StreamMetadata_VorbisComment_Entry entry;
+    entry.length = uint32_t(e.size());
+    entry.entry = reinterpret_cast<FLAC__byte*>(&e[0]);
+    // libFLAC refuses an entry that is no FIELD=value; the others stay.
+    (void)FLAC__metadata_object_vorbiscomment_append_comment(m.get(), entry, true);
+  }
+  return m;
+}
+
+// `icons`: whether each of the two kinds of file icon, of which a stream
+// holds one at most, is already there.
+MetadataPtr pictureBlock(const std::vector<uint8_t>& block, bool icons[2]) {
+  FlacPicture p;
+  MetadataPtr m;
+  if (!parseFlacPicture(block, &p)) return m;
+  const bool icon = p.type == FLAC__STREAM_METADATA_PICTURE_TYPE_FILE_ICON_STANDARD ||
+                    p.type == FLAC__STREAM_METADATA_PICTURE_TYPE_FILE_ICON;
+  if (icon && icons[p.type - 1]) return m;
+  // The standard icon must be a 32x32 PNG, or the encoder refuses the stream.
+  if (p.type == FLAC__STREAM_METADATA_PICTURE_TYPE_FILE_ICON_STANDARD &&
+      (p.mime != "image/png" || p.width != 32 || p.height != 32))
+    return m;
+  m.reset(FLAC__metadata_object_new(FLAC__METADATA_TYPE_PICTURE));
+  if (!m) return m;
+  FLAC__StreamMetadata_Picture& pic = m->data.picture;
+  pic.type = FLAC__StreamMetadata_Picture_Type(p.type);
+  pic.width = p.width;
+  pic.height = p.height;
+  pic.depth = p.depth;
+  pic.colors = p.colors;
+  if (!FLAC__metadata_object_picture_set_mime_type(m.get(), &p.mime[0], true) ||
+      !FLAC__metadata_object_picture_set_description(
+          m.get(), reinterpret_cast<FLAC__byte*>(&p.description[0]), true) ||
+      !FLAC__metadata_object_picture_set_data(m.get(), const_cast<FLAC__byte*>(p.data),
+                                              uint32_t(p.bytes), true) ||
+      !FLAC__metadata_object_picture_is_legal(m.get(), nullptr))
+    return MetadataPtr();
+  if (icon) icons[p.type - 1] = true;
+  return m;
+}
 
 // libFLAC's decoder reading a byte source at its own position.
 class Decoder {
@@ -326,7 +383,6 @@ class FlacWriter final : public AudioWriter {
   ~FlacWriter() override {
     // An unfinished encoder is deleted without writing anything more.
     if (enc_) FLAC__stream_encoder_delete(enc_);
-    if (seekTable_) FLAC__metadata_object_delete(seekTable_);
   }
 
   void expectFrames(int64_t frames) override { expected_ = frames > 0 ? uint64_t(frames) : 0; }
@@ -352,13 +408,15 @@ class FlacWriter final : public AudioWriter {
               FLAC__stream_encoder_set_total_samples_estimate(enc_, expected_);
     if (ok && expected_ > 0) {
       // One point every 10 s; points past a shortened end become placeholders.
-      seekTable_ = FLAC__metadata_object_new(FLAC__METADATA_TYPE_SEEKTABLE);
+      seekTable_.reset(FLAC__metadata_object_new(FLAC__METADATA_TYPE_SEEKTABLE));
       ok = seekTable_ &&
            FLAC__metadata_object_seektable_template_append_spaced_points_by_samples(
-               seekTable_, 10 * format.sampleRate, expected_) &&
-           FLAC__metadata_object_seektable_template_sort(seekTable_, true) &&
-           FLAC__stream_encoder_set_metadata(enc_, &seekTable_, 1);
+               seekTable_.get(), 10 * format.sampleRate, expected_) &&
+           FLAC__metadata_object_seektable_template_sort(seekTable_.get(), true);
     }
+    ok = ok && takeTags();
+    if (ok && !metadata_.empty())
+      ok = FLAC__stream_encoder_set_metadata(enc_, metadata_.data(), uint32_t(metadata_.size()));
     if (!ok) return kErrIo;
     if (FLAC__stream_encoder_init_stream(enc_, writeCb, seekCb, tellCb, nullptr, this) !=
         FLAC__STREAM_ENCODER_INIT_STATUS_OK)
@@ -388,6 +446,31 @@ class FlacWriter final : public AudioWriter {
   }
 
  private:
+  // The seek table and the tags as libFLAC's blocks. Tags it would refuse
+  // are left out: a damaged tag never fails an export. The vendor string
+  // becomes libFLAC's, which the encoder writes whatever it is given.
+  bool takeTags() {
+    try {
+      if (seekTable_) metadata_.push_back(seekTable_.get());
+      bool haveComment = false, icons[2] = {false, false};
+      for (const RawBlock& b : tags_) {
+        MetadataPtr m;
+        if (std::memcmp(b.id, "VORB", 4) == 0 && !haveComment)
+          m = vorbisCommentBlock(b.data);
+        else if (std::memcmp(b.id, "PICT", 4) == 0)
+          m = pictureBlock(b.data, icons);
+        if (!m || m->length > kMaxMetadataBytes) continue;
+        haveComment = haveComment || m->type == FLAC__METADATA_TYPE_VORBIS_COMMENT;
+        metadata_.push_back(m.get());
+        tagBlocks_.push_back(std::move(m));
+      }
+      tags_.clear();
+    } catch (const std::bad_alloc&) {
+      return false;
+    }
+    return true;
+  }
+
   int32_t unpack(const uint8_t* p) const {
     switch (bytes_) {
       case 1:
@@ -503,7 +586,9 @@ class FlacWriter final : public AudioWriter {
   }
 
   FLAC__StreamEncoder* enc_ = nullptr;
-  FLAC__StreamMetadata* seekTable_ = nullptr;
+  MetadataPtr seekTable_;
+  std::vector<MetadataPtr> tagBlocks_;
+  std::vector<FLAC__StreamMetadata*> metadata_;  // libFLAC reads them until finish
   uint64_t expected_ = 0;
   uint32_t streamBits_ = 0;
   uint32_t bytes_ = 0;
@@ -600,6 +685,10 @@ int flacCombine(FILE* head, FILE* tail, const char16_t* headPath, const WriteFor
   FlacWriter writer(sink);
   writer.expectFrames(hr->frames() + tr->frames());
   writer.setStreamBits(bits);
+  Tags tags;
+  // A damaged tag never fails the combine; it is just not kept.
+  if (readTags(headSrc, hf, &tags) == kSonvexOk)
+    writer.setTags(tagBlocksFor(tags, kFileTypeFlac, 0, hf.sampleRate, hf.sampleRate));
   WriteFormat wf{};
   wf.channels = uint16_t(hf.channels);
   wf.bitsPerSample = uint16_t(hf.bitsPerSample);

@@ -1,6 +1,7 @@
 #include "tags.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cstring>
 #include <new>
 
@@ -18,6 +19,9 @@ constexpr int kMaxChunksWalked = 4096;
 // bext payload offset of TimeReferenceLow/High.
 constexpr size_t kBextTimeReferenceAt = 338;
 constexpr size_t kId3HeaderBytes = 10;
+constexpr uint8_t kFlacVorbisComment = 4;
+constexpr uint8_t kFlacPicture = 6;
+constexpr uint32_t kFlacLastPictureType = 20;
 
 bool sameId(const char* a, const char* b) { return std::memcmp(a, b, 4) == 0; }
 bool sameId(const uint8_t* a, const char* b) { return std::memcmp(a, b, 4) == 0; }
@@ -293,6 +297,62 @@ void readDsdiffTags(ByteSource& src, uint64_t fileBytes, Tags* tags) {
   }
 }
 
+bool sameName(const std::string& entry, size_t n, const char* name) {
+  if (n != std::strlen(name)) return false;
+  for (size_t i = 0; i < n; ++i)
+    if (std::toupper(static_cast<unsigned char>(entry[i])) != name[i]) return false;
+  return true;
+}
+
+// The common fields of the comment block just loaded; false when it is no
+// whole block.
+bool takeVorbisFields(Tags* tags) {
+  const std::vector<uint8_t>& block = tags->raw.back().data;
+  std::vector<std::string> entries;
+  if (!vorbisCommentEntries(block.data(), block.size(), &entries)) return false;
+  for (const std::string& e : entries) {
+    const size_t eq = e.find('=');
+    if (eq == std::string::npos) continue;
+    std::string* field = sameName(e, eq, "TITLE")    ? &tags->title
+                         : sameName(e, eq, "ARTIST") ? &tags->artist
+                         : sameName(e, eq, "ALBUM")  ? &tags->album
+                                                     : nullptr;
+    if (field && field->empty())
+      *field = text8(reinterpret_cast<const uint8_t*>(e.data()) + eq + 1, e.size() - eq - 1, true);
+  }
+  return true;
+}
+
+void readFlacTags(ByteSource& src, uint64_t fileBytes, Tags* tags) {
+  uint8_t h[kId3HeaderBytes];
+  // An ID3v2 tag some taggers put in front is skipped, as libFLAC does.
+  uint64_t pos = src.readExact(0, h, sizeof h) ? id3v2TagBytes(h, sizeof h) : 0;
+  uint8_t magic[4];
+  if (!src.readExact(pos, magic, sizeof magic) || !sameId(magic, "fLaC")) return;
+  pos += 4;
+  bool haveComment = false;
+  for (int n = 0; n < kMaxChunksWalked && pos + 4 <= fileBytes; ++n) {
+    uint8_t b[4];
+    if (!src.readExact(pos, b, sizeof b)) break;
+    const uint8_t type = b[0] & 0x7F;
+    const uint64_t at = pos + 4, size = uint64_t(b[1]) << 16 | uint64_t(b[2]) << 8 | b[3];
+    // A stream has one comment block; a damaged one is left out whole.
+    if (type == kFlacVorbisComment && !haveComment) {
+      if (loadBlock(src, "VORB", at, size, fileBytes, tags)) {
+        haveComment = takeVorbisFields(tags);
+        if (!haveComment) tags->raw.pop_back();
+      }
+    } else if (type == kFlacPicture) {
+      FlacPicture picture;
+      if (loadBlock(src, "PICT", at, size, fileBytes, tags) &&
+          !parseFlacPicture(tags->raw.back().data, &picture))
+        tags->raw.pop_back();
+    }
+    if (b[0] & 0x80) break;  // the last metadata block
+    pos = at + size;
+  }
+}
+
 // LIST/INFO of the common fields, NUL-terminated texts.
 RawBlock makeInfoList(const Tags& tags) {
   RawBlock b;
@@ -430,6 +490,76 @@ std::vector<uint8_t> makeId3v2(const Tags& fields) {
   return tag;
 }
 
+bool vorbisCommentEntries(const uint8_t* data, size_t n, std::vector<std::string>* entries) {
+  size_t pos = 0;
+  const auto field = [&](std::string* out) {
+    if (n - pos < 4) return false;
+    const uint32_t len = le32(data + pos);
+    pos += 4;
+    if (len > n - pos) return false;
+    if (out) out->assign(reinterpret_cast<const char*>(data + pos), len);
+    pos += len;
+    return true;
+  };
+  if (!field(nullptr) || n - pos < 4) return false;
+  const uint32_t count = le32(data + pos);
+  pos += 4;
+  // Every entry takes four bytes at least: a larger count is a lie.
+  if (count > (n - pos) / 4) return false;
+  entries->clear();
+  for (uint32_t i = 0; i < count; ++i) {
+    std::string e;
+    if (!field(&e)) return false;
+    entries->push_back(std::move(e));
+  }
+  return true;
+}
+
+std::vector<uint8_t> makeVorbisComment(const Tags& fields) {
+  const std::pair<const char*, const std::string*> entries[] = {
+      {"TITLE=", &fields.title}, {"ARTIST=", &fields.artist}, {"ALBUM=", &fields.album}};
+  std::vector<uint8_t> block(8, 0);  // an empty vendor string, then the count
+  uint32_t count = 0;
+  for (const auto& e : entries) {
+    if (e.second->empty()) continue;
+    const std::string entry = e.first + *e.second;
+    uint8_t len[4];
+    putLe32(len, uint32_t(entry.size()));
+    block.insert(block.end(), len, len + 4);
+    block.insert(block.end(), entry.begin(), entry.end());
+    ++count;
+  }
+  putLe32(block.data() + 4, count);
+  return block;
+}
+
+bool parseFlacPicture(const std::vector<uint8_t>& block, FlacPicture* p) {
+  const uint8_t* d = block.data();
+  const size_t n = block.size();
+  size_t pos = 0;
+  const auto u32 = [&](uint32_t* v) {
+    if (n - pos < 4) return false;
+    *v = be32(d + pos);
+    pos += 4;
+    return true;
+  };
+  const auto text = [&](std::string* s) {
+    uint32_t len = 0;
+    if (!u32(&len) || len > n - pos) return false;
+    s->assign(reinterpret_cast<const char*>(d + pos), len);
+    pos += len;
+    return true;
+  };
+  uint32_t bytes = 0;
+  if (!u32(&p->type) || p->type > kFlacLastPictureType || !text(&p->mime) ||
+      !text(&p->description) || !u32(&p->width) || !u32(&p->height) || !u32(&p->depth) ||
+      !u32(&p->colors) || !u32(&bytes) || bytes > n - pos)
+    return false;
+  p->data = d + pos;
+  p->bytes = bytes;
+  return true;
+}
+
 int readTags(ByteSource& src, const AudioFormat& format, Tags* tags) {
   *tags = Tags{};
   tags->sourceType = format.type;
@@ -441,6 +571,8 @@ int readTags(ByteSource& src, const AudioFormat& format, Tags* tags) {
     readDsfTags(src, fileBytes, tags);
   else if (format.type == kFileTypeDsdiff)
     readDsdiffTags(src, fileBytes, tags);
+  else if (format.type == kFileTypeFlac)
+    readFlacTags(src, fileBytes, tags);
   else
     return kErrNotSupported;
   return kSonvexOk;
@@ -483,6 +615,11 @@ std::vector<RawBlock> tagBlocksFor(const Tags& tags, int outType, int64_t startF
       }
     }
     if (b.data.empty()) b.data = makeId3v2(tags);
+    blocks.push_back(std::move(b));
+  } else if (outType == kFileTypeFlac) {
+    RawBlock b;
+    std::memcpy(b.id, "VORB", 4);
+    b.data = makeVorbisComment(tags);
     blocks.push_back(std::move(b));
   }
   return blocks;

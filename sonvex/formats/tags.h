@@ -20,7 +20,8 @@ namespace sonvex {
 constexpr uint64_t kMaxTagBytes = uint64_t(16) << 20;
 
 struct RawBlock {
-  char id[4] = {0, 0, 0, 0};  // chunk id; a DSF tag is "ID3 "
+  // Chunk id; a DSF tag is "ID3 ", FLAC's VORBIS_COMMENT "VORB" and PICTURE "PICT".
+  char id[4] = {0, 0, 0, 0};
   std::vector<uint8_t> data;  // the chunk's payload, without header or pad byte
   uint64_t at = 0;            // payload offset in the source; 0 for a block made here
 };
@@ -35,9 +36,9 @@ struct Tags {
 
 // What the container of a file opened by openAudio holds: WAV LIST/INFO,
 // id3 /ID3 and bext; the DSF ID3v2 tag at the metadata pointer; DSDIFF
-// ID3 , DIIN and COMT. Blocks that are cut off or oversized are left out, so
-// a damaged tag never fails an export. 0, or kErrNotSupported for a type
-// without tags.
+// ID3 , DIIN and COMT; FLAC's Vorbis comment and pictures. Blocks that are
+// cut off or oversized are left out, so a damaged tag never fails an
+// export. 0, or kErrNotSupported for a type without tags.
 [[nodiscard]] int readTags(ByteSource& src, const AudioFormat& format, Tags* tags);
 
 // The same for an open stream of type `type` (the appends work on streams).
@@ -79,5 +80,22 @@ uint64_t id3v2TagBytes(const uint8_t* header, size_t n);
 bool parseId3v2(const uint8_t* data, size_t n, Tags* fields);
 // A minimal ID3v2.4 tag of UTF-8 text frames for the common fields.
 std::vector<uint8_t> makeId3v2(const Tags& fields);
+
+// The "FIELD=value" entries of a Vorbis comment block (vendor string left
+// out). False when a length runs past the block.
+bool vorbisCommentEntries(const uint8_t* data, size_t n, std::vector<std::string>* entries);
+// A Vorbis comment block of the common fields, with no vendor string.
+std::vector<uint8_t> makeVorbisComment(const Tags& fields);
+
+// A FLAC PICTURE block's fields; `data` points into the block parsed.
+struct FlacPicture {
+  uint32_t type = 0;
+  std::string mime, description;
+  uint32_t width = 0, height = 0, depth = 0, colors = 0;
+  const uint8_t* data = nullptr;
+  size_t bytes = 0;
+};
+// False when a length runs past the block or the type is a reserved one.
+bool parseFlacPicture(const std::vector<uint8_t>& block, FlacPicture* picture);
 
 }  // namespace sonvex

@@ -7,6 +7,7 @@
 
 #include <cerrno>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <random>
 #include <string>
@@ -27,6 +28,15 @@ using fixture::putLe;
 namespace {
 
 bool run(const std::string& cmd) { return std::system((cmd + " >/dev/null 2>&1").c_str()) == 0; }
+std::string output(const std::string& cmd) {
+  std::string out;
+  FILE* p = popen((cmd + " 2>/dev/null").c_str(), "r");
+  if (!p) return out;
+  char buf[4096];
+  for (size_t n; (n = std::fread(buf, 1, sizeof buf, p)) > 0;) out.append(buf, n);
+  pclose(p);
+  return out;
+}
 bool haveTools() { return run("flac --version") && run("ffmpeg -version"); }
 
 // Interleaved samples of `bits` significant bits: two tones and noise below
@@ -284,6 +294,14 @@ TEST_F(Flac, CombineKeepsEverySampleAndSignsTheJoinedAudio) {
   const std::string head = dir_.path("head.flac"), tail = dir_.path("tail.flac");
   ASSERT_TRUE(run("flac -s -f -o " + head + " " + sourceWav(dir_, "a.wav", 48000, 2, 20, a)));
   ASSERT_TRUE(run("flac -s -f -o " + tail + " " + sourceWav(dir_, "b.wav", 48000, 2, 20, b)));
+  // The head's comments and cover stay; the tail's are dropped.
+  const std::string cover = dir_.write("cover.png", fixture::pattern(3000, 5));
+  ASSERT_TRUE(
+      run("metaflac --set-tag=TITLE=Head --set-tag=GENRE=x "
+          "--import-picture-from='3|image/png||1x1x24|" +
+          cover + "' " + head));
+  ASSERT_TRUE(run("metaflac --set-tag=TITLE=Tail " + tail));
+  const std::string headTags = output("metaflac --export-tags-to=- " + head);
   const std::u16string h16 = testsupport::toU16(head), t16 = testsupport::toU16(tail),
                        s16 = testsupport::toU16(dir_.path("scratch.bin"));
   WriteFormat wf{};
@@ -292,6 +310,8 @@ TEST_F(Flac, CombineKeepsEverySampleAndSignsTheJoinedAudio) {
   ASSERT_EQ(combineFiles(kFileTypeFlac, h16.c_str(), t16.c_str(), s16.c_str(), &wf, &progress), 0);
   EXPECT_GE(progress, 90);
   EXPECT_TRUE(run("flac -t -s " + head));  // checks the MD5 against the decoded audio
+  EXPECT_EQ(output("metaflac --export-tags-to=- " + head), headTags);
+  EXPECT_TRUE(run("metaflac --export-picture-to=- " + head + " | cmp -s - " + cover));
   std::vector<int32_t> joined = a;
   joined.insert(joined.end(), b.begin(), b.end());
   Opened o = openFlac(head);

@@ -3,10 +3,14 @@
 // written from the container descriptions.
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <cstdio>
+#include <cstring>
 #include <map>
 #include <string>
 
+#include "audiowriter.h"
+#include "bytesink.h"
 #include "bytesource.h"
 #include "dsdfixtures.h"
 #include "dsp/convert_harness.h"
@@ -18,7 +22,8 @@ using dsdtest::Bytes;
 
 namespace {
 
-// title, artist, album and time_reference as ffprobe reports them.
+// title, artist, album and time_reference as ffprobe reports them, the
+// names in lower case (FLAC's come as written).
 std::map<std::string, std::string> probe(const std::string& path) {
   std::map<std::string, std::string> tags;
   const std::string cmd =
@@ -32,13 +37,26 @@ std::map<std::string, std::string> probe(const std::string& path) {
     std::string s(line);
     const size_t eq = s.find('=');
     if (s.rfind("TAG:", 0) != 0 || eq == std::string::npos) continue;
-    tags[s.substr(4, eq - 4)] = s.substr(eq + 1, s.find_last_not_of("\r\n") - eq);
+    std::string name = s.substr(4, eq - 4);
+    for (char& c : name) c = char(std::tolower(static_cast<unsigned char>(c)));
+    tags[name] = s.substr(eq + 1, s.find_last_not_of("\r\n") - eq);
   }
   pclose(p);
   return tags;
 }
 
 bool haveFfprobe() { return std::system("ffprobe -version >/dev/null 2>&1") == 0; }
+bool haveMetaflac() { return std::system("metaflac --version >/dev/null 2>&1") == 0; }
+
+std::string output(const std::string& cmd) {
+  std::string out;
+  FILE* p = popen((cmd + " 2>/dev/null").c_str(), "r");
+  if (!p) return out;
+  char buf[4096];
+  for (size_t n; (n = std::fread(buf, 1, sizeof buf, p)) > 0;) out.append(buf, n);
+  pclose(p);
+  return out;
+}
 
 using Fields = std::map<std::string, std::string>;
 const Fields kFields = {{"title", "Nocturne"}, {"artist", "Ensemble"}, {"album", "Night"}};
@@ -78,6 +96,59 @@ sonvex::Tags tagsOf(const Bytes& file, int type) {
 
 Fields fieldsOf(const sonvex::Tags& t) {
   return {{"title", t.title}, {"artist", t.artist}, {"album", t.album}};
+}
+
+// A Vorbis comment block: vendor string, count, then each entry.
+Bytes vorbisComment(const std::vector<std::string>& entries) {
+  Bytes b;
+  fixture::putLe(b, 6, 4);
+  b.insert(b.end(), {'v', 'e', 'n', 'd', 'o', 'r'});
+  fixture::putLe(b, entries.size(), 4);
+  for (const std::string& e : entries) {
+    fixture::putLe(b, e.size(), 4);
+    b.insert(b.end(), e.begin(), e.end());
+  }
+  return b;
+}
+
+Bytes flacPicture(uint32_t type, const std::string& mime, uint32_t dataClaim, const Bytes& data) {
+  Bytes b;
+  fixture::putBe(b, type, 4);
+  fixture::putBe(b, mime.size(), 4);
+  b.insert(b.end(), mime.begin(), mime.end());
+  fixture::putBe(b, 0, 4);  // no description
+  for (uint32_t v : {1u, 1u, 24u, 0u, dataClaim}) fixture::putBe(b, v, 4);
+  b.insert(b.end(), data.begin(), data.end());
+  return b;
+}
+
+// A short mono FLAC from our writer, given `tags`.
+Bytes ourFlac(const std::vector<sonvex::RawBlock>& tags) {
+  sonvex::MemorySink sink;
+  auto w = sonvex::makeAudioWriter(kFileTypeFlac, sink);
+  WriteFormat wf{};
+  wf.channels = 1;
+  wf.bitsPerSample = 16;
+  wf.sampleRate = 44100;
+  w->setTags(tags);
+  const Bytes pcm = fixture::pattern(2000);
+  EXPECT_EQ(w->begin(wf), 0);
+  EXPECT_EQ(w->writePcm(pcm.data(), 1000), 0);
+  EXPECT_EQ(w->finalize(), 0);
+  return sink.bytes();
+}
+
+// Our untagged FLAC with its only block behind STREAMINFO (libFLAC's empty
+// comment) replaced by one of `type` holding `payload`.
+Bytes flacWith(uint8_t type, const Bytes& payload) {
+  const Bytes f = ourFlac({});
+  const size_t frames = 46 + (size_t(f[43]) << 16 | size_t(f[44]) << 8 | f[45]);
+  Bytes out(f.begin(), f.begin() + 42);
+  out.push_back(uint8_t(0x80 | type));  // the last block
+  fixture::putBe(out, payload.size(), 3);
+  out.insert(out.end(), payload.begin(), payload.end());
+  out.insert(out.end(), f.begin() + long(frames), f.end());
+  return out;
 }
 
 class TagsTest : public ::testing::Test {
@@ -250,4 +321,81 @@ TEST_F(TagsTest, OtherContainersGetTheCommonFields) {
   for (const auto& c : fixture::riffChunks(dsdtest::readAll(dir.file("plain.wav"))))
     ids.push_back(c.first);
   EXPECT_EQ(ids, (std::vector<std::string>{"fmt ", "JUNK", "data"}));
+}
+
+TEST(Tags, FlacCommentsAndTheirDamage) {
+  // Field names in any case; a repeated field keeps its first value.
+  const Bytes good =
+      vorbisComment({"title=Nocturne", "Artist=Ensemble", "ARTIST=Other", "ALBUM=Night", "X=y"});
+  const sonvex::Tags t = tagsOf(flacWith(4, good), kFileTypeFlac);
+  EXPECT_EQ(fieldsOf(t), kFields);
+  ASSERT_EQ(t.raw.size(), 1u);
+  EXPECT_EQ(t.raw[0].data, good);
+
+  // An entry running past the block, a count no block could hold, and a
+  // picture whose data runs past its block are left out.
+  Bytes past = vorbisComment({"TITLE=x"}), lying = past;
+  past[14] = 0xF0;
+  lying[13] = 0x7F;
+  const Bytes png(64, 0x5A);
+  const Bytes cut = flacPicture(3, "image/png", 65, png);
+  EXPECT_EQ(tagsOf(flacWith(6, flacPicture(3, "image/png", 64, png)), kFileTypeFlac).raw.size(),
+            1u);
+  const std::pair<uint8_t, Bytes> damaged[] = {{4, past}, {4, lying}, {6, cut}};
+  for (const auto& bad : damaged)
+    EXPECT_TRUE(tagsOf(flacWith(bad.first, bad.second), kFileTypeFlac).empty());
+
+  // Blocks libFLAC would refuse never reach the encoder: the stream is
+  // written with its own empty comment only.
+  std::vector<sonvex::RawBlock> blocks(3);
+  blocks[0].data = past;
+  blocks[1].data = cut;
+  blocks[2].data = flacPicture(1, "image/jpeg", 64, png);  // an icon must be a PNG
+  std::memcpy(blocks[0].id, "VORB", 4);
+  std::memcpy(blocks[1].id, "PICT", 4);
+  std::memcpy(blocks[2].id, "PICT", 4);
+  const sonvex::Tags written = tagsOf(ourFlac(blocks), kFileTypeFlac);
+  ASSERT_EQ(written.raw.size(), 1u);
+  std::vector<std::string> entries;
+  ASSERT_TRUE(sonvex::vorbisCommentEntries(written.raw[0].data.data(), written.raw[0].data.size(),
+                                           &entries));
+  EXPECT_TRUE(entries.empty());
+}
+
+TEST_F(TagsTest, FlacCommentsCrossTheContainers) {
+  if (!haveFfprobe() || !haveMetaflac()) GTEST_SKIP() << "no ffprobe or metaflac";
+  const auto tagsIn = [](const std::string& path) {
+    return output("metaflac --export-tags-to=- '" + path + "'");
+  };
+  // WAV LIST/INFO to FLAC: the three fields as Vorbis comments.
+  const std::string a = dir.file("a.flac"), b = dir.file("b.flac");
+  convtest::Job toFlac(kRate48000, kFileTypeFlac, 16);
+  ASSERT_EQ(toFlac.run(write("in.wav", taggedWav(0)), a), 0);
+  EXPECT_EQ(tagsIn(a), "TITLE=Nocturne\nARTIST=Ensemble\nALBUM=Night\n");
+  EXPECT_EQ(probe(a), kFields);
+
+  // FLAC to FLAC keeps every comment (any name, repeated, lower case) and
+  // the cover.
+  const Bytes cover = fixture::pattern(30000, 7);
+  const std::string png = write("cover.png", cover);
+  ASSERT_EQ(std::system(("metaflac --remove-tag=ALBUM --set-tag=album=Night "
+                         "--set-tag=ARTIST=Other --set-tag=GENRE=Chamber "
+                         "--import-picture-from='3|image/png|Front|1x1x24|" +
+                         png + "' " + a)
+                            .c_str()),
+            0);
+  convtest::Job again(kRate48000, kFileTypeFlac, 16);
+  ASSERT_EQ(again.run(a, b), 0);
+  EXPECT_EQ(tagsIn(b), tagsIn(a));
+  EXPECT_TRUE(output("metaflac --export-picture-to=- " + b) ==
+              std::string(cover.begin(), cover.end()));
+  EXPECT_EQ(std::system(("flac -t -s " + b).c_str()), 0);
+
+  // FLAC to DSF and WAV: the first of each field, whatever its name's case.
+  convtest::Job toDsf(kRateDsd64, kFileTypeDsf, 1);
+  ASSERT_EQ(toDsf.run(b, dir.file("c.dsf")), 0);
+  EXPECT_EQ(probe(dir.file("c.dsf")), kFields);
+  convtest::Job toWav(kRate48000, kFileTypeWav, 24);
+  ASSERT_EQ(toWav.run(b, dir.file("c.wav")), 0);
+  EXPECT_EQ(probe(dir.file("c.wav")), kFields);
 }

@@ -253,12 +253,18 @@ TEST_F(Cli, ModulatorIsChosenPerExport) {
 TEST_F(Cli, InfoShowsTheTags) {
   const Bytes tag = dsdtest::id3Tag(
       3, {{"TIT2", dsdtest::textFrame(0, "Caf\xE9")}, {"TALB", dsdtest::textFrame(3, "Night")}});
-  const std::vector<Bytes> audio(2, Bytes(100, 0x69));
-  dsdtest::writeAll(dir.file("t.dsf"), dsdtest::buildDsf(2822400, audio, 800, tag));
-  const Result r = run({"info", dir.file("t.dsf")});
-  EXPECT_EQ(r.status, 0);
-  EXPECT_NE(r.out.find("  title:        Caf\xC3\xA9\n  album:        Night\n"), std::string::npos)
-      << r.out;
+  const std::vector<Bytes> audio(2, Bytes(8192, 0x69));
+  dsdtest::writeAll(dir.file("t.dsf"), dsdtest::buildDsf(2822400, audio, 65536, tag));
+  // And from a FLAC converted from it, the tag as Vorbis comments.
+  const Result flac = run(
+      {"convert", "--format", "flac", "--rate", "88200", dir.file("t.dsf"), dir.file("t.flac")});
+  ASSERT_EQ(flac.status, 0) << flac.err;
+  for (const char* name : {"t.dsf", "t.flac"}) {
+    const Result r = run({"info", dir.file(name)});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_NE(r.out.find("  title:        Caf\xC3\xA9\n  album:        Night\n"), std::string::npos)
+        << r.out;
+  }
 }
 
 TEST_F(Cli, FlacConvertsInBatchesAndCombines) {
