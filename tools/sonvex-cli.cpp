@@ -488,11 +488,16 @@ int32_t onExportBlock(uint32_t, uint32_t, int32_t frames, int32_t, int32_t slot,
   if (gStopSignal.load(std::memory_order_relaxed) != 0) return -1;
   Conversion* c = tConversion;
   if (c && pcm && pcm[slot] && frames > 0) {
+    // Frames are stereo pairs even for a mono output; one flat loop over
+    // the lanes that count vectorises where a loop per frame does not.
     const double* p = pcm[slot];
+    const double limit = c->fullScale;
     uint64_t over = 0;
-    for (int32_t i = 0; i < frames; ++i)
-      for (uint32_t ch = 0; ch < c->outChannels; ++ch)
-        over += std::fabs(p[2 * i + ch]) > c->fullScale;
+    if (c->outChannels >= 2) {
+      for (int64_t i = 0; i < 2 * int64_t(frames); ++i) over += std::fabs(p[i]) > limit;
+    } else {
+      for (int64_t i = 0; i < frames; ++i) over += std::fabs(p[2 * i]) > limit;
+    }
     c->clipped.fetch_add(over, std::memory_order_relaxed);
   }
   return 0;

@@ -631,8 +631,8 @@ int Conversion::loop() {
       }
       if (n == 0) break;
     }
-    envelope_->fill(levels_.data(), size_t(n));
-    applyLevelMatrix(pcm, size_t(n), levels_.data(), *rq_.matrix, scale);
+    const bool flat = envelope_->fill(levels_.data(), size_t(n));
+    applyLevelMatrix(pcm, size_t(n), flat ? nullptr : levels_.data(), *rq_.matrix, scale);
     if (eqHere) applyEq(rq_.range->eq, pcm, size_t(n));
     r = outputBlock(slot, n);
     if (r != kSonvexOk) return r;

@@ -153,6 +153,7 @@ bool LevelEnvelope::fill(double* levels, size_t n) {
 void applyLevelMatrix(double* frames, size_t n, const double* levels, const ChannelMatrix& m,
                       double scale) {
   if (scale == 1.0 && m.m[0] == 1.0 && m.m[1] == 0.0 && m.m[2] == 0.0 && m.m[3] == 1.0) {
+    if (!levels) return;
     for (size_t i = 0; i < n; ++i) {
       frames[2 * i] *= levels[i];
       frames[2 * i + 1] *= levels[i];
@@ -161,7 +162,7 @@ void applyLevelMatrix(double* frames, size_t n, const double* levels, const Chan
   }
   const double m0 = m.m[0] * scale, m1 = m.m[1] * scale, m2 = m.m[2] * scale, m3 = m.m[3] * scale;
   for (size_t i = 0; i < n; ++i) {
-    const double l = frames[2 * i], r = frames[2 * i + 1], g = levels[i];
+    const double l = frames[2 * i], r = frames[2 * i + 1], g = levels ? levels[i] : 1.0;
     frames[2 * i] = g * (m0 * l + m2 * r);
     frames[2 * i + 1] = g * (m1 * l + m3 * r);
   }

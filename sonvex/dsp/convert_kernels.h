@@ -45,7 +45,8 @@ class LevelEnvelope {
   double level_ = 0.0;
 };
 
-// out = level x matrix x (scale x in), in place allowed.
+// out = level x matrix x (scale x in), in place allowed; null levels are all
+// 1.0, which leaves a plain matrix at unit scale nothing to do.
 void applyLevelMatrix(double* frames, size_t n, const double* levels, const ChannelMatrix& m,
                       double scale);
 

@@ -347,8 +347,7 @@ TEST(ConvertKernels, LevelMatrixAndEq) {
   EXPECT_EQ(f[3], -2.0);
   const ChannelMatrix swap = {{0.0, 1.0, 1.0, 0.0}};
   double g[2] = {0.25, -0.5};
-  const double one = 1.0;
-  applyLevelMatrix(g, 1, &one, swap, 4.0);
+  applyLevelMatrix(g, 1, nullptr, swap, 4.0);  // no levels: all 1.0
   EXPECT_EQ(g[0], -2.0);
   EXPECT_EQ(g[1], 1.0);
 
