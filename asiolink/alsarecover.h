@@ -16,6 +16,12 @@ enum class Recovery {
 // `err` is the negative result of a PCM call.
 [[nodiscard]] Recovery recoverPcm(snd_pcm_t* pcm, int err);
 
+// snd_pcm_wait with a bound on the whole wait: > 0 when the device says it
+// has room, 0 once `timeoutMs` passed, or the stream's negative error.
+// snd_pcm_wait itself keeps waiting for as long as a device wakes its
+// pollers without ever freeing room, and a stop would then never return.
+[[nodiscard]] int waitForRoom(snd_pcm_t* pcm, int timeoutMs);
+
 // Writes every frame, waiting while the device is full and recovering on the
 // way; `recovered` counts underruns and suspends survived. Returns kRecovered
 // when all frames went out, else the reason they did not.

@@ -25,6 +25,7 @@ struct FakeDac {
   uint64_t written = 0;  // frames taken since prepare
   uint64_t played = 0;   // frames consumed since prepare
   uint64_t startPlayed = 0;
+  uint64_t reported = 0;  // `played` as the last pointer call gave it
   timespec started{};
   bool running = false;
   long xrunAfter = -1;  // frames since open; fires once
@@ -61,7 +62,10 @@ void advance(FakeDac* d) {
   if (!d->running) return;
   uint64_t target = d->startPlayed + elapsedFrames(d);
   if (target > d->written) target = d->written;
-  if (target > d->played + d->io.buffer_size - 1) target = d->played + d->io.buffer_size - 1;
+  // The pointer is reported modulo the buffer: a whole buffer consumed
+  // between two reports (poll wake-ups advance the clock too) would read as
+  // nothing played, and the writer would find no room while poll says there is.
+  if (target > d->reported + d->io.buffer_size - 1) target = d->reported + d->io.buffer_size - 1;
   d->total += target - d->played;
   d->played = target;
 }
@@ -78,6 +82,7 @@ snd_pcm_sframes_t fdPointer(snd_pcm_ioplug_t* io) {
     d->xrunAfter = -1;
     return -EPIPE;
   }
+  d->reported = d->played;
   return static_cast<snd_pcm_sframes_t>(d->played % io->buffer_size);
 }
 
@@ -92,7 +97,7 @@ snd_pcm_sframes_t fdTransfer(snd_pcm_ioplug_t* io, const snd_pcm_channel_area_t*
 int fdPrepare(snd_pcm_ioplug_t* io) {
   FakeDac* d = dac(io);
   if (d->gone) return -ENODEV;
-  d->written = d->played = 0;
+  d->written = d->played = d->reported = 0;
   d->running = false;
   return 0;
 }

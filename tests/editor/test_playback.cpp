@@ -150,7 +150,7 @@ void TestPlayback::playToTheEnd() {
   QTest::mouseClick(play, Qt::LeftButton);
   QVERIFY(play->isChecked());
   QTRY_VERIFY_WITH_TIMEOUT(!play->isChecked(), 6000);
-  QCOMPARE(messages.count(), 0);
+  QVERIFY2(messages.count() == 0, qPrintable(messages.last()));
   // Ran to its end: the counter shows the end of the file.
   QCOMPARE(child<QLineEdit>("lineEditTime")->text(), QStringLiteral("00:00:01.00"));
   QTest::qWait(500);  // what was rendered last reaches the capture
