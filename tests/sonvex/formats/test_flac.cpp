@@ -17,6 +17,7 @@
 #include "audiowriter.h"
 #include "bytesink.h"
 #include "bytesource.h"
+#include "command.h"
 #include "dsp/convert_harness.h"
 #include "dsp/rawfiles.h"
 #include "riff_fixture.h"
@@ -28,15 +29,7 @@ using fixture::putLe;
 namespace {
 
 bool run(const std::string& cmd) { return std::system((cmd + " >/dev/null 2>&1").c_str()) == 0; }
-std::string output(const std::string& cmd) {
-  std::string out;
-  FILE* p = popen((cmd + " 2>/dev/null").c_str(), "r");
-  if (!p) return out;
-  char buf[4096];
-  for (size_t n; (n = std::fread(buf, 1, sizeof buf, p)) > 0;) out.append(buf, n);
-  pclose(p);
-  return out;
-}
+using testsupport::commandOutput;
 bool haveTools() { return run("flac --version") && run("ffmpeg -version"); }
 
 // Interleaved samples of `bits` significant bits: two tones and noise below
@@ -301,7 +294,7 @@ TEST_F(Flac, CombineKeepsEverySampleAndSignsTheJoinedAudio) {
           "--import-picture-from='3|image/png||1x1x24|" +
           cover + "' " + head));
   ASSERT_TRUE(run("metaflac --set-tag=TITLE=Tail " + tail));
-  const std::string headTags = output("metaflac --export-tags-to=- " + head);
+  const std::string headTags = commandOutput("metaflac --export-tags-to=- " + head);
   const std::u16string h16 = testsupport::toU16(head), t16 = testsupport::toU16(tail),
                        s16 = testsupport::toU16(dir_.path("scratch.bin"));
   WriteFormat wf{};
@@ -310,7 +303,7 @@ TEST_F(Flac, CombineKeepsEverySampleAndSignsTheJoinedAudio) {
   ASSERT_EQ(combineFiles(kFileTypeFlac, h16.c_str(), t16.c_str(), s16.c_str(), &wf, &progress), 0);
   EXPECT_GE(progress, 90);
   EXPECT_TRUE(run("flac -t -s " + head));  // checks the MD5 against the decoded audio
-  EXPECT_EQ(output("metaflac --export-tags-to=- " + head), headTags);
+  EXPECT_EQ(commandOutput("metaflac --export-tags-to=- " + head), headTags);
   EXPECT_TRUE(run("metaflac --export-picture-to=- " + head + " | cmp -s - " + cover));
   std::vector<int32_t> joined = a;
   joined.insert(joined.end(), b.begin(), b.end());

@@ -12,6 +12,7 @@
 #include "audiowriter.h"
 #include "bytesink.h"
 #include "bytesource.h"
+#include "command.h"
 #include "dsdfixtures.h"
 #include "dsp/convert_harness.h"
 #include "riff_fixture.h"
@@ -48,15 +49,7 @@ std::map<std::string, std::string> probe(const std::string& path) {
 bool haveFfprobe() { return std::system("ffprobe -version >/dev/null 2>&1") == 0; }
 bool haveMetaflac() { return std::system("metaflac --version >/dev/null 2>&1") == 0; }
 
-std::string output(const std::string& cmd) {
-  std::string out;
-  FILE* p = popen((cmd + " 2>/dev/null").c_str(), "r");
-  if (!p) return out;
-  char buf[4096];
-  for (size_t n; (n = std::fread(buf, 1, sizeof buf, p)) > 0;) out.append(buf, n);
-  pclose(p);
-  return out;
-}
+using testsupport::commandOutput;
 
 using Fields = std::map<std::string, std::string>;
 const Fields kFields = {{"title", "Nocturne"}, {"artist", "Ensemble"}, {"album", "Night"}};
@@ -365,7 +358,7 @@ TEST(Tags, FlacCommentsAndTheirDamage) {
 TEST_F(TagsTest, FlacCommentsCrossTheContainers) {
   if (!haveFfprobe() || !haveMetaflac()) GTEST_SKIP() << "no ffprobe or metaflac";
   const auto tagsIn = [](const std::string& path) {
-    return output("metaflac --export-tags-to=- '" + path + "'");
+    return commandOutput("metaflac --export-tags-to=- '" + path + "'");
   };
   // WAV LIST/INFO to FLAC: the three fields as Vorbis comments.
   const std::string a = dir.file("a.flac"), b = dir.file("b.flac");
@@ -387,7 +380,7 @@ TEST_F(TagsTest, FlacCommentsCrossTheContainers) {
   convtest::Job again(kRate48000, kFileTypeFlac, 16);
   ASSERT_EQ(again.run(a, b), 0);
   EXPECT_EQ(tagsIn(b), tagsIn(a));
-  EXPECT_TRUE(output("metaflac --export-picture-to=- " + b) ==
+  EXPECT_TRUE(commandOutput("metaflac --export-picture-to=- " + b) ==
               std::string(cover.begin(), cover.end()));
   EXPECT_EQ(std::system(("flac -t -s " + b).c_str()), 0);
 
